@@ -1,0 +1,74 @@
+#include "model/Clock.h"
+
+#include <chrono>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace {
+std::mutex gMutex;
+TClockFn gClock;
+TWaiterFn gWaiter;
+} // namespace
+
+bool operator==(const TDateTime& a, const TDateTime& b)
+{
+    return a.Year == b.Year && a.Month == b.Month && a.Day == b.Day && a.Hour == b.Hour && a.Minute == b.Minute &&
+           a.Second == b.Second && a.Millisecond == b.Millisecond && a.DayOfWeek == b.DayOfWeek &&
+           a.UtcOffsetMinutes == b.UtcOffsetMinutes;
+}
+
+TDateTime SystemNow()
+{
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    std::time_t t = system_clock::to_time_t(now);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    TDateTime d;
+    d.Year = tm.tm_year + 1900;
+    d.Month = tm.tm_mon + 1;
+    d.Day = tm.tm_mday;
+    d.Hour = tm.tm_hour;
+    d.Minute = tm.tm_min;
+    d.Second = tm.tm_sec;
+    d.Millisecond = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    d.DayOfWeek = tm.tm_wday;
+    d.UtcOffsetMinutes = static_cast<int>(tm.tm_gmtoff / 60);
+    return d;
+}
+
+TDateTime Now()
+{
+    TClockFn clock;
+    {
+        std::lock_guard lock(gMutex);
+        clock = gClock;
+    }
+    return clock ? clock() : SystemNow();
+}
+
+void WaitMs(int milliseconds)
+{
+    TWaiterFn waiter;
+    {
+        std::lock_guard lock(gMutex);
+        waiter = gWaiter;
+    }
+    if (waiter)
+        waiter(milliseconds);
+    else if (milliseconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void SetClock(TClockFn clock)
+{
+    std::lock_guard lock(gMutex);
+    gClock = std::move(clock);
+}
+
+void SetWaiter(TWaiterFn waiter)
+{
+    std::lock_guard lock(gMutex);
+    gWaiter = std::move(waiter);
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Where the program keeps its data files. The program's own folder is the
+// per-user data folder ($XDG_DATA_HOME/Velotext, usually ~/.local/share/Velotext),
+// replaced by --data-dir DIR or VELOTEXT_DATA_DIR. The working folder is never changed.
+#include <string>
+
+// The folder in use (without a trailing slash).
+std::string DataDir();
+// Sets the folder explicitly (start-up options, tests); an empty text restores the default.
+void SetDataDir(const std::string& dir);
+// Works out the default folder from VELOTEXT_DATA_DIR, XDG_DATA_HOME or HOME.
+std::string DefaultDataDir();
+// Creates the folder chain of DataDir(); raises TError when that fails.
+void EnsureDataDir();
+
+// Full path of a data file: the folder part of the name stays when it is longer
+// than one character, otherwise the program's folder takes its place; a relative
+// folder counts from the program's folder.
+std::string ResolveDataFilePath(const std::string& fileName);

@@ -1,0 +1,8 @@
+#include "model/Error.h"
+
+#include "model/Text.h"
+
+TError SystemError(const std::string& fault)
+{
+    return TError(Cp1251("Системная ошибка:") + "\r\r\"" + fault + "\".");
+}

@@ -1,0 +1,19 @@
+#pragma once
+// The program's one error type: a failing operation raises it with a Russian
+// message in CP1251. Windows catch it, trim the message and show it.
+#include <exception>
+#include <string>
+
+class TError : public std::exception {
+public:
+    explicit TError(std::string message) : Message(std::move(message)) {}
+    const char* what() const noexcept override { return Message.c_str(); }
+    const std::string& message() const noexcept { return Message; }
+
+private:
+    std::string Message;
+};
+
+// The form of internal consistency errors: "Системная ошибка:", two carriage
+// returns, the fault text in double quotes and a full stop.
+TError SystemError(const std::string& fault);

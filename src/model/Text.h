@@ -1,0 +1,34 @@
+#pragma once
+// Text helpers shared by every layer. Model text is CP1251 bytes in std::string;
+// lengths and positions count bytes.
+#include <string>
+#include <string_view>
+
+// Removes leading and trailing characters whose code is 32 or below.
+std::string Trim(std::string_view text);
+std::string TrimLeft(std::string_view text);
+std::string TrimRight(std::string_view text);
+
+// CP1251 letter case: Latin, Russian with Ё/ё, Ukrainian and Belarusian letters.
+unsigned char UpperCaseChar(unsigned char c);
+std::string UpperCase(std::string_view text);
+bool SameText(std::string_view a, std::string_view b);
+
+// A copy of the same length where every character below code 32 is a blank.
+std::string ControlCharsToSpaces(std::string_view text);
+
+// CP1251 <-> Unicode. Byte 152 (unassigned) decodes to U+FFFD; a character with
+// no CP1251 form encodes to "?".
+std::u16string Cp1251ToUtf16(std::string_view text);
+std::string Utf16ToCp1251(std::u16string_view text);
+std::string Cp1251ToUtf8(std::string_view text);
+std::string Utf8ToCp1251(std::string_view utf8);
+char32_t Cp1251CodePoint(unsigned char c);
+
+// Source files are UTF-8: Cp1251("Привет") gives the CP1251 bytes of a literal.
+inline std::string Cp1251(std::string_view utf8) { return Utf8ToCp1251(utf8); }
+
+// Decimal text of an integer, and parsing of a whole decimal integer (optional
+// sign, no blanks); false when the text is not one or does not fit 32 bits.
+std::string IntToStr(long long value);
+bool TryStrToInt(std::string_view text, int& value);

@@ -1,0 +1,110 @@
+#include "model/DataPaths.h"
+#include "model/Error.h"
+#include "model/SafeFile.h"
+#include "model/Text.h"
+#include "support/TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+TEST(Text, TrimRemovesEveryCodeUpTo32)
+{
+    EXPECT_EQ(Trim(std::string("\t\r\n \x01" "abc d\x1f \x20", 12)), "abc d");
+    EXPECT_EQ(Trim("   "), "");
+    EXPECT_EQ(Trim(U(" Ёж ")), U("Ёж"));
+    // Byte 160 (no-break space) is above 32 and stays.
+    EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");
+}
+
+TEST(Text, CaseFoldingCoversRussianUkrainianBelarusianAndLatin)
+{
+    EXPECT_EQ(UpperCase(U("абвгдеёжзийклмнопрстуфхцчшщъыьэюя")), U("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"));
+    EXPECT_EQ(UpperCase(U("іїєґў")), U("ІЇЄҐЎ"));
+    EXPECT_EQ(UpperCase("abc-XYZ 09"), "ABC-XYZ 09");
+    EXPECT_TRUE(SameText(U("Ёлка Іван"), U("ёЛКА іВАН")));
+    EXPECT_FALSE(SameText(U("елка"), U("ёлка")));
+    EXPECT_FALSE(SameText("abc", "abcd"));
+    // Upper-casing leaves non-letters alone, such as the unassigned byte 152.
+    EXPECT_EQ(UpperCase("\x98\xB9"), "\x98\xB9");
+}
+
+TEST(Text, UnicodeBoundaryConversion)
+{
+    std::string all;
+    for (int i = 1; i < 256; ++i)
+        all.push_back(static_cast<char>(i));
+    std::string back = Utf8ToCp1251(Cp1251ToUtf8(all));
+    all[151] = '?'; // byte 152 decodes to U+FFFD, which has no CP1251 form
+    EXPECT_EQ(back, all);
+    EXPECT_EQ(Cp1251ToUtf16("\x98")[0], u'\xFFFD');
+    EXPECT_EQ(Cp1251ToUtf8(U("Привет")), "Привет");
+    EXPECT_EQ(Utf16ToCp1251(u"日本 ok"), "?? ok");
+    EXPECT_EQ(Utf8ToCp1251("a\xF0\x9F\x98\x80" "b"), "a?b"); // an emoji has no CP1251 form
+    EXPECT_EQ(Utf8ToCp1251("\xD0"), "?");                    // a cut sequence
+}
+
+TEST(Text, ControlCharsToSpacesKeepsLength)
+{
+    EXPECT_EQ(ControlCharsToSpaces(std::string("a\rb\nc\0d", 7)), "a b c d");
+}
+
+TEST(Text, SystemErrorForm)
+{
+    EXPECT_EQ(SystemError("bad").message(), U("Системная ошибка:") + "\r\r\"bad\".");
+}
+
+TEST(DataPaths, ResolveKeepsOnlyFolderPartsLongerThanOneCharacter)
+{
+    TScopedDataDir data;
+    const std::string d = data.dir().path();
+    EXPECT_EQ(ResolveDataFilePath("Sms.ini"), d + "/Sms.ini");
+    EXPECT_EQ(ResolveDataFilePath("/Sms.ini"), d + "/Sms.ini");
+    EXPECT_EQ(ResolveDataFilePath("/etc/velo/Sms.ini"), "/etc/velo/Sms.ini");
+    EXPECT_EQ(ResolveDataFilePath("sub/Sms.ini"), d + "/sub/Sms.ini");
+    EXPECT_EQ(ResolveDataFilePath("../Sms.ini"), std::filesystem::path(d).parent_path().string() + "/Sms.ini");
+}
+
+namespace {
+void FailAtRename(const char* stage)
+{
+    if (std::string(stage) == "rename")
+        throw TError("disk full");
+}
+void FailAtWrite(const char* stage)
+{
+    if (std::string(stage) == "write")
+        throw TError("disk full");
+}
+} // namespace
+
+TEST(SafeFile, FailedSaveKeepsTheOldFileWholeAndLeavesNoTemporary)
+{
+    TTempDir dir;
+    SaveFileSafely(dir.file("a.txt"), "old\r\n");
+    for (auto hook : {&FailAtWrite, &FailAtRename}) {
+        SetSaveFaultHook(hook);
+        EXPECT_THROW(SaveFileSafely(dir.file("a.txt"), "new"), TError);
+        SetSaveFaultHook(nullptr);
+        EXPECT_EQ(dir.read("a.txt"), "old\r\n");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    }
+    SaveFileSafely(dir.file("a.txt"), "new", 0600);
+    EXPECT_EQ(dir.read("a.txt"), "new");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(SafeFile, ErrorsNameTheFile)
+{
+    TTempDir dir;
+    try {
+        ReadWholeFile(dir.path());
+        FAIL() << "reading a folder must fail";
+    } catch (const TError& e) {
+        EXPECT_NE(e.message().find(dir.path()), std::string::npos);
+    }
+    EXPECT_THROW(SaveFileSafely(dir.file("missing/x.txt"), "x"), TError);
+    EXPECT_THROW(ReadWholeFile(dir.file("none")), TError);
+}
