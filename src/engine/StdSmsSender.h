@@ -1,0 +1,56 @@
+#pragma once
+// The standard operator: delivers one piece of text to one phone number through
+// the operator's web gate (HTTP GET of a URL template) or e-mail gate (SMTP
+// submission built from address, subject and body templates).
+#include "model/AddressBook.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class TSmsOptions;
+
+class TStdSmsSender : public TSmsSender {
+public:
+    // Gate kinds stored in GateType; any other value fails at send time.
+    static constexpr int32_t WebGateType = 0;
+    static constexpr int32_t EmailGateType = 1;
+
+    TStdSmsSender();
+
+    std::string ClassName() const override;
+    std::unique_ptr<TSmsSender> Clone() const override;
+
+    // One delivery: the web gate for GateType 0, the e-mail gate for 1; raises
+    // TError on failure (also for any other GateType, before any network activity).
+    void DoSend(const std::string& phone, const std::string& text) override;
+
+    // Replaces, in this order, "{phone}", "{message}", "{length}", "{year}",
+    // "{month}", "{day}", "{hour}", "{minute}"; every step works on the result
+    // of the one before. The local clock is read once per call.
+    static std::string ExpandMacros(const std::string& templ, const std::string& phone,
+                                    const std::string& message);
+
+    // One delivery through each gate; both raise TError on failure.
+    void SendViaWebGate(const std::string& phone, const std::string& text);
+    void SendViaEmailGate(const std::string& phone, const std::string& text);
+
+    // The sending options this operator reads: *Options when set (a delivery
+    // snapshot), otherwise the process-wide SmsOptions().
+    const TSmsOptions& SendingOptions() const;
+
+    int32_t GateType = EmailGateType;
+    std::string EmailGate;  // "{phone}@"
+    std::string WebGate;
+    std::string EmailSubj;  // "{message}"
+    std::string EmailBody;  // "{message}"
+    std::string Notes;
+
+    // Not owned; copied by Clone(). nullptr means the process-wide options.
+    const TSmsOptions* Options = nullptr;
+};
+
+// Form encoding of bytes: digits and Latin letters are copied, a space becomes
+// "+", every other byte becomes "%" and two uppercase hexadecimal digits.
+std::string FormUrlEncode(std::string_view bytes);
