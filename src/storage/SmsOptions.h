@@ -1,0 +1,62 @@
+#pragma once
+// The sending options: proxy, SMTP account, delivery and composer switches.
+// They live in the options file (an INI file, by default "SmsOptions.ini");
+// the two passwords are stored scrambled (every byte complemented), in memory
+// they are plain. The class is a plain value: the delivery engine copies it
+// to hand a snapshot to its worker thread.
+#include <string>
+
+// Sender address used until the user chooses another.
+inline constexpr const char* DefaultSmtpFromAddress = "qarvo@mail.ru";
+
+class TSmsOptions {
+public:
+    // "Proxy"
+    bool ProxyFlag = false;       // the user's choice to use a proxy (options dialog only)
+    std::string ProxyServer;      // proxy host; not empty means web gates go through it
+    int ProxyPort = 0;
+    bool ProxyAuthFlag = false;   // the proxy wants Basic authentication
+    std::string ProxyUsername;
+    std::string ProxyPassword;    // plain; scrambled in the file
+
+    // "SMTP"
+    std::string SmtpHost;         // host or host ":" port
+    std::string SmtpUsername;
+    std::string SmtpPassword;     // plain; scrambled in the file
+    std::string SmtpFromAddress = DefaultSmtpFromAddress;
+
+    // "SMS"
+    int MaxTryCount = 1;          // delivery attempts per queued message (no range check)
+    bool HistoryFlag = true;      // finished messages go to the history file
+    std::string Prefix;           // a new message starts with this text
+    std::string Suffix;           // a new message ends with this text
+    bool TranslitFlag = false;    // state of the main window's transliteration button
+    bool ClearMessageAfterSendFlag = false;
+    bool ClearRecepientsAfterSendFlag = false;
+    bool AlertOnErrorsFlag = false;
+    bool MinimizeToTrayFlag = false;
+
+    // Reads the options file (name resolved in the data folder; the folder and
+    // an empty file are created when missing). A missing key leaves its field
+    // as it is. Raises TError when the file cannot be created or read.
+    void Load(const std::string& fileName);
+    // Writes the options file anew with all nineteen keys, owner-only
+    // permissions, through a safe save (the old file survives a failure).
+    void Save(const std::string& fileName) const;
+
+    bool operator==(const TSmsOptions&) const = default;
+};
+
+// The one sending-options object of the process, created with the defaults on first use.
+TSmsOptions& SmsOptions();
+// Tests: puts the one object back to its defaults.
+void ResetSmsOptionsForTests();
+
+// The stored form of a password, and back. Every byte is complemented; a
+// password whose complemented form one INI line cannot carry unchanged (a NUL
+// byte, a line break, a blank or tab at either end, matching quotes at both
+// ends) is stored instead as the hexadecimal digits of the
+// complemented bytes inside a pair of double quotes, which the INI layer
+// writes as ""HEX"". Every password the plain form can carry keeps it.
+std::string ScramblePassword(const std::string& plain);
+std::string UnscramblePassword(const std::string& stored);
