@@ -1,0 +1,73 @@
+#include "model/AddressBook.h"
+
+#include "model/Clock.h"
+#include "model/Text.h"
+
+std::string ContactCaption(const TContact& contact) { return contact.Name() + " (" + contact.PhoneNumber + ")"; }
+
+std::string ContactCaption(const TContact* contact) { return contact ? ContactCaption(*contact) : std::string(); }
+
+TContactList::TContactList(bool ownsItems)
+    : TItemList<TContact>(ownsItems, {Cp1251("Не указано имя абонента."),
+                                      Cp1251("Уже существует абонент с таким именем."),
+                                      Cp1251("Уже существует абонент с таким ID.")})
+{
+}
+
+void TContactSet::AddGroup(const TGroup* group)
+{
+    if (!group)
+        return;
+    for (int i = group->Contacts.Count() - 1; i >= 0; --i)
+        AddContact(group->Contacts.Items(i));
+}
+
+TGroupList::TGroupList(bool ownsItems)
+    : TItemList<TGroup>(ownsItems, {Cp1251("Не указано имя группы."),
+                                    Cp1251("Уже существует группа с таким именем."),
+                                    Cp1251("Уже существует группа с таким ID.")})
+{
+}
+
+void TGroupList::ClearNonSpecial()
+{
+    for (int i = Count() - 1; i >= 0; --i)
+        if (!dynamic_cast<TSpecialGroup*>(Items(i)))
+            Delete(i);
+}
+
+TSmsSenderList::TSmsSenderList(bool ownsItems)
+    : TItemList<TSmsSender>(ownsItems, {Cp1251("Не указано имя оператора."),
+                                        Cp1251("Уже существует оператор с таким именем."),
+                                        Cp1251("Уже существует оператор с таким ID.")})
+{
+}
+
+void TSmsSender::Send(const std::string& phone, const std::string& text, const TTranslitTable* table)
+{
+    const std::string converted = TranslitFlag ? Translit(table ? *table : TranslitTable(), text) : text;
+    const long long length = static_cast<long long>(converted.size());
+    // Ten characters of each piece are kept for the "k iz N) " header.
+    const long long part = static_cast<long long>(MaxSmsLen) - 10;
+    if (part <= 0 || MaxSmsLen >= length) {
+        DoSend(phone, converted);
+        return;
+    }
+    const long long pieces = (length + part - 1) / part;
+    for (long long k = 1; k <= pieces; ++k) {
+        std::string piece = IntToStr(k) + " iz " + IntToStr(pieces) + ") ";
+        piece.append(converted, static_cast<size_t>((k - 1) * part), static_cast<size_t>(part));
+        DoSend(phone, piece);
+        WaitMs(SmsPieceWaitMs);
+    }
+}
+
+void TSmsSenderPlaceholder::DoSend(const std::string&, const std::string&)
+{
+    throw TError(Cp1251("Оператор «") + Name() + Cp1251("» не найден."));
+}
+
+std::unique_ptr<TSmsSender> TSmsSenderPlaceholder::Clone() const
+{
+    return std::make_unique<TSmsSenderPlaceholder>(*this);
+}

@@ -1,0 +1,122 @@
+#pragma once
+// The machinery behind the address-book lists: named, numbered items and an
+// ordered list of them with an ownership flag and a validated append.
+//
+// The validated append scans the list from its last item to its first; the
+// first clash met decides the error. To keep it O(1) on big lists, every list
+// keeps an index (upper-cased name -> last position, id -> last position,
+// item -> position, largest id). Names and ids are private with setters so
+// that a rename or a re-numbering of an item that is in some list makes every
+// list index rebuild lazily (a global change counter).
+#include "model/Error.h"
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// Counter bumped by every change of name or id of an item that has been in a list.
+std::uint64_t ListedItemGeneration();
+
+// "Индекс списка вне допустимых границ (N)."
+TError ListIndexError(long long index);
+
+class TListedItem {
+public:
+    const std::string& Name() const { return FName; }
+    void SetName(std::string name);
+
+protected:
+    TListedItem() = default;
+    // A copy is a new object: it carries name and id but is in no list.
+    TListedItem(const TListedItem& other) : FName(other.FName), FId(other.FId) {}
+    TListedItem& operator=(const TListedItem& other);
+    ~TListedItem() = default;
+
+    int ItemId() const { return FId; }
+    void SetItemId(int id);
+
+private:
+    template <class T>
+    friend class TItemList;
+    std::string FName;
+    int FId = 0;
+    bool FListed = false; // has been appended to some list
+};
+
+// The error texts of one kind of list (CP1251).
+struct TListMessages {
+    std::string MissingName;
+    std::string DuplicateName;
+    std::string DuplicateId;
+};
+
+template <class T>
+class TItemList {
+public:
+    using const_iterator = typename std::vector<T*>::const_iterator;
+
+    TItemList(bool ownsItems, TListMessages messages) : FOwns(ownsItems), FMessages(std::move(messages)) {}
+    virtual ~TItemList() { Clear(); }
+    TItemList(const TItemList&) = delete;
+    TItemList& operator=(const TItemList&) = delete;
+
+    bool OwnsItems() const { return FOwns; }
+    int Count() const { return static_cast<int>(FItems.size()); }
+    bool Empty() const { return FItems.empty(); }
+    T* Items(int index) const
+    {
+        if (index < 0 || index >= Count())
+            throw ListIndexError(index);
+        return FItems[static_cast<size_t>(index)];
+    }
+    T* operator[](int index) const { return Items(index); }
+    const_iterator begin() const { return FItems.begin(); }
+    const_iterator end() const { return FItems.end(); }
+
+    // Position of the very object, or -1.
+    int IndexOf(const T* item) const
+    {
+        EnsureIndex();
+        auto it = FItemPos.find(item);
+        return it == FItemPos.end() ? -1 : it->second;
+    }
+    // Position of the last item whose name equals the text without regard to
+    // letter case (the text is not trimmed), or -1.
+    int IndexOfName(std::string_view name) const;
+
+    // Removes the item at the position; an owning list destroys it.
+    void Delete(int index);
+    // Removes the object if present (destroying it if the list owns it); its former position or -1.
+    int Remove(T* item);
+    // Forgets the object without destroying it; returns it, or nullptr if absent.
+    T* Extract(T* item);
+    // Removes every item; an owning list destroys them.
+    void Clear();
+
+protected:
+    // The validated append. Returns true when the item is in the list
+    // afterwards (appended, or already there), false when quiet mode skipped
+    // it; the caller still holds a skipped item. Raises the list's errors.
+    bool AddItem(T* item, bool quiet);
+
+private:
+    void EnsureIndex() const;
+    void InvalidateIndex() { FIndexValid = false; }
+    int FreeIdAfterMax() const;
+
+    bool FOwns;
+    TListMessages FMessages;
+    std::vector<T*> FItems;
+
+    mutable bool FIndexValid = false;
+    mutable std::uint64_t FIndexGeneration = 0;
+    mutable std::unordered_map<std::string, int> FNamePos; // upper-cased name -> last position
+    mutable std::unordered_map<int, int> FIdPos;           // id -> last position
+    mutable std::unordered_map<const T*, int> FItemPos;    // item -> position
+    mutable int FMaxId = 0;                                // largest id, at least 0
+};
+
+#include "model/ItemListImpl.h"

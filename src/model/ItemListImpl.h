@@ -1,0 +1,148 @@
+#pragma once
+// Member definitions of TItemList (included by ItemList.h).
+#include "model/Text.h"
+
+#include <algorithm>
+#include <set>
+
+template <class T>
+int TItemList<T>::IndexOfName(std::string_view name) const
+{
+    EnsureIndex();
+    auto it = FNamePos.find(UpperCase(name));
+    return it == FNamePos.end() ? -1 : it->second;
+}
+
+template <class T>
+void TItemList<T>::Delete(int index)
+{
+    T* item = Items(index);
+    FItems.erase(FItems.begin() + index);
+    InvalidateIndex();
+    if (FOwns)
+        delete item;
+}
+
+template <class T>
+int TItemList<T>::Remove(T* item)
+{
+    int index = IndexOf(item);
+    if (index >= 0)
+        Delete(index);
+    return index;
+}
+
+template <class T>
+T* TItemList<T>::Extract(T* item)
+{
+    int index = IndexOf(item);
+    if (index < 0)
+        return nullptr;
+    FItems.erase(FItems.begin() + index);
+    InvalidateIndex();
+    return item;
+}
+
+template <class T>
+void TItemList<T>::Clear()
+{
+    std::vector<T*> items;
+    items.swap(FItems);
+    InvalidateIndex();
+    if (FOwns)
+        for (auto it = items.rbegin(); it != items.rend(); ++it)
+            delete *it;
+}
+
+template <class T>
+void TItemList<T>::EnsureIndex() const
+{
+    std::uint64_t generation = ListedItemGeneration();
+    if (FIndexValid && FIndexGeneration == generation)
+        return;
+    FNamePos.clear();
+    FIdPos.clear();
+    FItemPos.clear();
+    FMaxId = 0;
+    FNamePos.reserve(FItems.size());
+    FIdPos.reserve(FItems.size());
+    FItemPos.reserve(FItems.size());
+    for (size_t i = 0; i < FItems.size(); ++i) {
+        const TListedItem* item = FItems[i];
+        int pos = static_cast<int>(i);
+        FNamePos[UpperCase(item->FName)] = pos;
+        FIdPos[item->FId] = pos;
+        FItemPos[FItems[i]] = pos;
+        FMaxId = std::max(FMaxId, item->FId);
+    }
+    FIndexGeneration = generation;
+    FIndexValid = true;
+}
+
+template <class T>
+int TItemList<T>::FreeIdAfterMax() const
+{
+    if (FMaxId < INT_MAX)
+        return FMaxId + 1;
+    // The largest id is taken: the smallest positive id not in use instead of
+    // an overflow into negative ids.
+    std::set<int> used;
+    for (const T* item : FItems)
+        if (static_cast<const TListedItem*>(item)->FId > 0)
+            used.insert(static_cast<const TListedItem*>(item)->FId);
+    int id = 1;
+    for (int u : used) {
+        if (u != id)
+            break;
+        ++id;
+    }
+    return id;
+}
+
+template <class T>
+bool TItemList<T>::AddItem(T* item, bool quiet)
+{
+    if (!item)
+        throw SystemError("TItemList.Add(nil)");
+    TListedItem* x = item;
+    EnsureIndex();
+    // 1. The very object is already here.
+    if (FItemPos.count(item))
+        return true;
+    // 2. The trimmed name is stored back, even if a later step fails.
+    std::string trimmed = Trim(x->FName);
+    if (trimmed != x->FName)
+        x->SetName(trimmed);
+    // 3. A missing name is an error even in quiet mode.
+    if (x->FName.empty())
+        throw TError(FMessages.MissingName);
+    // 4. The clash nearest the end of the list decides; a name clash wins
+    // over an id clash on the same item.
+    std::string key = UpperCase(x->FName);
+    int givenId = x->FId;
+    int namePos = -1, idPos = -1;
+    if (auto it = FNamePos.find(key); it != FNamePos.end())
+        namePos = it->second;
+    if (givenId >= 1)
+        if (auto it = FIdPos.find(givenId); it != FIdPos.end())
+            idPos = it->second;
+    if (namePos >= 0 || idPos >= 0) {
+        if (quiet)
+            return false;
+        throw TError(namePos >= idPos ? FMessages.DuplicateName : FMessages.DuplicateId);
+    }
+    // 5. A new id is one more than the largest in the list.
+    if (givenId <= 0)
+        x->SetItemId(FreeIdAfterMax());
+    int pos = static_cast<int>(FItems.size());
+    FItems.push_back(item);
+    x->FListed = true;
+    FNamePos[key] = pos;
+    FIdPos[x->FId] = pos;
+    FItemPos[item] = pos;
+    FMaxId = std::max(FMaxId, x->FId);
+    // Only the new item may have changed since the index was checked, and its
+    // entries are current: the index stays valid.
+    FIndexGeneration = ListedItemGeneration();
+    return true;
+}

@@ -1,0 +1,88 @@
+#include "model/SmsQueue.h"
+
+#include "model/Error.h"
+#include "model/ItemList.h"
+#include "model/Text.h"
+
+#include <exception>
+
+std::string NoSmsSenderErrorText() { return Cp1251("Для абонента не указан оператор."); }
+
+std::optional<std::string> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
+                                      const TTranslitTable* table)
+{
+    if (!sender)
+        return NoSmsSenderErrorText();
+    try {
+        sender->Send(phone, text, table);
+        return std::nullopt;
+    } catch (const TError& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return SystemError(e.what()).message();
+    } catch (...) {
+        return SystemError("unknown exception").message();
+    }
+}
+
+TSms::TSms(TContact* contact, std::string text) : Contact(contact), Text(std::move(text)), Created(Now()) {}
+
+void TSms::BeginAttempt()
+{
+    ErrorText.clear();
+    ++TryCount;
+}
+
+void TSms::FinishAttempt(const std::optional<std::string>& error)
+{
+    if (error) {
+        ErrorText = *error;
+        Status = SmsStatusFailed;
+    } else {
+        Status = SmsStatusSent;
+    }
+}
+
+void TSms::TrySend(const TTranslitTable* table)
+{
+    BeginAttempt();
+    std::optional<std::string> error;
+    if (!Contact)
+        error = Cp1251("Не указан абонент.");
+    else
+        error = DeliverSms(Contact->SmsSender, Contact->PhoneNumber, Text, table);
+    FinishAttempt(error);
+}
+
+TSms* TSmsQueue::Items(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw ListIndexError(index);
+    return FItems[static_cast<size_t>(index)].get();
+}
+
+std::unique_ptr<TSms> TSmsQueue::TakeFirst()
+{
+    if (FItems.empty())
+        return nullptr;
+    std::unique_ptr<TSms> first = std::move(FItems.front());
+    FItems.pop_front();
+    return first;
+}
+
+int TSmsQueue::Add(std::unique_ptr<TSms> sms)
+{
+    if (!sms)
+        throw SystemError("TSmsQueue.Add(nil)");
+    FItems.push_back(std::move(sms));
+    return Count() - 1;
+}
+
+void TSmsQueue::Delete(int index)
+{
+    if (index < 0 || index >= Count())
+        throw ListIndexError(index);
+    FItems.erase(FItems.begin() + index);
+}
+
+void TSmsQueue::Clear() { FItems.clear(); }

@@ -1,0 +1,79 @@
+#pragma once
+// Outgoing messages, the queue that holds them and the recipient list of the
+// message being composed.
+#include "model/AddressBook.h"
+#include "model/Clock.h"
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+// TSms::Status values.
+constexpr int SmsStatusNone = 0;
+constexpr int SmsStatusSent = 1;
+constexpr int SmsStatusFailed = -1;
+constexpr int SmsStatusCancelled = 2; // history format only; nothing sets it
+
+// One message to one contact.
+class TSms {
+public:
+    // Created = Now(); TryCount, Status 0; ErrorText empty.
+    TSms(TContact* contact, std::string text);
+
+    TContact* Contact; // not owned
+    std::string Text;
+    TDateTime Created;
+    int TryCount = 0;
+    int Status = SmsStatusNone;
+    std::string ErrorText;
+
+    // One delivery attempt through the contact's current operator and phone
+    // number. Never raises for a delivery failure: the outcome goes to Status
+    // and ErrorText. `table` is passed on to Send (nullptr = the process table).
+    void TrySend(const TTranslitTable* table = nullptr);
+
+    // The steps of TrySend, for a caller that delivers elsewhere (a worker
+    // thread with a copy of the operator): BeginAttempt, then the delivery
+    // (DeliverSms), then FinishAttempt with its outcome.
+    void BeginAttempt();
+    void FinishAttempt(const std::optional<std::string>& error);
+};
+
+// Sends a text through an operator; returns the error text when it fails
+// (no operator included), nothing when it succeeds. Never raises.
+std::optional<std::string> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
+                                      const TTranslitTable* table = nullptr);
+
+// "Для абонента не указан оператор."
+std::string NoSmsSenderErrorText();
+
+// The messages waiting for delivery, first is next. Holds its messages.
+class TSmsQueue {
+public:
+    int Count() const { return static_cast<int>(FItems.size()); }
+    // Raises TError for a position outside the queue.
+    TSms* Items(int index) const;
+    // Removes the first message and hands it over; nullptr when empty.
+    std::unique_ptr<TSms> TakeFirst();
+    // Appends at the end; returns the position.
+    int Add(std::unique_ptr<TSms> sms);
+    // Removes and discards the message at the position; raises TError (and
+    // changes nothing) for a position outside the queue.
+    void Delete(int index);
+    void Clear();
+
+    // Messages given up since the program started; nothing resets it.
+    int FailedCount = 0;
+
+private:
+    std::deque<std::unique_ptr<TSms>> FItems;
+};
+
+// The addressees picked for the next message. Neither list owns its items.
+class TRecipientList {
+public:
+    TRecipientList() : Contacts(false), Groups(false) {}
+    TContactList Contacts;
+    TGroupList Groups;
+};
