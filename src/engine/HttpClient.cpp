@@ -1,0 +1,176 @@
+#include "engine/HttpClient.h"
+
+#include "model/Error.h"
+#include "model/Text.h"
+
+#include <atomic>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+std::mutex SettingsMutex;
+THttpSettings Settings;
+std::atomic<bool> Cancelled{false};
+
+void GlobalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+const std::string& NetworkLeadIn()
+{
+    static const std::string text = Cp1251("Ошибка соединения с SMS шлюзом: ");
+    return text;
+}
+
+[[noreturn]] void Fail(const std::string& detail) { throw TError(NetworkLeadIn() + detail); }
+
+// True when the URL starts with a scheme followed by "://": libcurl would
+// otherwise guess one, and a URL without it names no host.
+bool HasScheme(const std::string& url)
+{
+    size_t i = 0;
+    auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (url.empty() || !isAlpha(url[0]))
+        return false;
+    while (i < url.size() && (isAlpha(url[i]) || (url[i] >= '0' && url[i] <= '9') || url[i] == '+' ||
+                              url[i] == '-' || url[i] == '.'))
+        ++i;
+    return url.compare(i, 3, "://") == 0;
+}
+
+struct TExchange {
+    std::string LastStatusLine; // the last status line seen (a proxy's CONNECT answer comes first)
+};
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user)
+{
+    size_t n = size * count;
+    std::string line(data, n);
+    if (line.rfind("HTTP/", 0) == 0) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        static_cast<TExchange*>(user)->LastStatusLine = line;
+    }
+    return n;
+}
+
+size_t OnBody(char*, size_t size, size_t count, void*) { return size * count; }
+
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return Cancelled.load() ? 1 : 0; }
+
+struct TCurlDeleter {
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct TSlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+
+} // namespace
+
+THttpSettings HttpSettings()
+{
+    std::lock_guard lock(SettingsMutex);
+    return Settings;
+}
+
+void SetHttpSettings(const THttpSettings& settings)
+{
+    std::lock_guard lock(SettingsMutex);
+    Settings = settings;
+}
+
+void SetDeliveriesCancelled(bool cancelled) { Cancelled.store(cancelled); }
+bool DeliveriesCancelled() { return Cancelled.load(); }
+
+std::string HttpGet(const THttpRequest& request)
+{
+    if (Cancelled.load())
+        throw TError(Cp1251("Отправка SMS прервана."));
+    if (!HasScheme(request.Url))
+        Fail(curl_easy_strerror(CURLE_URL_MALFORMAT));
+    GlobalInit();
+    const THttpSettings settings = HttpSettings();
+
+    std::unique_ptr<CURL, TCurlDeleter> handle(curl_easy_init());
+    if (!handle)
+        Fail(curl_easy_strerror(CURLE_FAILED_INIT));
+    CURL* h = handle.get();
+
+    std::unique_ptr<curl_slist, TSlistDeleter> headers;
+    for (const auto& line : request.Headers) {
+        curl_slist* next = curl_slist_append(headers.get(), line.c_str());
+        if (!next)
+            Fail(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+        headers.release();
+        headers.reset(next);
+    }
+
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    TExchange exchange;
+    const THttpProxy& proxy = request.Proxy;
+    CURLcode rc = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        if (rc == CURLE_OK)
+            rc = curl_easy_setopt(h, option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, errorBuffer);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_URL, request.Url.c_str());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_HTTPHEADER, headers.get());
+    set(CURLOPT_USERAGENT, "Velotext/1.0");
+    set(CURLOPT_CONNECTTIMEOUT_MS, settings.ConnectTimeoutMs);
+    set(CURLOPT_TIMEOUT_MS, settings.TotalTimeoutMs);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!settings.CaFile.empty())
+        set(CURLOPT_CAINFO, settings.CaFile.c_str());
+    set(CURLOPT_HEADERFUNCTION, OnHeader);
+    set(CURLOPT_HEADERDATA, &exchange);
+    set(CURLOPT_WRITEFUNCTION, OnBody);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, OnProgress);
+    // The proxy is exactly what the options say: the environment's proxy
+    // variables (http_proxy, no_proxy) must not add or bypass one.
+    set(CURLOPT_NOPROXY, "");
+    if (proxy.Host.empty()) {
+        set(CURLOPT_PROXY, "");
+    } else {
+        set(CURLOPT_PROXY, proxy.Host.c_str());
+        set(CURLOPT_PROXYPORT, static_cast<long>(proxy.Port));
+        if (proxy.BasicAuth) {
+            // Basic only: libcurl then sends the credentials with the first request.
+            set(CURLOPT_PROXYAUTH, static_cast<unsigned long>(CURLAUTH_BASIC));
+            set(CURLOPT_PROXYUSERNAME, proxy.Username.c_str());
+            set(CURLOPT_PROXYPASSWORD, proxy.Password.c_str());
+        }
+    }
+    if (rc != CURLE_OK)
+        Fail(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+
+    rc = curl_easy_perform(h);
+    if (rc == CURLE_ABORTED_BY_CALLBACK)
+        throw TError(Cp1251("Отправка SMS прервана."));
+    if (rc != CURLE_OK) {
+        // A proxy that refused the tunnel answered with a status line of its own.
+        long connectCode = 0;
+        curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        if (rc == CURLE_COULDNT_CONNECT && connectCode >= 300 && !exchange.LastStatusLine.empty())
+            throw TError(exchange.LastStatusLine);
+        Fail(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+    }
+    long code = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 200 && code <= 299)
+        return exchange.LastStatusLine;
+    if (!exchange.LastStatusLine.empty())
+        throw TError(exchange.LastStatusLine);
+    Fail("HTTP " + IntToStr(code));
+}

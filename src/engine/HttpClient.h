@@ -1,0 +1,42 @@
+#pragma once
+// A one-request HTTP/1.1 GET client on libcurl for the web gate. Every call
+// uses its own handle, so calls on different threads do not interfere.
+#include <string>
+#include <vector>
+
+struct THttpProxy {
+    std::string Host;      // empty: no proxy (the environment's proxy variables are ignored)
+    int Port = 0;
+    bool BasicAuth = false; // send Basic credentials to the proxy with the first request
+    std::string Username;
+    std::string Password;
+};
+
+struct THttpRequest {
+    std::string Url;                  // absolute "http://" or "https://" URL, sent as given
+    std::vector<std::string> Headers; // extra header lines, "Name: value"
+    THttpProxy Proxy;
+};
+
+// Time limits and the certificate store; tests shorten the limits and name
+// their own certificate authority.
+struct THttpSettings {
+    long ConnectTimeoutMs = 30000;  // establishing the connection
+    long TotalTimeoutMs = 120000;   // the whole exchange
+    std::string CaFile;             // empty: the system's CA store
+};
+THttpSettings HttpSettings();
+void SetHttpSettings(const THttpSettings& settings);
+
+// Performs the GET and reads the whole response (the body is discarded).
+// Returns the final status line when the final status is 2xx. Raises TError
+// otherwise: with the status line the server sent for any other status
+// (redirections are not followed), or with a Russian lead-in and libcurl's
+// error text for a network failure, a malformed URL or a scheme other than
+// http and https.
+std::string HttpGet(const THttpRequest& request);
+
+// The process-wide "cancel deliveries" switch: while it is on, a request in
+// progress is aborted and new ones fail at once (the program is shutting down).
+void SetDeliveriesCancelled(bool cancelled);
+bool DeliveriesCancelled();
