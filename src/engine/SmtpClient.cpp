@@ -1,0 +1,428 @@
+#include "engine/SmtpClient.h"
+
+#include "engine/MailAddress.h"
+#include "model/Text.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const size_t kLongestReplyLine = 4096; // RFC 5321 allows 512; be generous, but bounded
+const int kMostReplyLines = 1000;
+
+struct TReply {
+    int Code = -1; // -1: no complete reply (time limit, closed connection, junk)
+    std::vector<std::string> Lines; // text after the code and its separator
+};
+
+int MillisLeft(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+        return 0;
+    return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
+}
+
+// One TCP connection with line-based reading and writing under time limits.
+// Once a read or write fails, the connection is broken and stays so.
+class TSmtpConnection {
+public:
+    ~TSmtpConnection() { Close(); }
+
+    bool Open(const TSmtpRelay& relay, std::chrono::milliseconds limit, bool& resolved)
+    {
+        resolved = false;
+        addrinfo hints {};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        if (getaddrinfo(relay.Host.c_str(), relay.Port.c_str(), &hints, &list) != 0 || !list)
+            return false;
+        resolved = true;
+        auto deadline = Clock::now() + limit;
+        for (addrinfo* a = list; a && Fd < 0; a = a->ai_next) {
+            int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+            if (fd < 0)
+                continue;
+            bool ok = connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+            if (!ok && errno == EINPROGRESS) {
+                pollfd p {fd, POLLOUT, 0};
+                int err = 0;
+                socklen_t len = sizeof err;
+                ok = poll(&p, 1, MillisLeft(deadline)) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+                     err == 0;
+            }
+            if (ok)
+                Fd = fd;
+            else
+                close(fd);
+        }
+        freeaddrinfo(list);
+        return Fd >= 0;
+    }
+
+    void Close()
+    {
+        if (Fd >= 0)
+            close(Fd);
+        Fd = -1;
+        Broken = true;
+    }
+
+    bool IsBroken() const { return Broken || Fd < 0; }
+
+    // One attempt to hand over a short command even on a broken connection
+    // (a farewell after a reply that never came); the outcome does not matter.
+    void SendQuietly(std::string_view bytes)
+    {
+        if (Fd >= 0)
+            (void)send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+
+    // Writes the bytes whole, waiting at most `limit` for the peer to take them.
+    bool Write(std::string_view bytes, std::chrono::milliseconds limit)
+    {
+        if (IsBroken())
+            return false;
+        auto deadline = Clock::now() + limit;
+        while (!bytes.empty()) {
+            ssize_t n = send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd p {Fd, POLLOUT, 0};
+                if (poll(&p, 1, MillisLeft(deadline)) == 1)
+                    continue;
+            }
+            Broken = true;
+            return false;
+        }
+        return true;
+    }
+
+    // Reads one reply, single- or multi-line, all of it within `limit`.
+    TReply ReadReply(std::chrono::milliseconds limit)
+    {
+        TReply reply;
+        if (IsBroken())
+            return reply;
+        auto deadline = Clock::now() + limit;
+        std::string line;
+        for (int count = 0; count < kMostReplyLines; ++count) {
+            if (!ReadLine(line, deadline)) {
+                Broken = true;
+                return reply;
+            }
+            int code = -1;
+            if (line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                std::isdigit(static_cast<unsigned char>(line[1])) && std::isdigit(static_cast<unsigned char>(line[2])))
+                code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+            reply.Lines.push_back(line.size() > 4 ? line.substr(4) : std::string());
+            if (count == 0)
+                reply.Code = code;
+            if (line.size() < 4 || line[3] != '-') {
+                if (code < 0)
+                    Broken = true; // not a reply: the exchange is out of step
+                return reply;
+            }
+        }
+        Broken = true;
+        reply.Code = -1;
+        return reply;
+    }
+
+private:
+    bool ReadLine(std::string& line, Clock::time_point deadline)
+    {
+        for (;;) {
+            size_t lf = Buffer.find('\n');
+            if (lf != std::string::npos) {
+                line.assign(Buffer, 0, lf);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                Buffer.erase(0, lf + 1);
+                return true;
+            }
+            if (Buffer.size() > kLongestReplyLine)
+                return false;
+            pollfd p {Fd, POLLIN, 0};
+            int ready = poll(&p, 1, MillisLeft(deadline));
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready != 1)
+                return false;
+            char chunk[2048];
+            ssize_t n = recv(Fd, chunk, sizeof chunk, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+                continue;
+            if (n <= 0)
+                return false;
+            Buffer.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    int Fd = -1;
+    bool Broken = false;
+    std::string Buffer;
+};
+
+std::string DefaultLocalName()
+{
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return "localhost";
+    std::string s(name);
+    if (s.empty())
+        return "localhost";
+    for (unsigned char c : s)
+        if (c <= 32 || c >= 127)
+            return "localhost";
+    return s;
+}
+
+struct TCapabilities {
+    bool Size = false;
+    std::vector<std::string> AuthMechanisms; // in upper case
+    bool HasAuth(std::string_view mechanism) const
+    {
+        for (const auto& m : AuthMechanisms)
+            if (m == mechanism)
+                return true;
+        return false;
+    }
+};
+
+// Service extensions from the lines of an EHLO reply after the first one.
+TCapabilities ParseCapabilities(const TReply& ehlo)
+{
+    TCapabilities caps;
+    for (size_t i = 1; i < ehlo.Lines.size(); ++i) {
+        std::vector<std::string> words;
+        std::string word;
+        for (char c : ehlo.Lines[i] + " ") {
+            if (c == ' ' || c == '\t') {
+                if (!word.empty())
+                    words.push_back(UpperCase(word));
+                word.clear();
+            } else {
+                word += c;
+            }
+        }
+        if (words.empty())
+            continue;
+        if (words[0] == "SIZE")
+            caps.Size = true;
+        size_t first = 0;
+        if (words[0] == "AUTH")
+            first = 1;
+        else if (words[0].rfind("AUTH=", 0) == 0) {
+            words[0].erase(0, 5);
+            first = 0;
+        } else
+            continue;
+        for (size_t w = first; w < words.size(); ++w)
+            caps.AuthMechanisms.push_back(words[w]);
+    }
+    return caps;
+}
+
+} // namespace
+
+TSmtpRelay ParseSmtpRelay(std::string_view relay)
+{
+    TSmtpRelay r;
+    size_t colon = relay.find(':');
+    r.Host = Trim(relay.substr(0, colon));
+    if (colon != std::string_view::npos)
+        r.Port = Trim(relay.substr(colon + 1));
+    if (r.Port.empty())
+        r.Port = "25";
+    return r;
+}
+
+std::string Base64Encode(std::string_view bytes)
+{
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                            reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+bool Base64Decode(std::string_view text, std::string& bytes)
+{
+    bytes.clear();
+    if (text.size() % 4 != 0)
+        return false;
+    if (text.empty())
+        return true;
+    std::string out(text.size() / 4 * 3 + 1, '\0');
+    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                            reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    if (n < 0)
+        return false;
+    size_t padding = text.back() == '=' ? (text[text.size() - 2] == '=' ? 2 : 1) : 0;
+    out.resize(static_cast<size_t>(n) - padding);
+    bytes = std::move(out);
+    return true;
+}
+
+std::string CramMd5Response(std::string_view user, std::string_view password, std::string_view challenge)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    HMAC(EVP_md5(), password.data(), static_cast<int>(password.size()),
+         reinterpret_cast<const unsigned char*>(challenge.data()), challenge.size(), digest, &length);
+    static const char hex[] = "0123456789abcdef";
+    std::string response(user);
+    response += ' ';
+    for (unsigned int i = 0; i < length; ++i) {
+        response += hex[digest[i] >> 4];
+        response += hex[digest[i] & 15];
+    }
+    return response;
+}
+
+std::string DotStuffedData(const std::vector<std::string>& lines)
+{
+    std::string data;
+    for (const auto& line : lines) {
+        if (!line.empty() && line[0] == '.')
+            data += '.';
+        data += line;
+        data += "\r\n";
+    }
+    data += ".\r\n";
+    return data;
+}
+
+TSmtpClient::TSmtpClient() = default;
+
+bool TSmtpClient::Submit(const TSmtpSubmission& s)
+{
+    Failed = TSmtpStage::None;
+    auto fail = [this](TSmtpStage stage) {
+        Failed = stage;
+        return false;
+    };
+
+    // Nothing that could split a command or a line reaches the wire.
+    if (HasLineBreakOrNul(s.Sender) || HasLineBreakOrNul(s.Recipients))
+        return fail(TSmtpStage::Input);
+    for (const auto& line : s.Lines)
+        if (line.find_first_of("\r\n") != std::string::npos)
+            return fail(TSmtpStage::Input);
+    std::string sender = BareMailAddress(s.Sender);
+    std::vector<std::string> recipients;
+    for (const auto& piece : SplitMailAddressList(s.Recipients)) {
+        std::string address = BareMailAddress(piece);
+        if (!address.empty())
+            recipients.push_back(std::move(address));
+    }
+    std::string localName = LocalName.empty() ? DefaultLocalName() : LocalName;
+    if (HasLineBreakOrNul(localName))
+        return fail(TSmtpStage::Input);
+
+    TSmtpRelay relay = ParseSmtpRelay(s.Relay);
+    if (relay.Host.empty())
+        return fail(TSmtpStage::Relay);
+
+    TSmtpConnection conn;
+    bool resolved = false;
+    if (!conn.Open(relay, ConnectTimeout, resolved))
+        return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);
+
+    auto command = [&](const std::string& text) -> TReply {
+        if (!conn.Write(text + "\r\n", ReplyTimeout))
+            return {};
+        return conn.ReadReply(ReplyTimeout);
+    };
+
+    if (conn.ReadReply(ReplyTimeout).Code != 220)
+        return fail(TSmtpStage::Greeting);
+
+    TReply ehlo = command("EHLO " + localName);
+    bool extended = ehlo.Code >= 250 && ehlo.Code <= 259;
+    if (!extended) {
+        // After a reply that never came the exchange is out of step: HELO would be misread.
+        if (conn.IsBroken())
+            return fail(TSmtpStage::Hello);
+        TReply helo = command("HELO " + localName);
+        if (helo.Code < 250 || helo.Code > 259)
+            return fail(TSmtpStage::Hello);
+    }
+
+    // From here on QUIT ends the exchange on every path.
+    auto quit = [&](bool ok) {
+        if (conn.IsBroken())
+            conn.SendQuietly("QUIT\r\n");
+        else if (conn.Write("QUIT\r\n", ReplyTimeout))
+            conn.ReadReply(ReplyTimeout);
+        conn.Close();
+        return ok;
+    };
+
+    TCapabilities caps = extended ? ParseCapabilities(ehlo) : TCapabilities {};
+    if (extended && (!s.Username.empty() || !s.Password.empty())) {
+        bool authenticated = false;
+        if (caps.HasAuth("CRAM-MD5")) {
+            TReply challenge = command("AUTH CRAM-MD5");
+            if (challenge.Code == 334) {
+                std::string decoded;
+                std::string text = challenge.Lines.empty() ? std::string() : Trim(challenge.Lines[0]);
+                if (Base64Decode(text, decoded))
+                    authenticated =
+                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded))).Code == 235;
+                else
+                    command("*"); // cancel: the challenge cannot be answered
+            }
+        }
+        if (!authenticated && caps.HasAuth("LOGIN") && !conn.IsBroken()) {
+            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username)).Code == 334)
+                command(Base64Encode(s.Password));
+        }
+    }
+
+    std::string data = DotStuffedData(s.Lines);
+    std::string mailFrom = "MAIL FROM:<" + sender + ">";
+    if (caps.Size) {
+        size_t size = 0;
+        for (const auto& line : s.Lines)
+            size += line.size() + 2;
+        mailFrom += " SIZE=" + std::to_string(size);
+    }
+    if (command(mailFrom).Code != 250) {
+        fail(TSmtpStage::MailFrom);
+        return quit(false);
+    }
+    for (const auto& address : recipients) {
+        if (command("RCPT TO:<" + address + ">").Code != 250) {
+            fail(TSmtpStage::RcptTo);
+            return quit(false);
+        }
+    }
+    if (command("DATA").Code != 354) {
+        fail(TSmtpStage::Data);
+        return quit(false);
+    }
+    if (!conn.Write(data, ReplyTimeout) || conn.ReadReply(ReplyTimeout).Code != 250) {
+        fail(TSmtpStage::Message);
+        return quit(false);
+    }
+    return quit(true);
+}
