@@ -1,0 +1,184 @@
+#include "storage/SmsOptions.h"
+
+#include "model/DataPaths.h"
+#include "model/Error.h"
+#include "model/SafeFile.h"
+#include "model/Text.h"
+#include "storage/IniFile.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const ProxySection = "Proxy";
+const char* const SmtpSection = "SMTP";
+const char* const SmsSection = "SMS";
+
+// The options file holds passwords: nobody but the owner may read it.
+constexpr unsigned OptionsFileMode = 0600;
+
+// Full path of the options file, with its folder chain created.
+std::string PrepareOptionsPath(const std::string& fileName)
+{
+    std::string path = ResolveDataFilePath(fileName);
+    fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty()) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (ec)
+            throw TError(Cp1251("Не удалось создать папку \"") + folder.string() + "\":\r" + ec.message());
+    }
+    return path;
+}
+
+std::string Complement(std::string_view bytes)
+{
+    std::string r(bytes);
+    for (char& c : r)
+        c = static_cast<char>(~static_cast<unsigned char>(c));
+    return r;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool EnclosedInQuotes(std::string_view v)
+{
+    return v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.front() == v.back();
+}
+
+// Whether the value goes into an INI line and comes back unchanged in the
+// plain form that the options file has always used.
+bool PlainFormCarries(std::string_view v)
+{
+    if (v.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos)
+        return false;
+    return v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && !EnclosedInQuotes(v));
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string ScramblePassword(const std::string& plain)
+{
+    std::string scrambled = Complement(plain);
+    if (PlainFormCarries(scrambled))
+        return scrambled;
+    static const char digits[] = "0123456789ABCDEF";
+    std::string r = "\"";
+    for (unsigned char c : scrambled) {
+        r += digits[c >> 4];
+        r += digits[c & 15];
+    }
+    r += '"';
+    return r;
+}
+
+std::string UnscramblePassword(const std::string& stored)
+{
+    // The quoted hexadecimal form: the plain form never reads back enclosed
+    // in quotes, so this cannot be an old password.
+    if (stored.size() >= 4 && stored.size() % 2 == 0 && stored.front() == '"' && stored.back() == '"') {
+        std::string bytes;
+        bool hex = true;
+        for (size_t i = 1; i + 1 < stored.size() && hex; i += 2) {
+            int hi = HexValue(stored[i]), lo = HexValue(stored[i + 1]);
+            hex = hi >= 0 && lo >= 0;
+            bytes += static_cast<char>(hi * 16 + lo);
+        }
+        if (hex)
+            return Complement(bytes);
+    }
+    return Complement(stored);
+}
+
+void TSmsOptions::Load(const std::string& fileName)
+{
+    std::string path = PrepareOptionsPath(fileName);
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        SaveFileSafely(path, std::string(), OptionsFileMode);
+    TIniFile ini(path);
+
+    auto readPassword = [&](const char* section, const char* key, std::string& field) {
+        if (ini.ValueExists(section, key))
+            field = UnscramblePassword(ini.ReadString(section, key, ""));
+    };
+
+    ProxyFlag = ini.ReadBool(ProxySection, "ProxyFlag", ProxyFlag);
+    ProxyServer = ini.ReadString(ProxySection, "ProxyServer", ProxyServer);
+    ProxyPort = ini.ReadInteger(ProxySection, "ProxyPort", ProxyPort);
+    ProxyAuthFlag = ini.ReadBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
+    ProxyUsername = ini.ReadString(ProxySection, "ProxyUsername", ProxyUsername);
+    readPassword(ProxySection, "ProxyPassword", ProxyPassword);
+
+    SmtpHost = ini.ReadString(SmtpSection, "SmtpHost", SmtpHost);
+    SmtpFromAddress = ini.ReadString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
+    SmtpUsername = ini.ReadString(SmtpSection, "SmtpUsername", SmtpUsername);
+    readPassword(SmtpSection, "SmtpPassword", SmtpPassword);
+
+    MaxTryCount = ini.ReadInteger(SmsSection, "MaxTryCount", MaxTryCount);
+    HistoryFlag = ini.ReadBool(SmsSection, "HistoryFlag", HistoryFlag);
+    Prefix = ini.ReadString(SmsSection, "Prefix", Prefix);
+    Suffix = ini.ReadString(SmsSection, "Suffix", Suffix);
+    TranslitFlag = ini.ReadBool(SmsSection, "TranslitFlag", TranslitFlag);
+    ClearMessageAfterSendFlag = ini.ReadBool(SmsSection, "ClearMessageAfterSendFlag", ClearMessageAfterSendFlag);
+    ClearRecepientsAfterSendFlag =
+        ini.ReadBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
+    AlertOnErrorsFlag = ini.ReadBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
+    MinimizeToTrayFlag = ini.ReadBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+}
+
+void TSmsOptions::Save(const std::string& fileName) const
+{
+    TIniFile ini;
+    ini.SetFileName(PrepareOptionsPath(fileName));
+
+    ini.WriteBool(ProxySection, "ProxyFlag", ProxyFlag);
+    ini.WriteString(ProxySection, "ProxyServer", ProxyServer);
+    ini.WriteInteger(ProxySection, "ProxyPort", ProxyPort);
+    ini.WriteBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
+    ini.WriteString(ProxySection, "ProxyUsername", ProxyUsername);
+    ini.WriteString(ProxySection, "ProxyPassword", ScramblePassword(ProxyPassword));
+
+    ini.WriteString(SmtpSection, "SmtpHost", SmtpHost);
+    ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
+    ini.WriteString(SmtpSection, "SmtpPassword", ScramblePassword(SmtpPassword));
+    ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
+
+    ini.WriteInteger(SmsSection, "MaxTryCount", MaxTryCount);
+    ini.WriteBool(SmsSection, "HistoryFlag", HistoryFlag);
+    ini.WriteString(SmsSection, "Prefix", Prefix);
+    ini.WriteString(SmsSection, "Suffix", Suffix);
+    ini.WriteBool(SmsSection, "TranslitFlag", TranslitFlag);
+    ini.WriteBool(SmsSection, "ClearMessageAfterSendFlag", ClearMessageAfterSendFlag);
+    ini.WriteBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
+    ini.WriteBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
+    ini.WriteBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+
+    ini.Save(OptionsFileMode);
+}
+
+namespace {
+TSmsOptions& Instance()
+{
+    static TSmsOptions options;
+    return options;
+}
+} // namespace
+
+TSmsOptions& SmsOptions() { return Instance(); }
+
+void ResetSmsOptionsForTests() { Instance() = TSmsOptions(); }
