@@ -44,16 +44,21 @@ bool HasScheme(const std::string& url)
 
 struct TExchange {
     std::string LastStatusLine; // the last status line seen (a proxy's CONNECT answer comes first)
+    bool HeaderComplete = false; // the empty line after the last status line's header arrived
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user)
 {
     size_t n = size * count;
     std::string line(data, n);
+    auto* exchange = static_cast<TExchange*>(user);
     if (line.rfind("HTTP/", 0) == 0) {
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
             line.pop_back();
-        static_cast<TExchange*>(user)->LastStatusLine = line;
+        exchange->LastStatusLine = line;
+        exchange->HeaderComplete = false;
+    } else if (line == "\r\n" || line == "\n") {
+        exchange->HeaderComplete = true;
     }
     return n;
 }
@@ -162,10 +167,14 @@ std::string HttpGet(const THttpRequest& request)
         // A proxy that refused the tunnel answered with a status line of its own.
         long connectCode = 0;
         curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
-        if (rc == CURLE_COULDNT_CONNECT && connectCode >= 300 && !exchange.LastStatusLine.empty())
+        if (connectCode != 0 && (connectCode < 200 || connectCode > 299) && !exchange.LastStatusLine.empty())
             throw TError(exchange.LastStatusLine);
         Fail(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
     }
+    // libcurl takes a connection closed inside the header as the end of the
+    // answer; such an answer is incomplete and proves nothing.
+    if (!exchange.HeaderComplete)
+        Fail("incomplete response header");
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200 && code <= 299)
