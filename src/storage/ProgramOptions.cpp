@@ -68,17 +68,20 @@ public:
 
     void Write(const QString& key, const std::string& text) { Settings.setValue(key, ToQString(text)); }
 
+    // A malformed store (QSettings::FormatError) is not an error: what could be
+    // parsed counts, the rest gives defaults, and the next write leaves a sound
+    // file. A store that cannot be read or written at all is.
     void Commit()
     {
         Settings.sync();
-        if (Settings.status() != QSettings::NoError)
+        if (Settings.status() == QSettings::AccessError)
             throw TError(Cp1251("Не удалось записать настройки программы в файл \"") + Path + "\".");
     }
 
 private:
     void CheckRead()
     {
-        if (Settings.status() != QSettings::NoError)
+        if (Settings.status() == QSettings::AccessError)
             throw TError(Cp1251("Не удалось прочитать настройки программы из файла \"") + Path + "\".");
     }
 

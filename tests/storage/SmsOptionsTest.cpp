@@ -1,0 +1,258 @@
+#include "storage/SmsOptions.h"
+
+#include "model/Error.h"
+#include "model/SafeFile.h"
+#include "storage/IniFile.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string DefaultFile = "[Proxy]\r\nProxyFlag=0\r\nProxyServer=\r\nProxyPort=0\r\nProxyAuthFlag=0\r\n"
+                                "ProxyUsername=\r\nProxyPassword=\r\n"
+                                "[SMTP]\r\nSmtpHost=\r\nSmtpUsername=\r\nSmtpPassword=\r\n"
+                                "SmtpFromAddress=qarvo@mail.ru\r\n"
+                                "[SMS]\r\nMaxTryCount=1\r\nHistoryFlag=1\r\nPrefix=\r\nSuffix=\r\nTranslitFlag=0\r\n"
+                                "ClearMessageAfterSendFlag=0\r\nClearRecepientsAfterSendFlag=0\r\n"
+                                "AlertOnErrorsFlag=0\r\nMinimizeToTrayFlag=0\r\n";
+
+unsigned FileMode(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+std::string Complement(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(~static_cast<unsigned char>(c));
+    return s;
+}
+
+TSmsOptions LoadedFrom(const TScopedDataDir& data, const std::string& fileText)
+{
+    data.dir().write("SmsOptions.ini", fileText);
+    TSmsOptions o;
+    o.Load("SmsOptions.ini");
+    return o;
+}
+
+TEST(SmsOptions, NoFileGivesDefaultsAndAnEmptyFileThenSaveWritesAllKeys)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.Load("SmsOptions.ini");
+    EXPECT_EQ(o, TSmsOptions());
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), "");
+    EXPECT_EQ(FileMode(data.dir().file("SmsOptions.ini")), 0600u);
+    EXPECT_EQ(o.MaxTryCount, 1);
+    EXPECT_TRUE(o.HistoryFlag);
+    EXPECT_FALSE(o.SmtpFromAddress.empty());
+
+    o.Save("SmsOptions.ini");
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), DefaultFile);
+    EXPECT_EQ(FileMode(data.dir().file("SmsOptions.ini")), 0600u);
+}
+
+TEST(SmsOptions, EveryFieldSurvivesSaveAndLoadAndTheFileIsStable)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.ProxyFlag = true;
+    o.ProxyServer = "proxy.local";
+    o.ProxyPort = 3128;
+    o.ProxyAuthFlag = true;
+    o.ProxyUsername = U("пользователь");
+    o.ProxyPassword = "p@ss word";
+    o.SmtpHost = "smtp.local:2525";
+    o.SmtpUsername = "user";
+    o.SmtpPassword = U("пароль");
+    o.SmtpFromAddress = "me@example.org";
+    o.MaxTryCount = 0;
+    o.HistoryFlag = false;
+    o.Prefix = U("Привет! ");
+    o.Suffix = U(" -- Вася");
+    o.TranslitFlag = true;
+    o.ClearMessageAfterSendFlag = true;
+    o.ClearRecepientsAfterSendFlag = true;
+    o.AlertOnErrorsFlag = true;
+    o.MinimizeToTrayFlag = true;
+    o.Save("SmsOptions.ini");
+    const std::string first = data.dir().read("SmsOptions.ini");
+
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back, o);
+    back.Save("SmsOptions.ini");
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), first);
+    // The passwords are never in the file in plain form.
+    EXPECT_EQ(first.find("p@ss"), std::string::npos);
+    EXPECT_EQ(first.find(U("пароль")), std::string::npos);
+}
+
+TEST(SmsOptions, MissingKeysKeepDefaultsAndBadValuesGiveThem)
+{
+    TScopedDataDir data;
+    TSmsOptions o = LoadedFrom(data, "[SMS]\r\nMaxTryCount=3\r\n");
+    TSmsOptions expected;
+    expected.MaxTryCount = 3;
+    EXPECT_EQ(o, expected);
+
+    o = LoadedFrom(data, "[SMS]\r\nHistoryFlag=yes\r\nMaxTryCount=-2\r\n"
+                         "[Proxy]\r\nProxyFlag=yes\r\nProxyPort=0x1F90\r\nProxyAuthFlag=2\r\n");
+    EXPECT_TRUE(o.HistoryFlag);
+    EXPECT_FALSE(o.ProxyFlag);
+    EXPECT_EQ(o.ProxyPort, 8080);
+    EXPECT_TRUE(o.ProxyAuthFlag);
+    EXPECT_EQ(o.MaxTryCount, -2); // no range check here
+
+    // The reader passes each field's current value as the default.
+    data.dir().write("SmsOptions.ini", "[proxy]\r\nproxyport=99\r\n");
+    TSmsOptions current;
+    current.SmtpHost = "kept";
+    current.SmtpPassword = "secret";
+    current.Load("SmsOptions.ini");
+    EXPECT_EQ(current.SmtpHost, "kept");
+    EXPECT_EQ(current.SmtpPassword, "secret");
+    EXPECT_EQ(current.ProxyPort, 99);
+}
+
+TEST(SmsOptionsPassword, StoredAsTheBytewiseComplement)
+{
+    EXPECT_EQ(ScramblePassword("abc"), "\x9E\x9D\x9C");
+    EXPECT_EQ(ScramblePassword(""), "");
+    EXPECT_EQ(UnscramblePassword("\x9E\x9D\x9C"), "abc");
+
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.ProxyPassword = "abc";
+    o.Save("SmsOptions.ini");
+    EXPECT_NE(data.dir().read("SmsOptions.ini").find("ProxyPassword=\x9E\x9D\x9C\r\n"), std::string::npos);
+
+    // A file written earlier, with a password whose complement ends in a
+    // control character (Russian letters do that), reads as it always did.
+    o = LoadedFrom(data, "[SMTP]\r\nSmtpPassword=" + Complement(U("мама")) + "\r\n[Proxy]\r\nProxyPassword=" +
+                             Complement("abc") + "\r\n");
+    EXPECT_EQ(o.SmtpPassword, U("мама"));
+    EXPECT_EQ(o.ProxyPassword, "abc");
+}
+
+TEST(SmsOptionsPassword, PasswordsThePlainFormCannotCarrySurvive)
+{
+    // Their complements hold NUL (я), CR (т), LF (х), a blank (Я) or tab (ц)
+    // at an end, or quotes at both ends (Э, Ш).
+    std::vector<std::string> awkward = {U("я"), U("тест"), U("хлеб"), U("Яблоко"), U("пароЯ"), U("ц"),
+                                        U("ЭабвЭ"), U("ШШ"), U("Э"), U("ЭЭ")};
+    for (int c = 0; c < 256; ++c)
+        awkward.push_back(std::string(1, static_cast<char>(c)));
+
+    TScopedDataDir data;
+    for (const std::string& password : awkward) {
+        TSmsOptions o;
+        o.ProxyPassword = password;
+        o.SmtpPassword = password + "x";
+        o.Suffix = "after";
+        o.Save("SmsOptions.ini");
+        TSmsOptions back;
+        back.Load("SmsOptions.ini");
+        ASSERT_EQ(back.ProxyPassword, password) << static_cast<int>(static_cast<unsigned char>(password[0]));
+        ASSERT_EQ(back.SmtpPassword, password + "x");
+        ASSERT_EQ(back.Suffix, "after");
+    }
+}
+
+TEST(SmsOptionsPassword, EveryPasswordThePlainFormCarriesKeepsIt)
+{
+    std::mt19937 rng(7);
+    int plain = 0, other = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string password(1 + rng() % 6, '\0');
+        for (char& c : password)
+            c = static_cast<char>(rng() % 2 ? 0xC0 + rng() % 64 : rng());
+        const std::string complement = Complement(password);
+        // The plain form carries a value when it is written bare and read back
+        // unchanged, and holds no NUL (which the old reader stopped at).
+        TIniFile bare;
+        bare.WriteString("S", "k", complement);
+        const bool carried = complement.find('\0') == std::string::npos &&
+                             bare.SaveToText() == "[S]\r\nk=" + complement + "\r\n" &&
+                             bare.ReadString("S", "k", "") == complement;
+        const std::string stored = ScramblePassword(password);
+        if (carried) {
+            ++plain;
+            ASSERT_EQ(stored, complement);
+        } else {
+            ++other;
+            ASSERT_NE(stored, complement);
+        }
+        TIniFile file;
+        file.WriteString("S", "k", stored);
+        TIniFile back;
+        back.LoadFromText(file.SaveToText());
+        ASSERT_EQ(UnscramblePassword(back.ReadString("S", "k", "")), password);
+    }
+    EXPECT_GT(plain, 1000);
+    EXPECT_GT(other, 1000);
+    // Printable ASCII always keeps the plain form.
+    std::string ascii;
+    for (char c = 32; c < 127; ++c)
+        ascii += c;
+    EXPECT_EQ(ScramblePassword(ascii), Complement(ascii));
+}
+
+TEST(SmsOptionsFile, NamesWithAFolderAndFailures)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.Prefix = "p";
+    o.Save("sub/deeper/opts.ini");
+    EXPECT_TRUE(FileExists(data.dir().file("sub/deeper/opts.ini")));
+    TSmsOptions back;
+    back.Load("other/opts.ini"); // creates the folder chain and an empty file
+    EXPECT_EQ(data.dir().read("other/opts.ini"), "");
+    back.Load("sub/deeper/opts.ini");
+    EXPECT_EQ(back.Prefix, "p");
+
+    // A folder where the file should be: a clear error, nothing changed.
+    ASSERT_EQ(::mkdir(data.dir().file("folder.ini").c_str(), 0755), 0);
+    TSmsOptions untouched;
+    EXPECT_THROW(untouched.Load("folder.ini"), TError);
+    EXPECT_EQ(untouched, TSmsOptions());
+    EXPECT_THROW(untouched.Save("folder.ini"), TError);
+}
+
+void FailWrite(const char* stage)
+{
+    if (std::string(stage) == "write")
+        throw TError("disk full");
+}
+
+TEST(SmsOptionsFile, AFailedSaveKeepsTheOldFile)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.Save("SmsOptions.ini");
+    o.MaxTryCount = 5;
+    SetSaveFaultHook(FailWrite);
+    EXPECT_THROW(o.Save("SmsOptions.ini"), TError);
+    SetSaveFaultHook(nullptr);
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), DefaultFile);
+}
+
+TEST(SmsOptionsAccess, OneObjectPerProcessAndACopyIsASnapshot)
+{
+    ResetSmsOptionsForTests();
+    SmsOptions().MaxTryCount = 4;
+    EXPECT_EQ(&SmsOptions(), &SmsOptions());
+    TSmsOptions snapshot = SmsOptions();
+    SmsOptions().MaxTryCount = 9;
+    EXPECT_EQ(snapshot.MaxTryCount, 4);
+    ResetSmsOptionsForTests();
+    EXPECT_EQ(SmsOptions(), TSmsOptions());
+}
+
+} // namespace
