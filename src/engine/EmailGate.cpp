@@ -45,6 +45,9 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
     message.Subject = subject;
     message.MimeCharset = CharsetMimeName(charset);
     message.Body = body;
+    // Display names are typed in CP1251 like everything else; the header labels
+    // them with the operator's charset, so they go out in it.
+    message.ConvertName = [charset](std::string_view name) { return ConvertFromCp1251(name, charset); };
 
     TSmtpSubmission submission;
     submission.Relay = options.SmtpHost;

@@ -94,7 +94,7 @@ std::string EncodeHeaderText(std::string_view text, std::string_view mimeCharset
     return result;
 }
 
-std::string MailAddressForm(std::string_view value, std::string_view mimeCharset)
+std::string MailAddressForm(std::string_view value, std::string_view mimeCharset, const TNameConverter& convertName)
 {
     if (value.find_first_of("\"<") == std::string_view::npos)
         return std::string(value);
@@ -104,10 +104,13 @@ std::string MailAddressForm(std::string_view value, std::string_view mimeCharset
             result += ", ";
         std::string name = MailDisplayName(piece);
         std::string address = BareMailAddress(piece);
-        if (name.empty())
+        if (name.empty()) {
             result += address;
-        else
-            result += "\"" + EncodeHeaderText(name, mimeCharset) + "\"<" + address + ">";
+            continue;
+        }
+        if (convertName)
+            name = convertName(name);
+        result += "\"" + EncodeHeaderText(name, mimeCharset) + "\"<" + address + ">";
     }
     return result;
 }
@@ -175,8 +178,8 @@ std::vector<std::string> ComposeMailLines(const TMailMessage& message, const TDa
 {
     const std::string& cs = message.MimeCharset;
     std::vector<std::string> lines;
-    AddHeader(lines, "From: " + MailAddressForm(message.From, cs));
-    AddHeader(lines, "To: " + MailAddressForm(message.To, cs));
+    AddHeader(lines, "From: " + MailAddressForm(message.From, cs, message.ConvertName));
+    AddHeader(lines, "To: " + MailAddressForm(message.To, cs, message.ConvertName));
     if (!message.Subject.empty())
         AddHeader(lines, "Subject: " + EncodeHeaderText(message.Subject, cs));
     AddHeader(lines, "Date: " + Rfc5322Date(now));

@@ -4,9 +4,13 @@
 // when they need it, long header lines folded.
 #include "model/Clock.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Turns a display name from the program's CP1251 into the header charset.
+using TNameConverter = std::function<std::string(std::string_view)>;
 
 struct TMailMessage {
     std::string From;        // sender: bare address or with a display name
@@ -14,6 +18,7 @@ struct TMailMessage {
     std::string Subject;     // already in the header charset; empty = no Subject line
     std::string MimeCharset; // MIME name of the charset of subject, names and body
     std::string Body;        // already in the body charset; lines end with CR LF, CR or LF
+    TNameConverter ConvertName; // for the display names of From and To; empty = unchanged
 };
 
 // The message as lines without their CR LF: headers, an empty line, the body.
@@ -29,7 +34,8 @@ bool NeedsEncodedWords(std::string_view text);
 std::string EncodeHeaderText(std::string_view text, std::string_view mimeCharset);
 // A header address: bare addresses unchanged, otherwise "name"<address> with the
 // name encoded like the subject; a list of addresses is written piece by piece.
-std::string MailAddressForm(std::string_view value, std::string_view mimeCharset);
+std::string MailAddressForm(std::string_view value, std::string_view mimeCharset,
+                            const TNameConverter& convertName = {});
 // Date and time in the RFC 5322 form, e.g. "Sun, 6 Dec 2026 22:49:42 +0300".
 std::string Rfc5322Date(const TDateTime& when);
 // A header line of 78 characters or more folded at blanks into lines shorter

@@ -1,0 +1,407 @@
+// The SMTP exchange against scripted servers: the exact command sequence for
+// each path, refused logins that do not end the exchange, replies that never
+// come, connections that drop, and input that must never reach the wire.
+#include "FakeSmtpServer.h"
+#include "engine/SmtpClient.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* const kGreeting = "220 fake.test ESMTP";
+const char* const kEhloPlain = "250-fake.test\r\n250 8BITMIME";
+
+TSmtpSubmission Submission(const TFakeSmtpServer& server)
+{
+    TSmtpSubmission s;
+    s.Relay = server.relay();
+    s.Sender = "Sender <from@test.ru>";
+    s.Recipients = "to@sms.test";
+    s.Lines = {"Subject: hi", "", "one", ".", "..two"};
+    return s;
+}
+
+TSmtpClient Client()
+{
+    TSmtpClient client;
+    client.SetLocalHostName("client.test");
+    return client;
+}
+
+// What follows an accepted DATA for Submission(): the stuffed lines and the end mark.
+Lines DataLines() { return {"Subject: hi", "", "one", "..", "...two", "."}; }
+
+Lines Concat(Lines a, const Lines& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Size of Submission()'s message: every line with its CR LF.
+const std::string kSize = std::to_string(11 + 2 + 0 + 2 + 3 + 2 + 1 + 2 + 5 + 2);
+
+} // namespace
+
+TEST(SmtpRelayTest, HostAndPortAreSplitAtTheFirstColonAndTrimmed)
+{
+    auto r = ParseSmtpRelay("relay:2525");
+    EXPECT_EQ(r.Host, "relay");
+    EXPECT_EQ(r.Port, "2525");
+    EXPECT_EQ(ParseSmtpRelay("relay").Port, "25");
+    EXPECT_EQ(ParseSmtpRelay("relay:").Port, "25");
+    EXPECT_EQ(ParseSmtpRelay("relay:  ").Port, "25");
+    r = ParseSmtpRelay("  mail.example.ru  :  587 ");
+    EXPECT_EQ(r.Host, "mail.example.ru");
+    EXPECT_EQ(r.Port, "587");
+    r = ParseSmtpRelay("a:1:2");
+    EXPECT_EQ(r.Host, "a");
+    EXPECT_EQ(r.Port, "1:2");
+}
+
+TEST(SmtpPiecesTest, Base64AndCramMd5)
+{
+    EXPECT_EQ(Base64Encode(""), "");
+    EXPECT_EQ(Base64Encode("a"), "YQ==");
+    EXPECT_EQ(Base64Encode("ab"), "YWI=");
+    EXPECT_EQ(Base64Encode("abc"), "YWJj");
+    std::string out;
+    ASSERT_TRUE(Base64Decode("YQ==", out));
+    EXPECT_EQ(out, "a");
+    ASSERT_TRUE(Base64Decode("YWI=", out));
+    EXPECT_EQ(out, "ab");
+    ASSERT_TRUE(Base64Decode("AP8=", out));
+    EXPECT_EQ(out, std::string("\0\xff", 2));
+    EXPECT_FALSE(Base64Decode("YQ=", out));
+    EXPECT_FALSE(Base64Decode("Y!==", out));
+    // The worked example of RFC 2195.
+    EXPECT_EQ(CramMd5Response("tim", "tanstaaftanstaaf", "<1896.697170952@postoffice.reston.mci.net>"),
+              "tim b913a602c7eda7a495b4e6e7334d3890");
+}
+
+TEST(SmtpPiecesTest, DotStuffingDoublesOnlyALeadingDot)
+{
+    EXPECT_EQ(DotStuffedData({".", "..", ".x", "a.b", "", " ."}), "..\r\n...\r\n..x\r\na.b\r\n\r\n .\r\n.\r\n");
+    EXPECT_EQ(DotStuffedData({}), ".\r\n");
+}
+
+TEST(SmtpExchangeTest, CramMd5LoginWithSizeAndTheWholeSequence)
+{
+    TFakeSmtpServer server(kGreeting,
+                           {"250-fake.test greets you\r\n250-SIZE 1000000\r\n250-AUTH LOGIN CRAM-MD5\r\n250 HELP",
+                            "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+", "235 ok", "250 sender ok",
+                            "250 rcpt ok", "354 go on", "250 queued", "221 bye"});
+    auto s = Submission(server);
+    s.Username = "tim";
+    s.Password = "tanstaaftanstaaf";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::None);
+    EXPECT_EQ(server.received(),
+              Concat({"EHLO client.test", "AUTH CRAM-MD5", "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw",
+                      "MAIL FROM:<from@test.ru> SIZE=" + kSize, "RCPT TO:<to@sms.test>", "DATA"},
+                     Concat(DataLines(), {"QUIT"})));
+}
+
+TEST(SmtpExchangeTest, RefusedEhloFallsBackToHeloWithoutLoginOrSize)
+{
+    TFakeSmtpServer server(kGreeting, {"502 no EHLO here", "250 hello", "250 ok", "250 ok", "354 go", "250 ok", "221"});
+    auto s = Submission(server);
+    s.Username = "user";
+    s.Password = "secret";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    EXPECT_EQ(server.received(), Concat({"EHLO client.test", "HELO client.test", "MAIL FROM:<from@test.ru>",
+                                         "RCPT TO:<to@sms.test>", "DATA"},
+                                        Concat(DataLines(), {"QUIT"})));
+}
+
+TEST(SmtpExchangeTest, RefusedCramMd5IsFollowedByLogin)
+{
+    TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH=CRAM-MD5 LOGIN", "334 PGFiY0B4Pg==", "535 bad",
+                                       "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok", "250 ok", "250 ok",
+                                       "354 go", "250 ok", "221"});
+    auto s = Submission(server);
+    s.Username = "user";
+    s.Password = "secret";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    auto got = server.received();
+    ASSERT_GE(got.size(), 7u);
+    EXPECT_EQ(Lines(got.begin(), got.begin() + 7),
+              (Lines {"EHLO client.test", "AUTH CRAM-MD5", Base64Encode(CramMd5Response("user", "secret", "<abc@x>")),
+                      "AUTH LOGIN", "dXNlcg==", "c2VjcmV0", "MAIL FROM:<from@test.ru>"}));
+    EXPECT_EQ(got.back(), "QUIT");
+}
+
+TEST(SmtpExchangeTest, EveryLoginRefusedButMailAcceptedSucceeds)
+{
+    TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH LOGIN CRAM-MD5 PLAIN", "334 PGFiY0B4Pg==", "535 no",
+                                       "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "535 no", "250 ok", "250 ok",
+                                       "354 go", "250 ok", "221"});
+    auto s = Submission(server);
+    s.Username = "user";
+    s.Password = "wrong";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    auto got = server.received();
+    ASSERT_GE(got.size(), 8u);
+    EXPECT_EQ(got[3], "AUTH LOGIN");
+    EXPECT_EQ(got[6], "MAIL FROM:<from@test.ru>");
+    EXPECT_EQ(got.back(), "QUIT");
+}
+
+TEST(SmtpExchangeTest, RefusedLoginThenMailRequiringItFailsAndQuits)
+{
+    TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH LOGIN", "334 VXNlcm5hbWU6", "535 no",
+                                       "530 Authentication required", "221"});
+    auto s = Submission(server);
+    s.Username = "user";
+    s.Password = "wrong";
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::MailFrom);
+    EXPECT_EQ(server.received(),
+              (Lines {"EHLO client.test", "AUTH LOGIN", "dXNlcg==", "MAIL FROM:<from@test.ru>", "QUIT"}));
+}
+
+TEST(SmtpExchangeTest, LoginIsSkippedWithoutCredentialsOrWithoutAKnownMechanism)
+{
+    {
+        TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH LOGIN CRAM-MD5", "250 ok", "250 ok", "354 go",
+                                           "250 ok", "221"});
+        auto client = Client();
+        EXPECT_TRUE(client.Submit(Submission(server)));
+        EXPECT_EQ(server.received()[1], "MAIL FROM:<from@test.ru>");
+    }
+    {
+        // Only the password given still logs in: the user name goes out empty.
+        TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH PLAIN XOAUTH2 LOGIN", "334 VXNlcm5hbWU6",
+                                           "334 UGFzc3dvcmQ6", "235 ok", "250 ok", "250 ok", "354 go", "250 ok"});
+        auto s = Submission(server);
+        s.Password = "pw";
+        auto client = Client();
+        EXPECT_TRUE(client.Submit(s));
+        auto got = server.received();
+        EXPECT_EQ(Lines(got.begin(), got.begin() + 5),
+                  (Lines {"EHLO client.test", "AUTH LOGIN", "", "cHc=", "MAIL FROM:<from@test.ru>"}));
+    }
+    {
+        TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH PLAIN GSSAPI", "250 ok", "250 ok", "354 go", "250 ok"});
+        auto s = Submission(server);
+        s.Username = "user";
+        s.Password = "pw";
+        auto client = Client();
+        EXPECT_TRUE(client.Submit(s));
+        EXPECT_EQ(server.received()[1], "MAIL FROM:<from@test.ru>");
+    }
+}
+
+TEST(SmtpExchangeTest, UnreadableChallengeIsCancelledBeforeLogin)
+{
+    TFakeSmtpServer server(kGreeting, {"250-fake\r\n250 AUTH CRAM-MD5 LOGIN", "334 !!not base64!!", "501 aborted",
+                                       "334 VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235 ok", "250 ok", "250 ok", "354 go",
+                                       "250 ok"});
+    auto s = Submission(server);
+    s.Username = "u";
+    s.Password = "p";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    auto got = server.received();
+    EXPECT_EQ(Lines(got.begin(), got.begin() + 4), (Lines {"EHLO client.test", "AUTH CRAM-MD5", "*", "AUTH LOGIN"}));
+}
+
+TEST(SmtpExchangeTest, RecipientsAreSplitAtUnquotedCommasAndReducedToAddresses)
+{
+    TFakeSmtpServer server(kGreeting,
+                           {kEhloPlain, "250 ok", "250 ok", "250 ok", "250 ok", "354 go", "250 ok", "221"});
+    auto s = Submission(server);
+    s.Recipients = "\"Ivanov, Ivan\" <ivan@sms.test>, 123@sms.test , , Petr <petr@sms.test>,";
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(s));
+    auto got = server.received();
+    EXPECT_EQ(Lines(got.begin(), got.begin() + 6),
+              (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<ivan@sms.test>",
+                      "RCPT TO:<123@sms.test>", "RCPT TO:<petr@sms.test>", "DATA"}));
+}
+
+TEST(SmtpExchangeTest, RefusalsAtEachStepFailAtThatStep)
+{
+    struct Case {
+        Lines replies;
+        TSmtpStage stage;
+        Lines expected;
+    };
+    const Case cases[] = {
+        {{"554 go away"}, TSmtpStage::Greeting, {}},
+        {{"500 no", "501 no"}, TSmtpStage::Hello, {"EHLO client.test", "HELO client.test"}},
+        {{kEhloPlain, "553 bad sender", "221"}, TSmtpStage::MailFrom,
+         {"EHLO client.test", "MAIL FROM:<from@test.ru>", "QUIT"}},
+        // 251 is not the required 250; the first refused recipient ends it.
+        {{kEhloPlain, "250 ok", "251 forwarding", "221"}, TSmtpStage::RcptTo,
+         {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>", "QUIT"}},
+        {{kEhloPlain, "250 ok", "250 ok", "554 no data", "221"}, TSmtpStage::Data,
+         {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>", "DATA", "QUIT"}},
+        {{kEhloPlain, "250 ok", "250 ok", "354 go", "552 too big", "221"}, TSmtpStage::Message,
+         Concat({"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>", "DATA"},
+                Concat(DataLines(), {"QUIT"}))},
+    };
+    for (const auto& c : cases) {
+        // Greeting cases put the refusal in the greeting itself.
+        bool greetingCase = c.stage == TSmtpStage::Greeting;
+        TFakeSmtpServer server(greetingCase ? c.replies[0] : kGreeting,
+                               greetingCase ? Lines {} : c.replies);
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), c.stage);
+        EXPECT_EQ(server.received(), c.expected);
+    }
+}
+
+TEST(SmtpExchangeTest, SecondRecipientRefusedStopsBeforeData)
+{
+    TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "250 ok", "550 no such user", "221"});
+    auto s = Submission(server);
+    s.Recipients = "a@x, b@x, c@x";
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::RcptTo);
+    EXPECT_EQ(server.received(), (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<a@x>",
+                                         "RCPT TO:<b@x>", "QUIT"}));
+}
+
+TEST(SmtpExchangeTest, MultiLineGreetingAndRepliesAreReadWhole)
+{
+    TFakeSmtpServer server("220-fake.test\r\n220-welcome\r\n220 really",
+                           {"250-a\r\n250-b\r\n250-SIZE\r\n250 c", "250-ok\r\n250 still ok", "250 ok",
+                            "354-go\r\n354 on", "250 ok", "221"});
+    auto client = Client();
+    EXPECT_TRUE(client.Submit(Submission(server)));
+    auto got = server.received();
+    EXPECT_EQ(got[1], "MAIL FROM:<from@test.ru> SIZE=" + kSize);
+    EXPECT_EQ(got.back(), "QUIT");
+}
+
+TEST(SmtpExchangeTest, ReplyThatNeverComesFailsTheStepWaitingForIt)
+{
+    {
+        TFakeSmtpServer server("", {});
+        auto client = Client();
+        client.SetReplyTimeout(std::chrono::milliseconds(200));
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Greeting);
+        EXPECT_EQ(server.received(), Lines {});
+    }
+    {
+        // After a lost EHLO reply the exchange is out of step: no HELO, no QUIT.
+        TFakeSmtpServer server(kGreeting, {"", "250 too late"});
+        auto client = Client();
+        client.SetReplyTimeout(std::chrono::milliseconds(200));
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Hello);
+        EXPECT_EQ(server.received(), Lines {"EHLO client.test"});
+    }
+    {
+        // After EHLO, QUIT is still said, but its reply is not awaited.
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", ""});
+        auto client = Client();
+        client.SetReplyTimeout(std::chrono::milliseconds(200));
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::RcptTo);
+        EXPECT_EQ(server.received(),
+                  (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>", "QUIT"}));
+    }
+}
+
+TEST(SmtpExchangeTest, ServerClosingMidExchangeFailsWithoutHarm)
+{
+    {
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "<close>"});
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::RcptTo);
+        EXPECT_EQ(server.received(), (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>"}));
+    }
+    {
+        // The peer leaves while the message is on its way: writing must not kill the process.
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "250 ok", "354 go<close>"});
+        auto s = Submission(server);
+        s.Lines.assign(20000, std::string(200, 'x'));
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(s));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Message);
+        EXPECT_EQ(server.received(), (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>",
+                                             "DATA"}));
+    }
+}
+
+TEST(SmtpExchangeTest, LineBreaksInAddressesNeverReachTheWire)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"from@test.ru", "to@sms.test\r\nRCPT TO:<evil@x>"},
+        {"from@test.ru", "to@sms.test\nDATA"},
+        {"from@test.ru", std::string("to@sms.test\0x", 13)},
+        {"from@test.ru>\r\nRCPT TO:<evil@x", "to@sms.test"},
+    };
+    for (const auto& [sender, recipients] : cases) {
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "250 ok", "354 go", "250 ok"});
+        auto s = Submission(server);
+        s.Sender = sender;
+        s.Recipients = recipients;
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(s));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Input);
+        EXPECT_EQ(server.received(), Lines {});
+        EXPECT_FALSE(server.connected());
+    }
+    // A message line holding a line break would smuggle text past the dot-stuffing.
+    TFakeSmtpServer server(kGreeting, {kEhloPlain});
+    auto s = Submission(server);
+    s.Lines.push_back("x\r\n.\r\nMAIL FROM:<evil@x>");
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Input);
+    server.received();
+    EXPECT_FALSE(server.connected());
+}
+
+TEST(SmtpExchangeTest, NoRelayOrNoListenerFailsBeforeAnyExchange)
+{
+    TSmtpSubmission s;
+    s.Sender = "a@b";
+    s.Recipients = "c@d";
+    auto client = Client();
+    s.Relay = "";
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Relay);
+    s.Relay = " :25";
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Relay);
+    s.Relay = "127.0.0.1:notaport";
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Relay);
+
+    // A port that was free a moment ago: nothing listens there.
+    int port;
+    {
+        TFakeSmtpServer probe("", {});
+        port = probe.port();
+    }
+    s.Relay = "127.0.0.1:" + std::to_string(port);
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Connect);
+}
+
+TEST(SmtpExchangeTest, GreetsWithTheLocalHostNameByDefault)
+{
+    TFakeSmtpServer server(kGreeting, {"500 no", "250 ok", "250 ok", "250 ok", "354 go", "250 ok"});
+    TSmtpClient client;
+    EXPECT_TRUE(client.Submit(Submission(server)));
+    char name[256] = {};
+    ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+    auto got = server.received();
+    EXPECT_EQ(got[0], std::string("EHLO ") + name);
+    EXPECT_EQ(got[1], std::string("HELO ") + name);
+}
