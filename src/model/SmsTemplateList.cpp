@@ -4,49 +4,16 @@
 #include "model/Error.h"
 #include "model/SafeFile.h"
 #include "model/Text.h"
+#include "model/TextLines.h"
 
 #include <filesystem>
 #include <system_error>
 
 namespace {
-
 std::string OneLine(const std::string& text)
 {
-    if (text.find_first_of("\r\n") == std::string::npos)
-        return text;
-    std::string r;
-    r.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            r += ' ';
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        } else {
-            r += text[i];
-        }
-    }
-    return r;
+    return HasLineBreak(text) ? LineBreaksToBlanks(text) : text;
 }
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t pos = 0;
-    const size_t n = text.size();
-    while (pos < n) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(pos));
-            break;
-        }
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (text[end] == '\r' && pos < n && text[pos] == '\n')
-            ++pos;
-    }
-    return lines;
-}
-
 } // namespace
 
 TSmsTemplateList::TSmsTemplateList(std::string fileName, TInsertHandler onInsert)

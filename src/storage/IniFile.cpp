@@ -3,6 +3,7 @@
 #include "model/Error.h"
 #include "model/SafeFile.h"
 #include "model/Text.h"
+#include "model/TextLines.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -22,32 +23,11 @@ std::string_view TrimBlanks(std::string_view s)
     return s.substr(b, e - b);
 }
 
-bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
-
-// One blank for every line break (CR LF, CR or LF).
-std::string BreaksToBlanks(std::string_view s)
-{
-    std::string r;
-    r.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r') {
-            r += ' ';
-            if (i + 1 < s.size() && s[i + 1] == '\n')
-                ++i;
-        } else if (s[i] == '\n') {
-            r += ' ';
-        } else {
-            r += s[i];
-        }
-    }
-    return r;
-}
-
 // A section or key name as the file will give it back.
 std::string NormalName(std::string_view name)
 {
     if (HasLineBreak(name))
-        return std::string(TrimBlanks(BreaksToBlanks(name)));
+        return std::string(TrimBlanks(LineBreaksToBlanks(name)));
     return std::string(TrimBlanks(name));
 }
 
@@ -289,7 +269,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
 {
     CheckKeyName(key);
     std::string k(TrimBlanks(key));
-    std::string v = HasLineBreak(value) ? BreaksToBlanks(value) : std::string(value);
+    std::string v = HasLineBreak(value) ? LineBreaksToBlanks(value) : std::string(value);
     TSection& s = ObtainSection(section);
     long i = s.Find(k);
     if (i >= 0)

@@ -1,0 +1,115 @@
+#include "model/SmsHistoryFile.h"
+
+#include "model/DataPaths.h"
+#include "model/Error.h"
+#include "model/SafeFile.h"
+#include "model/SmsQueue.h"
+#include "model/Text.h"
+#include "model/TextLines.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string TwoDigits(int v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d", v);
+    return buf;
+}
+
+std::string FormatDateTime(const TDateTime& t)
+{
+    char year[16];
+    std::snprintf(year, sizeof year, "%04d", t.Year);
+    return TwoDigits(t.Day) + "." + TwoDigits(t.Month) + "." + year + " " + TwoDigits(t.Hour) + ":" +
+           TwoDigits(t.Minute) + ":" + TwoDigits(t.Second);
+}
+
+[[noreturn]] void FailWrite(const std::string& path, int err)
+{
+    throw TError(Cp1251("Не удалось записать в файл истории \"") + path + "\":\r" + std::strerror(err));
+}
+
+} // namespace
+
+std::string TSmsHistoryFile::FormatRecord(const TSms& sms)
+{
+    const std::string crlf = "\r\n";
+    std::string r = std::string(80, '=') + crlf;
+    r += Cp1251("Для: ") + (sms.Contact ? sms.Contact->Name() : std::string()) + " (" +
+         (sms.Contact ? sms.Contact->PhoneNumber : std::string()) + ")" + crlf;
+    r += Cp1251("Дата: ") + FormatDateTime(sms.Created) + crlf;
+    switch (sms.Status) {
+    case SmsStatusSent:
+        r += Cp1251("Статус: Сообщение отправлено.") + crlf;
+        break;
+    case SmsStatusFailed:
+        r += Cp1251("Ошибка: ") + sms.ErrorText + crlf;
+        break;
+    case SmsStatusCancelled:
+        r += Cp1251("Статус: Доставка прервана пользователем.") + crlf;
+        break;
+    default:
+        break;
+    }
+    r += std::string(80, '-') + crlf;
+    r += sms.Text + crlf;
+    return r;
+}
+
+void TSmsHistoryFile::AddSms(const TSms& sms)
+{
+    const std::string path = ResolveDataFilePath(FFileName);
+    const std::string record = FormatRecord(sms);
+    // O_NONBLOCK: a pipe in place of the file fails at once instead of hanging.
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0)
+        FailWrite(path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        int err = errno;
+        ::close(fd);
+        FailWrite(path, S_ISREG(st.st_mode) ? err : EINVAL);
+    }
+    const off_t oldEnd = st.st_size;
+    size_t done = 0;
+    while (done < record.size()) {
+        ssize_t n = ::write(fd, record.data() + done, record.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            int err = n < 0 ? errno : EIO;
+            // No half records: cut the file back to where it ended. Should
+            // that fail too, the error below still names the file.
+            [[maybe_unused]] int cut = ::ftruncate(fd, oldEnd);
+            ::close(fd);
+            FailWrite(path, err);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        int err = errno;
+        ::close(fd);
+        FailWrite(path, err);
+    }
+    if (::close(fd) != 0)
+        FailWrite(path, errno);
+}
+
+void TSmsHistoryFile::Clear() { SaveFileSafely(ResolveDataFilePath(FFileName), std::string()); }
+
+std::vector<std::string> TSmsHistoryFile::LoadLines() const
+{
+    const std::string path = ResolveDataFilePath(FFileName);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
+        throw TError(Cp1251("Файл истории сообщений \"") + path +
+                     Cp1251("\" не найден.\rОн появится, когда завершится отправка первого сообщения."));
+    return SplitLines(ReadWholeFile(path));
+}

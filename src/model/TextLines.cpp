@@ -1,0 +1,38 @@
+#include "model/TextLines.h"
+
+std::vector<std::string> SplitLines(std::string_view text)
+{
+    std::vector<std::string> lines;
+    size_t pos = 0;
+    const size_t n = text.size();
+    while (pos < n) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(pos));
+            break;
+        }
+        lines.emplace_back(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (text[end] == '\r' && pos < n && text[pos] == '\n')
+            ++pos;
+    }
+    return lines;
+}
+
+std::string LineBreaksToBlanks(std::string_view text)
+{
+    std::string r;
+    r.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            r += ' ';
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            r += text[i];
+        }
+    }
+    return r;
+}
+
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }

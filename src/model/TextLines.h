@@ -1,0 +1,14 @@
+#pragma once
+// Line handling shared by the text files and profile files.
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The lines of a text: a line ends at CR, LF or CR LF; a final line break
+// adds no empty line.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// A copy with one blank for every line break (CR LF, CR or LF).
+std::string LineBreaksToBlanks(std::string_view text);
+
+bool HasLineBreak(std::string_view text);
