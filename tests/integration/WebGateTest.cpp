@@ -10,6 +10,7 @@
 #include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -36,6 +37,9 @@ protected:
     {
         SetHttpSettings(Saved);
         SetDeliveriesCancelled(false);
+        ResetSmsOptionsForTests();
+        unsetenv("http_proxy");
+        unsetenv("HTTP_PROXY");
     }
 
     // The error text of a failed delivery, or "<delivered>".
@@ -185,8 +189,12 @@ TEST_F(WebGate, CancellingDeliveriesAbortsTheOneInProgress)
     TFakeHttpServer server([](const std::string&) { return std::optional<std::string>(); });
     Operator.WebGate = server.url("/hang");
     std::string error;
-    std::thread worker([&] { error = Deliver(); });
-    while (server.requests().empty())
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        error = Deliver();
+        done = true;
+    });
+    while (server.requests().empty() && !done)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     SetDeliveriesCancelled(true);
     worker.join();
