@@ -5,8 +5,6 @@
 #include "engine/SmtpClient.h"
 
 #include <gtest/gtest.h>
-#include <memory>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -406,28 +404,4 @@ TEST(SmtpExchangeTest, GreetsWithTheLocalHostNameByDefault)
     auto got = server.received();
     EXPECT_EQ(got[0], std::string("EHLO ") + name);
     EXPECT_EQ(got[1], std::string("HELO ") + name);
-}
-
-TEST(SmtpExchangeTest, SubmissionsOnSeveralThreadsAtOnce)
-{
-    const int count = 4;
-    std::vector<std::unique_ptr<TFakeSmtpServer>> servers;
-    for (int i = 0; i < count; ++i)
-        servers.push_back(std::make_unique<TFakeSmtpServer>(
-            kGreeting, Lines {kEhloPlain, "250 ok", "250 ok", "354 go", i % 2 ? "250 ok" : "554 no", "221"}));
-    std::vector<int> results(count, -1);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i)
-        threads.emplace_back([&, i] {
-            auto s = Submission(*servers[i]);
-            s.Recipients = "to" + std::to_string(i) + "@sms.test";
-            auto client = Client();
-            results[i] = client.Submit(s) ? 1 : 0;
-        });
-    for (auto& t : threads)
-        t.join();
-    for (int i = 0; i < count; ++i) {
-        EXPECT_EQ(results[i], i % 2) << i;
-        EXPECT_EQ(servers[i]->received()[2], "RCPT TO:<to" + std::to_string(i) + "@sms.test>");
-    }
 }
