@@ -1,0 +1,54 @@
+#include "engine/SmsDelivery.h"
+
+#include "model/AddressBook.h"
+#include "model/Error.h"
+#include "model/SmsQueue.h"
+#include "model/Text.h"
+
+namespace {
+
+// Sends through the operator's copy, but refuses every piece once a cancel
+// has been asked for; the splitting and waits are those of every operator.
+class TCancellableSender final : public TSmsSender {
+public:
+    TCancellableSender(TSmsSender& inner, const std::atomic<bool>& cancel)
+        : TSmsSender(inner), FInner(inner), FCancel(cancel)
+    {
+    }
+    void DoSend(const std::string& phone, const std::string& text) override
+    {
+        if (FCancel.load())
+            throw TError(TSmsDelivery::CancelledErrorText());
+        FInner.DoSend(phone, text);
+    }
+    std::unique_ptr<TSmsSender> Clone() const override { return FInner.Clone(); }
+
+private:
+    TSmsSender& FInner;
+    const std::atomic<bool>& FCancel;
+};
+
+} // namespace
+
+TSmsDelivery::TSmsDelivery() = default;
+TSmsDelivery::~TSmsDelivery() = default;
+
+std::string TSmsDelivery::CancelledErrorText() { return Cp1251("Отправка прервана."); }
+
+void TSmsDelivery::Run()
+{
+    int expected = Ready;
+    if (!FState.compare_exchange_strong(expected, Running))
+        return;
+    std::optional<std::string> error;
+    if (!FSender) {
+        error = NoSmsSenderErrorText();
+    } else if (FCancel.load()) {
+        error = CancelledErrorText();
+    } else {
+        TCancellableSender sender(*FSender, FCancel);
+        error = DeliverSms(&sender, FPhone, FText, &FTranslit);
+    }
+    FError = std::move(error);
+    FState.store(Finished);
+}

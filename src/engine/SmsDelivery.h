@@ -1,0 +1,69 @@
+#pragma once
+// One delivery attempt, made in three steps so that the network exchange and
+// the waits between pieces can run away from the window's thread:
+//   1. TSmsManager::BeginDelivery (UI thread) takes the first queued message
+//      and fills a delivery with a snapshot of what the attempt needs;
+//   2. TSmsDelivery::Run (any thread) delivers using only that snapshot;
+//   3. TSmsManager::FinishDelivery (UI thread) records the outcome in the
+//      message and retries it, writes it to the history or counts it failed.
+#include "model/Translit.h"
+#include "storage/SmsOptions.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TSms;
+class TSmsSender;
+
+class TSmsDelivery {
+public:
+    ~TSmsDelivery();
+    TSmsDelivery(const TSmsDelivery&) = delete;
+    TSmsDelivery& operator=(const TSmsDelivery&) = delete;
+
+    // Delivers the snapshot's text to its phone through the operator's copy.
+    // Never raises: the outcome is kept for FinishDelivery. Runs once; later
+    // calls do nothing.
+    void Run();
+
+    // Asks the attempt to stop: a piece not yet started is not sent and the
+    // attempt fails with CancelledErrorText(). Any thread.
+    void Cancel() { FCancel.store(true); }
+    bool CancelRequested() const { return FCancel.load(); }
+    // Run has completed (FinishDelivery may be called).
+    bool Done() const { return FState.load() == Finished; }
+
+    // UI thread: the message being delivered (it is outside the queue while
+    // the delivery is out), until FinishDelivery takes it back.
+    TSms* Sms() const { return FSms.get(); }
+
+    // The snapshot, readable after BeginDelivery.
+    const std::string& Phone() const { return FPhone; }
+    const std::string& Text() const { return FText; }
+    const TSmsSender* SmsSender() const { return FSender.get(); }
+    // After Run: the error text of a failed attempt, nothing when it succeeded.
+    const std::optional<std::string>& Error() const { return FError; }
+
+    static std::string CancelledErrorText(); // "Отправка прервана."
+
+private:
+    friend class TSmsManager;
+    TSmsDelivery();
+
+    enum { Ready, Running, Finished };
+
+    // UI side.
+    std::unique_ptr<TSms> FSms;
+    // The snapshot, used by Run only.
+    std::string FPhone;
+    std::string FText;
+    std::unique_ptr<TSmsSender> FSender; // nullptr: the contact has no operator
+    TSmsOptions FOptions;
+    TTranslitTable FTranslit;
+    // The outcome.
+    std::optional<std::string> FError;
+    std::atomic<int> FState {Ready};
+    std::atomic<bool> FCancel {false};
+};

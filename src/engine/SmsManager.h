@@ -1,0 +1,137 @@
+#pragma once
+// The SMS manager: one object per process that owns the whole model (groups
+// and through the all-contacts group every contact, operators, the recipient
+// list, the queue, the history file, the templates), guards every change that
+// could break it, turns a composed message into queued messages and works the
+// queue off one attempt per call. It raises no events: callers refresh their
+// own views after each call. Every operation runs on the UI thread, except
+// TSmsDelivery::Run.
+#include "engine/SmsDelivery.h"
+#include "model/AddressBook.h"
+#include "model/SmsHistoryFile.h"
+#include "model/SmsQueue.h"
+#include "model/SmsTemplateList.h"
+
+#include <memory>
+#include <string>
+
+class TSmsManager {
+public:
+    // Creation: binds the history and templates file names from the program
+    // options, creates the lists, the two built-in groups, and loads the
+    // templates (a missing file is created empty; a failure raises).
+    TSmsManager();
+    ~TSmsManager();
+    TSmsManager(const TSmsManager&) = delete;
+    TSmsManager& operator=(const TSmsManager&) = delete;
+
+    // Declared so that members are destroyed in this order: the delivery
+    // still out, History, Templates, Recipients, Queue, Groups (with every
+    // contact), SmsSenders.
+    TSmsSenderList SmsSenders {true};
+    TGroupList Groups {true};
+    TSmsQueue Queue;
+    TRecipientList Recipients;
+    TSmsTemplateList Templates;
+    TSmsHistoryFile History;
+
+    // The two built-in groups, held by Groups: "(Все Абоненты)" (id 1), whose
+    // member list owns every contact of the program, and "(Найденные
+    // Абоненты)" (id 2), the result of the last search.
+    TSpecialGroup* AllContactsGroup = nullptr;
+    TSpecialGroup* FoundContactsGroup = nullptr;
+
+    // The master contact list.
+    TContactList& Contacts() { return AllContactsGroup->Contacts; }
+    const TContactList& Contacts() const { return AllContactsGroup->Contacts; }
+
+    // --- the address book ---
+    // Validated append to the master list, which then owns the contact.
+    void AddContact(TContact* contact);
+    // Validated append to the group (nothing happens when it is there already).
+    void AddContactToGroup(TContact* contact, TGroup* group);
+    // Takes the contact out of an ordinary group. The all-contacts group owns
+    // its members: asking for it raises a system error and changes nothing.
+    void RemoveContactFromGroup(TContact* contact, TGroup* group);
+    // Validated append to Groups, which then owns the group.
+    void AddGroup(TGroup* group);
+    // Refused while a message to the contact waits or is being delivered;
+    // otherwise removes it from every group, the recipients and the master
+    // list, which destroys it.
+    void DeleteContact(TContact* contact);
+    // Refused for both built-in groups; otherwise removes the group from the
+    // recipients and destroys it (its members stay).
+    void DeleteGroup(TGroup* group);
+    // Raises when a queued message, or the message being delivered, is
+    // addressed to the contact.
+    void CheckContactNotQueued(const TContact* contact) const;
+    // Validated append to SmsSenders, which then owns the operator.
+    void AddSmsSender(TSmsSender* sender);
+    // Raises when a contact uses the operator, or a delivery out started with it.
+    void CheckSmsSenderUnused(const TSmsSender* sender) const;
+    // Refills the found group with the contacts whose caption holds the text
+    // (letter case ignored), from the last contact of the master list to the
+    // first. An empty text finds nothing.
+    void SearchContacts(const std::string& text);
+
+    // --- recipients ---
+    void AddRecipientContact(TContact* contact);
+    void AddRecipientGroup(TGroup* group);
+    void RemoveRecipientContact(TContact* contact);
+    void RemoveRecipientGroup(TGroup* group);
+    void ClearRecipients();
+
+    // --- the queue ---
+    // One queued message per distinct addressee (groups expanded, at most 20).
+    void QueueSms(const std::string& text);
+    // Removes every queued message; FailedCount stays. A delivery out is not
+    // touched: if it fails with attempts left it is queued again.
+    void ClearQueue();
+
+    // Step 1 of a delivery: takes the first queued message, counts the
+    // attempt and snapshots what it needs. Returns nullptr when the queue is
+    // empty or a delivery is already out (only one at a time).
+    std::shared_ptr<TSmsDelivery> BeginDelivery();
+    // Step 3: records the outcome; a failed message with attempts left goes to
+    // the end of the queue, a finished one to the history (when on) and, if it
+    // failed, into Queue.FailedCount. A delivery whose Run never started is
+    // recorded as a cancelled attempt. Raises a system error for a delivery
+    // that is not the one out or whose Run is still going; a history write
+    // error passes on (the message is then gone and not counted).
+    void FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery);
+    // The delivery out, or nullptr.
+    const std::shared_ptr<TSmsDelivery>& CurrentDelivery() const { return FDelivery; }
+    // The three steps in one call. False when nothing was attempted (the queue
+    // was empty, or a delivery is out).
+    bool SendNext();
+
+    // --- files (operators first, then the address book) ---
+    // Reads the operators file anew (created empty when missing). Contacts
+    // keep their operators by name: after the reading each points at the
+    // operator of that name, or at none.
+    void LoadSmsSenders(const std::string& fileName);
+    // Writes the operators file anew through a safe save.
+    void SaveSmsSenders(const std::string& fileName);
+    // Appends the file's contacts to the master list, replaces the ordinary
+    // groups by the file's, then resolves member and operator names. A failed
+    // load raises after resolving what it had read, so no placeholder stays.
+    void LoadAddressBook(const std::string& fileName);
+    // Writes the contacts, then the ordinary groups, through a safe save.
+    void SaveAddressBook(const std::string& fileName);
+    // Puts the master contact of the same name in place of every member of the
+    // ordinary groups, dropping members whose name no contact has.
+    void ResolveGroupMembers();
+    // Points every contact's operator at the operator of the same name, or at
+    // none when there is no such operator.
+    void ResolveContactSenders();
+
+private:
+    std::shared_ptr<TSmsDelivery> FDelivery;     // the delivery out, if any
+    const TSmsSender* FDeliverySender = nullptr; // the operator it started with
+};
+
+// The one manager of the process, created on first use (after the program
+// options have been loaded).
+TSmsManager& SmsManager();
+// Tests: destroys the manager, so that the next SmsManager() creates a new one.
+void ResetSmsManagerForTests();

@@ -1,0 +1,47 @@
+#include "engine/StdSmsSenderIo.h"
+
+#include "engine/StdSmsSender.h"
+#include "model/Error.h"
+#include "storage/IniFile.h"
+#include "storage/SmsIo.h"
+
+void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string& prefix)
+{
+    const auto* sender = dynamic_cast<const TStdSmsSender*>(object.SmsSender());
+    if (!sender)
+        throw SystemError(WrongObjectTypeFault());
+    WriteSmsSender(ini, object, prefix);
+    const std::string section = IoSectionName(prefix, sender->ClassName(), sender->Name());
+    ini.WriteString(section, "WebGate", sender->WebGate);
+    ini.WriteString(section, "EmailGate", sender->EmailGate);
+    ini.WriteString(section, "EmailSubj", sender->EmailSubj);
+    ini.WriteString(section, "EmailBody", sender->EmailBody);
+    ini.WriteInteger(section, "GateType", sender->GateType);
+    ini.WriteString(section, "Notes", EncodeNotes(sender->Notes));
+}
+
+void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
+{
+    if (!object.Empty() && !dynamic_cast<TStdSmsSender*>(object.SmsSender()))
+        throw SystemError(WrongObjectTypeFault());
+    if (section.empty())
+        throw SystemError(EmptySectionNameFault());
+    if (object.Empty())
+        object.Adopt(std::unique_ptr<TSmsSender>(std::make_unique<TStdSmsSender>()));
+    auto* sender = static_cast<TStdSmsSender*>(object.SmsSender());
+    ReadSmsSender(ini, object, section);
+    sender->WebGate = ini.ReadString(section, "WebGate", sender->WebGate);
+    sender->EmailGate = ini.ReadString(section, "EmailGate", sender->EmailGate);
+    sender->EmailSubj = ini.ReadString(section, "EmailSubj", sender->EmailSubj);
+    sender->EmailBody = ini.ReadString(section, "EmailBody", sender->EmailBody);
+    sender->GateType = ini.ReadInteger(section, "GateType", sender->GateType);
+    if (ini.ValueExists(section, "Notes")) // a missing key leaves the notes as they are
+        sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
+}
+
+void RegisterIoClasses()
+{
+    RegisterStorageIoClasses();
+    if (!IoRegistry().Find("TStdSmsSender"))
+        IoRegistry().Register("TStdSmsSender", WriteStdSmsSender, ReadStdSmsSender);
+}
