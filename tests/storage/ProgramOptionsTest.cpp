@@ -13,12 +13,15 @@ namespace {
 
 struct TFakeWindow : TPlacedWindow {
     std::string Name;
-    int L = 5, T = 6, W = 400, H = 300;
-    bool Sizeable = true;
+    int L = 5, T = 6, W, H;
+    bool Sizeable;
     bool Shown = false;
     int ScreenW = 1024, ScreenH = 768;
 
-    TFakeWindow(std::string name, int w, int h, bool sizeable = true) : Name(std::move(name)), W(w), H(h), Sizeable(sizeable) {}
+    TFakeWindow(std::string name, int w, int h, bool sizeable = true)
+        : Name(std::move(name)), W(w), H(h), Sizeable(sizeable)
+    {
+    }
     std::string WindowName() const override { return Name; }
     int Left() const override { return L; }
     int Top() const override { return T; }
@@ -56,7 +59,12 @@ protected:
     TTempDir Dir;
 };
 
-TEST_F(ProgramOptionsTest, FirstStartThenNextStart)
+using TField = std::string TProgramOptions::*;
+const TField Fields[] = {&TProgramOptions::AddressBookFileName, &TProgramOptions::OptionsFileName,
+                         &TProgramOptions::HistoryFileName,     &TProgramOptions::TemplatesFileName,
+                         &TProgramOptions::SmsGatesFileName,    &TProgramOptions::TranslitFileName};
+
+TEST_F(ProgramOptionsTest, FirstStartNextStartAndFileNames)
 {
     TProgramOptions first;
     first.Load();
@@ -69,34 +77,21 @@ TEST_F(ProgramOptionsTest, FirstStartThenNextStart)
     EXPECT_EQ(first.TranslitFileName, "SmsTranslit.txt");
     EXPECT_EQ(ProgramSettingsFile(), Dir.path() + "/config/Velotext.ini");
 
-    // The user cancelled the options dialog: nothing else was saved.
+    // The user cancelled the options dialog, nothing else was saved: not a first start any more.
     TProgramOptions second;
     second.Load();
     EXPECT_FALSE(second.FirstRun);
-    EXPECT_EQ(second.HistoryFileName, "SmsHistory.txt");
-}
 
-TEST_F(ProgramOptionsTest, FileNamesSavedAndLoaded)
-{
-    TProgramOptions o;
-    o.AddressBookFileName = U("/home/user/Мои документы/book.ini");
-    o.OptionsFileName = "opts/options.ini";
-    o.HistoryFileName = "h, with comma.txt";
-    o.TemplatesFileName = "t.txt";
-    o.SmsGatesFileName = "g.ini";
-    o.TranslitFileName = "tr.txt";
-    o.Save();
+    const std::string names[] = {U("/home/user/Мои документы/book.ini"), "opts/options.ini", "h, comma.txt",
+                                 "t.txt", "g.ini", "tr.txt"};
+    for (size_t i = 0; i < std::size(Fields); ++i)
+        second.*Fields[i] = names[i];
+    second.Save();
     EXPECT_EQ(Stored("Directories/OptionsFileName"), "opts/options.ini");
-
-    TProgramOptions back;
-    back.Load();
-    EXPECT_FALSE(back.FirstRun);
-    EXPECT_EQ(back.AddressBookFileName, o.AddressBookFileName);
-    EXPECT_EQ(back.OptionsFileName, o.OptionsFileName);
-    EXPECT_EQ(back.HistoryFileName, o.HistoryFileName);
-    EXPECT_EQ(back.TemplatesFileName, o.TemplatesFileName);
-    EXPECT_EQ(back.SmsGatesFileName, o.SmsGatesFileName);
-    EXPECT_EQ(back.TranslitFileName, o.TranslitFileName);
+    TProgramOptions third;
+    third.Load();
+    for (size_t i = 0; i < std::size(Fields); ++i)
+        EXPECT_EQ(third.*Fields[i], names[i]) << i;
 }
 
 TEST_F(ProgramOptionsTest, MissingValuesLeaveFieldsAndAHandWrittenListReadsAsText)
@@ -108,29 +103,40 @@ TEST_F(ProgramOptionsTest, MissingValuesLeaveFieldsAndAHandWrittenListReadsAsTex
     o.Load();
     EXPECT_FALSE(o.FirstRun);
     EXPECT_EQ(o.HistoryFileName, "only.txt");
+    EXPECT_EQ(o.TemplatesFileName, "a, b");
     EXPECT_EQ(o.OptionsFileName, "current.ini");
     EXPECT_EQ(o.AddressBookFileName, "SmsAddressBook.ini");
-    EXPECT_EQ(o.TemplatesFileName, "a, b");
 }
 
-TEST_F(ProgramOptionsTest, WindowsAreCentredWithoutStoredPlacement)
+TEST_F(ProgramOptionsTest, CentringAndBadStoredNumbers)
 {
     TProgramOptions o;
     TFakeWindow main("MainForm", 401, 300);
-    main.ScreenW = 1024;
     main.ScreenH = 769;
     o.RestoreWindow(main);
     EXPECT_EQ(main.L, 311); // (1024 - 401) / 2 rounded toward zero
     EXPECT_EQ(main.T, 234);
-    EXPECT_EQ(main.W, 401);
-    EXPECT_FALSE(main.Shown);
+    EXPECT_FALSE(main.Shown); // the current visibility is the default
 
     TFakeWindow wide("SmsTemplatesForm", 2000, 900);
     wide.Shown = true;
     o.RestoreWindow(wide);
     EXPECT_EQ(wide.L, 0);
     EXPECT_EQ(wide.T, 0);
-    EXPECT_TRUE(wide.Shown); // the current visibility is the default
+    EXPECT_TRUE(wide.Shown);
+
+    Store("Windows/MainForm/Top", "abc");
+    Store("Windows/MainForm/Left", "0x10");
+    Store("Windows/MainForm/Width", "12.5");
+    Store("Windows/MainForm/Height", "");
+    Store("Windows/MainForm/Visible", "2");
+    TFakeWindow stored("MainForm", 400, 300);
+    o.RestoreWindow(stored);
+    EXPECT_EQ(stored.T, 234); // centred
+    EXPECT_EQ(stored.L, 16);
+    EXPECT_EQ(stored.W, 400);
+    EXPECT_EQ(stored.H, 300);
+    EXPECT_TRUE(stored.Shown);
 }
 
 TEST_F(ProgramOptionsTest, PlacementSavedAndRestored)
@@ -170,38 +176,6 @@ TEST_F(ProgramOptionsTest, PlacementSavedAndRestored)
     EXPECT_FALSE(queueAgain.Shown); // stored hidden
 }
 
-TEST_F(ProgramOptionsTest, BadStoredNumbersGiveTheDefaults)
-{
-    Store("Windows/MainForm/Top", "abc");
-    Store("Windows/MainForm/Left", "0x10");
-    Store("Windows/MainForm/Width", "12.5");
-    Store("Windows/MainForm/Height", "");
-    Store("Windows/MainForm/Visible", "yes");
-    TProgramOptions o;
-    TFakeWindow main("MainForm", 400, 300);
-    main.Shown = true;
-    o.RestoreWindow(main);
-    EXPECT_EQ(main.T, 234);  // centred
-    EXPECT_EQ(main.L, 16);
-    EXPECT_EQ(main.W, 400);
-    EXPECT_EQ(main.H, 300);
-    EXPECT_TRUE(main.Shown);
-
-    Store("Windows/MainForm/Visible", "2");
-    main.Shown = false;
-    o.RestoreWindow(main);
-    EXPECT_TRUE(main.Shown);
-}
-
-TEST_F(ProgramOptionsTest, AStoreThatCannotBeWrittenIsAClearError)
-{
-    Dir.write("config", "a file where the folder should be");
-    TProgramOptions o;
-    EXPECT_THROW(o.Save(), TError);
-    TFakeWindow w("MainForm", 10, 10);
-    EXPECT_THROW(o.SaveWindow(w), TError);
-}
-
 TEST(ProgramOptionsFolder, DefaultFolderFollowsTheConfigHome)
 {
     SetProgramSettingsFolder("");
@@ -215,19 +189,6 @@ TEST(ProgramOptionsFolder, DefaultFolderFollowsTheConfigHome)
         unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST(ProgramOptionsAccess, OneObjectPerProcess)
-{
-    ResetProgramOptionsForTests();
-    ProgramOptions().HistoryFileName = "x.txt";
-    EXPECT_EQ(&ProgramOptions(), &ProgramOptions());
-    EXPECT_EQ(ProgramOptions().HistoryFileName, "x.txt");
-    ResetProgramOptionsForTests();
-    EXPECT_EQ(ProgramOptions().HistoryFileName, "SmsHistory.txt");
-}
-
-} // namespace
-
-namespace {
 TEST_F(ProgramOptionsTest, AJunkStoreGivesDefaultsAndIsReplacedByASoundOne)
 {
     ASSERT_EQ(::mkdir((Dir.path() + "/config").c_str(), 0755), 0);
@@ -259,5 +220,7 @@ TEST_F(ProgramOptionsTest, AFolderInPlaceOfTheStoreIsAClearError)
     }
     TFakeWindow w("MainForm", 10, 10);
     EXPECT_THROW(o.RestoreWindow(w), TError);
+    EXPECT_THROW(o.SaveWindow(w), TError);
+    EXPECT_THROW(o.Save(), TError);
 }
 } // namespace
