@@ -91,11 +91,15 @@ void ParseTranslitText(TTranslitTable& table, std::string_view content)
 
 std::string FormatTranslitText(const TTranslitTable& table)
 {
+    static const TTranslitTable defaults = DefaultTranslitTable();
     std::string out;
     for (int i = 0; i < 256; ++i) {
         const char key = static_cast<char>(i);
         const std::string& entry = table[i];
-        if (entry.size() == 1 && entry[0] == key)
+        // An entry that maps its byte to itself is normally left out; when the
+        // default says otherwise (ж -> "ж") it is written, or loading would
+        // bring the default back and lose the user's choice.
+        if (entry.size() == 1 && entry[0] == key && defaults[i] == entry)
             continue;
         // A key that is a blank or a line end cannot be read back; its line
         // would instead set the entry of another byte, so it is not written.

@@ -196,6 +196,19 @@ TEST_F(TranslitTableTest, SaveAndLoadRoundTrip)
     EXPECT_EQ(TranslitTable(), before);
 }
 
+TEST_F(TranslitTableTest, LetterMappedToItselfSurvivesSaveAndLoad)
+{
+    // The user keeps "ж" as it is: the saved file must say so, or loading
+    // would bring back the default "zh".
+    TranslitTable()[static_cast<unsigned char>(U("ж")[0])] = U("ж");
+    SaveTranslitTable("SmsTranslit.txt");
+    std::string saved = Data.dir().read("SmsTranslit.txt");
+    EXPECT_NE(saved.find(U("ж") + "\t" + U("ж") + "\r\n"), std::string::npos);
+    LoadTranslitTable("SmsTranslit.txt");
+    EXPECT_EQ(TranslitChar(static_cast<unsigned char>(U("ж")[0])), U("ж"));
+    EXPECT_EQ(TranslitChar(static_cast<unsigned char>(U("з")[0])), "z");
+}
+
 TEST_F(TranslitTableTest, EntriesTheFormatCannotCarryDoNotCorruptOthers)
 {
     TTranslitTable& table = TranslitTable();
