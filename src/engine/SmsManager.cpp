@@ -7,6 +7,9 @@
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 
+#include <array>
+#include <string_view>
+
 namespace {
 
 // Most contacts one message may go to.
@@ -116,16 +119,25 @@ void TSmsManager::SearchContacts(const std::string& text)
     const std::string key = UpperCase(text);
     if (key.empty())
         return;
+    static const std::array<char, 256> upper = [] {
+        std::array<char, 256> table {};
+        for (int c = 0; c < 256; ++c)
+            table[static_cast<size_t>(c)] = static_cast<char>(UpperCaseChar(static_cast<unsigned char>(c)));
+        return table;
+    }();
+    auto appendUpper = [&](std::string& out, std::string_view text) {
+        for (char c : text)
+            out += upper[static_cast<unsigned char>(c)];
+    };
     const TContactList& all = Contacts();
-    std::string caption; // reused: no allocation per contact
+    std::string caption; // the upper-cased ContactCaption, reused: no allocation per contact
     for (int i = all.Count() - 1; i >= 0; --i) {
         TContact* contact = all[i];
-        caption.assign(contact->Name());
+        caption.clear();
+        appendUpper(caption, contact->Name());
         caption += " (";
-        caption += contact->PhoneNumber;
+        appendUpper(caption, contact->PhoneNumber);
         caption += ')';
-        for (char& c : caption)
-            c = static_cast<char>(UpperCaseChar(static_cast<unsigned char>(c)));
         if (caption.find(key) != std::string::npos)
             found.Add(contact, true);
     }

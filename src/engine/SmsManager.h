@@ -126,6 +126,9 @@ public:
     void ResolveContactSenders();
 
 private:
+    void ResolveMembersOf(TGroup* group);
+    void ResolveSenderOf(TContact* contact);
+
     std::shared_ptr<TSmsDelivery> FDelivery;     // the delivery out, if any
     const TSmsSender* FDeliverySender = nullptr; // the operator it started with
 };

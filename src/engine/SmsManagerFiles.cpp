@@ -76,8 +76,13 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
         if (!dynamic_cast<TSpecialGroup*>(Recipients.Groups[i]))
             Recipients.Groups.Delete(i);
     try {
-        ReadContacts(ini, Contacts());
-        ReadGroups(ini, Groups);
+        // Names are resolved as each object arrives (the master list is
+        // complete before the first group, the operators before the first
+        // contact), which gives what resolving at the end gives without
+        // holding every placeholder at once; the passes below then find
+        // nothing left to do.
+        ReadContacts(ini, Contacts(), "", [this](TContact* contact) { ResolveSenderOf(contact); });
+        ReadGroups(ini, Groups, "", [this](TGroup* group) { ResolveMembersOf(group); });
     } catch (...) {
         // What was read stays; its names become references all the same.
         ResolveGroupMembers();
@@ -100,46 +105,54 @@ void TSmsManager::SaveAddressBook(const std::string& fileName)
 
 void TSmsManager::ResolveGroupMembers()
 {
+    for (int g = Groups.Count() - 1; g >= 0; --g)
+        if (Groups[g] != AllContactsGroup && Groups[g] != FoundContactsGroup)
+            ResolveMembersOf(Groups[g]);
+}
+
+void TSmsManager::ResolveMembersOf(TGroup* group)
+{
+    TContactList& members = group->Contacts;
+    if (members.OwnsItems())
+        return;
     const TContactList& master = Contacts();
-    for (int g = Groups.Count() - 1; g >= 0; --g) {
-        TGroup* group = Groups[g];
-        if (group == AllContactsGroup || group == FoundContactsGroup || group->Contacts.OwnsItems())
-            continue;
-        TContactList& members = group->Contacts;
-        const std::vector<TContact*> old(members.begin(), members.end());
-        std::vector<TContact*> resolved;
-        resolved.reserve(old.size());
-        bool changed = false;
-        for (TContact* member : old) {
-            const int index = master.IndexOfName(member->Name());
-            TContact* real = index >= 0 ? master[index] : nullptr;
-            changed = changed || real != member;
-            if (real)
-                resolved.push_back(real);
-        }
-        if (!changed)
-            continue;
-        // The same order, with master contacts in place of the names.
-        members.Clear();
-        for (TContact* contact : resolved)
-            members.Add(contact, true);
-        for (TContact* member : old)
-            if (master.IndexOf(member) < 0)
-                delete member; // a placeholder
+    const std::vector<TContact*> old(members.begin(), members.end());
+    std::vector<TContact*> resolved;
+    resolved.reserve(old.size());
+    bool changed = false;
+    for (int i = static_cast<int>(old.size()) - 1; i >= 0; --i) {
+        TContact* member = old[static_cast<size_t>(i)];
+        const int index = master.IndexOfName(member->Name());
+        TContact* real = index >= 0 ? master[index] : nullptr;
+        changed = changed || real != member;
+        if (real)
+            resolved.push_back(real);
     }
+    if (!changed)
+        return;
+    // The same order, with master contacts in place of the names.
+    members.Clear();
+    for (auto it = resolved.rbegin(); it != resolved.rend(); ++it)
+        members.Add(*it, true);
+    for (TContact* member : old)
+        if (master.IndexOf(member) < 0)
+            delete member; // a placeholder
 }
 
 void TSmsManager::ResolveContactSenders()
 {
     const TContactList& master = Contacts();
-    for (int i = master.Count() - 1; i >= 0; --i) {
-        TContact* contact = master[i];
-        TSmsSender* old = contact->SmsSender;
-        if (!old)
-            continue;
-        const int index = SmsSenders.IndexOfName(old->Name());
-        contact->SmsSender = index >= 0 ? SmsSenders[index] : nullptr;
-        if (contact->SmsSender != old && SmsSenders.IndexOf(old) < 0)
-            delete old; // a placeholder
-    }
+    for (int i = master.Count() - 1; i >= 0; --i)
+        ResolveSenderOf(master[i]);
+}
+
+void TSmsManager::ResolveSenderOf(TContact* contact)
+{
+    TSmsSender* old = contact->SmsSender;
+    if (!old)
+        return;
+    const int index = SmsSenders.IndexOfName(old->Name());
+    contact->SmsSender = index >= 0 ? SmsSenders[index] : nullptr;
+    if (contact->SmsSender != old && SmsSenders.IndexOf(old) < 0)
+        delete old; // a placeholder
 }

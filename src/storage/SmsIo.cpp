@@ -173,14 +173,18 @@ void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::strin
     }
 }
 
-void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix)
+void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix,
+                  const std::function<void(TContact*)>& added)
 {
     ForEachObjectSection(ini, PrefixOr(prefix, ContactPrefix), [&](TIoObject& object) {
         TContact* contact = object.Contact();
         if (!contact)
             RaiseWrongType();
-        if (contacts.Add(contact, false))
+        if (contacts.Add(contact, false)) {
             object.Release();
+            if (added)
+                added(contact);
+        }
     });
 }
 
@@ -234,15 +238,19 @@ void WriteGroups(TIniFile& ini, const TGroupList& groups, const std::string& pre
     }
 }
 
-void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& prefix)
+void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& prefix,
+                const std::function<void(TGroup*)>& added)
 {
     groups.ClearNonSpecial();
     ForEachObjectSection(ini, PrefixOr(prefix, GroupPrefix), [&](TIoObject& object) {
         TGroup* group = object.Group();
         if (!group)
             RaiseWrongType();
-        if (groups.Add(group, false))
+        if (groups.Add(group, false)) {
             object.Release();
+            if (added)
+                added(group);
+        }
     });
 }
 

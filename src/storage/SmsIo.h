@@ -5,6 +5,7 @@
 // do the work (IoRegistry.h).
 #include "storage/IoRegistry.h"
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,13 +27,17 @@ inline constexpr const char* GroupPrefix = "Group";
 // objects added so far). ReadSmsSenders empties the list first, ReadGroups
 // deletes the ordinary groups first (the built-in ones stay), ReadContacts
 // appends. A section whose class produces an object of another kind than the
-// list holds raises "Некорректный тип объекта".
+// list holds raises "Некорректный тип объекта". `added`, when given, is called
+// with each object right after the list has taken it (the manager resolves
+// its names there, so that big files never hold every placeholder at once).
 void WriteSmsSenders(TIniFile& ini, const TSmsSenderList& senders, const std::string& prefix = "");
 void ReadSmsSenders(const TIniFile& ini, TSmsSenderList& senders, const std::string& prefix = "");
 void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::string& prefix = "");
-void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix = "");
+void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix = "",
+                  const std::function<void(TContact*)>& added = {});
 void WriteGroups(TIniFile& ini, const TGroupList& groups, const std::string& prefix = "");
-void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& prefix = "");
+void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& prefix = "",
+                const std::function<void(TGroup*)>& added = {});
 
 // The routines of the three storage-level classes. Writers: keys in a fixed
 // order. Readers: every key read with the object's current value as default.

@@ -423,3 +423,26 @@ TEST_F(SmsIoTest, RandomBytesNeverCrashTheReaders)
         FreeMemberPlaceholders(groups);
     }
 }
+
+TEST_F(SmsIoTest, TheAddedHookSeesEachObjectOnceTheListHasTakenIt)
+{
+    TContactList contacts(true);
+    std::vector<std::string> seen;
+    EXPECT_THROW(ReadContacts(Parse("[Contact:TContact:a]\r\nName=a\r\n[Contact:TContact:b]\r\nName=A\r\n"
+                                    "[Contact:TContact:c]\r\nName=c\r\nSmsSenderName=Op\r\n"),
+                              contacts, "",
+                              [&](TContact* contact) {
+                                  EXPECT_EQ(contacts.IndexOf(contact), contacts.Count() - 1);
+                                  seen.push_back(contact->Name());
+                                  delete contact->SmsSender; // what a resolver would do
+                                  contact->SmsSender = nullptr;
+                              }),
+                 TError);
+    EXPECT_EQ(seen, (std::vector<std::string> {"c", "A"}));
+
+    TGroupList groups(true);
+    int groupsSeen = 0;
+    ReadGroups(Parse("[Group:TGroup:g]\r\nName=g\r\n[Group:TGroup:h]\r\nName=h\r\n"), groups, "",
+               [&](TGroup* group) { groupsSeen += groups.IndexOf(group) >= 0; });
+    EXPECT_EQ(groupsSeen, 2);
+}
