@@ -1,13 +1,10 @@
 #pragma once
-// A clean SMS manager for each test: data and settings in a temporary folder,
-// options and registry at their defaults, a fixed clock and a waiter that only
-// records; and a scripted operator whose copies share one script.
+// A clean SMS manager for each test (data and settings in a temporary folder,
+// options and registry at their defaults, a fixed clock, a recording waiter)
+// and a scripted operator whose copies share one script.
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSenderIo.h"
-#include "model/AddressBook.h"
 #include "model/Error.h"
-#include "model/Translit.h"
-#include "storage/IoRegistry.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "support/TestSupport.h"
@@ -15,21 +12,15 @@
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
-#include <memory>
 #include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
 
-// What the fake operators do, shared by an operator and its copies; safe to
-// use from a delivery's worker thread.
+// Shared by an operator and its copies; usable from a delivery's thread.
 struct TSendScript {
     std::mutex Mutex;
-    std::vector<std::string> Pieces;                 // "operator|phone|text" for each DoSend
-    std::deque<std::optional<std::string>> Outcomes; // per call: an error text, or success; then...
-    std::optional<std::string> Otherwise;            // ...this for every later call
-    std::function<void()> OnSend;                    // runs at the start of each DoSend (no lock held)
-
+    std::vector<std::string> Pieces;                 // "operator|phone|text" per DoSend
+    std::deque<std::optional<std::string>> Outcomes; // per call: an error text or success...
+    std::optional<std::string> Otherwise;            // ...then this
+    std::function<void()> OnSend;                    // runs first in each DoSend
     std::vector<std::string> pieces()
     {
         std::lock_guard lock(Mutex);
@@ -39,68 +30,52 @@ struct TSendScript {
 
 class TFakeSender : public TSmsSender {
 public:
-    explicit TFakeSender(std::shared_ptr<TSendScript> script, const std::string& name = "Fake")
-        : Script(std::move(script))
-    {
-        SetName(name);
-    }
+    TFakeSender(std::shared_ptr<TSendScript> script, const std::string& name) : Script(std::move(script)) { SetName(name); }
     TFakeSender(const TFakeSender&) = default;
     std::string ClassName() const override { return "TFakeSender"; }
+    std::unique_ptr<TSmsSender> Clone() const override { return std::make_unique<TFakeSender>(*this); }
     void DoSend(const std::string& phone, const std::string& text) override
     {
         if (Script->OnSend)
             Script->OnSend();
-        std::optional<std::string> outcome;
-        {
-            std::lock_guard lock(Script->Mutex);
-            Script->Pieces.push_back(Name() + "|" + phone + "|" + text);
-            if (!Script->Outcomes.empty()) {
-                outcome = Script->Outcomes.front();
-                Script->Outcomes.pop_front();
-            } else {
-                outcome = Script->Otherwise;
-            }
+        std::lock_guard lock(Script->Mutex);
+        Script->Pieces.push_back(Name() + "|" + phone + "|" + text);
+        std::optional<std::string> outcome = Script->Otherwise;
+        if (!Script->Outcomes.empty()) {
+            outcome = Script->Outcomes.front();
+            Script->Outcomes.pop_front();
         }
         if (outcome)
             throw TError(*outcome);
     }
-    std::unique_ptr<TSmsSender> Clone() const override { return std::make_unique<TFakeSender>(*this); }
-
     std::shared_ptr<TSendScript> Script;
 };
 
 class ManagerTest : public ::testing::Test {
 protected:
-    ManagerTest() : Clock(MakeDateTime(2026, 2, 1, 9, 5, 3))
-    {
-        SetProgramSettingsFolder(Data.dir().path() + "/config");
-        ResetProgramOptionsForTests();
-        ResetSmsOptionsForTests();
-        ResetSmsManagerForTests();
-        ResetIoRegistryForTests();
-        ResetTranslitTable();
-        RegisterIoClasses();
-    }
+    ManagerTest() : Clock(MakeDateTime(2026, 2, 1, 9, 5, 3)) { Reset(); }
     ~ManagerTest() override
     {
+        Reset();
+        SetProgramSettingsFolder("");
+    }
+    void Reset()
+    {
+        SetProgramSettingsFolder(Data.dir().path() + "/config");
         ResetSmsManagerForTests();
         ResetIoRegistryForTests();
-        ResetSmsOptionsForTests();
         ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
         ResetTranslitTable();
-        SetProgramSettingsFolder("");
     }
 
     TSmsManager& M() { return SmsManager(); }
-
-    // A fake operator added to the manager.
-    TFakeSender* AddFakeSender(const std::string& name = "Fake")
+    TSmsSender* AddFakeSender(const std::string& name = "Fake")
     {
         auto* sender = new TFakeSender(Script, name);
         M().AddSmsSender(sender);
         return sender;
     }
-    // A contact in the master list, served by the operator.
     TContact* AddContact(const std::string& name, const std::string& phone = "100", TSmsSender* sender = nullptr)
     {
         auto* contact = new TContact;
@@ -119,6 +94,15 @@ protected:
             M().AddContactToGroup(member, group);
         return group;
     }
+    // Queues one message to each contact, in this order.
+    void Queue(const std::vector<TContact*>& contacts, const std::string& text = "x")
+    {
+        M().ClearRecipients();
+        for (TContact* contact : contacts)
+            M().AddRecipientContact(contact);
+        M().QueueSms(text);
+        M().ClearRecipients();
+    }
     std::vector<std::string> QueueNames()
     {
         std::vector<std::string> names;
@@ -126,8 +110,7 @@ protected:
             names.push_back(M().Queue.Items(i)->Contact->Name());
         return names;
     }
-    std::string HistoryText() { return Data.dir().read("SmsHistory.txt"); }
-
+    std::string Read(const std::string& name) { return Data.dir().read(name); }
     static std::string ErrorOf(const std::function<void()>& action)
     {
         try {
