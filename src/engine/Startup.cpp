@@ -10,23 +10,6 @@
 #include <exception>
 #include <optional>
 
-namespace {
-
-std::string ErrorMessage(const std::exception_ptr& error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const TError& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return SystemError(e.what()).message();
-    } catch (...) {
-        return SystemError("unknown exception").message();
-    }
-}
-
-} // namespace
-
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
 {
     TStartupState state;
@@ -47,7 +30,7 @@ TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
         LoadTranslitTable(names.TranslitFileName);
         state.TranslitLoaded = true;
     } catch (...) {
-        state.ErrorText = ErrorMessage(std::current_exception());
+        state.ErrorText = ExceptionMessage(std::current_exception());
     }
     return state;
 }

@@ -17,3 +17,7 @@ private:
 // The form of internal consistency errors: "Системная ошибка:", two carriage
 // returns, the fault text in double quotes and a full stop.
 TError SystemError(const std::string& fault);
+
+// The message of an exception: a TError's own text, anything else in the
+// system-error form. Never throws.
+std::string ExceptionMessage(const std::exception_ptr& error);

@@ -16,12 +16,8 @@ std::optional<std::string> DeliverSms(TSmsSender* sender, const std::string& pho
     try {
         sender->Send(phone, text, table);
         return std::nullopt;
-    } catch (const TError& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return SystemError(e.what()).message();
     } catch (...) {
-        return SystemError("unknown exception").message();
+        return ExceptionMessage(std::current_exception());
     }
 }
 

@@ -111,15 +111,6 @@ protected:
         return names;
     }
     std::string Read(const std::string& name) { return Data.dir().read(name); }
-    static std::string ErrorOf(const std::function<void()>& action)
-    {
-        try {
-            action();
-        } catch (const TError& e) {
-            return e.message();
-        }
-        return "";
-    }
 
     TScopedDataDir Data;
     TFakeClock Clock;

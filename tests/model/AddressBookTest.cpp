@@ -33,15 +33,6 @@ TContact* NewContact(const std::string& name, int id = 0)
     return c;
 }
 
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const TError& e) {
-        return e.message();
-    }
-    return "";
-}
 
 class AddressBookTest : public ::testing::Test {
 protected:

@@ -11,15 +11,6 @@
 
 namespace {
 
-std::string ErrorOf(const std::function<void()>& action)
-{
-    try {
-        action();
-    } catch (const TError& e) {
-        return e.message();
-    }
-    return "";
-}
 
 std::string SystemText(const char* fault) { return U("Системная ошибка:") + "\r\r\"" + U(fault) + "\"."; }
 

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "model/DataPaths.h"
+#include "model/Error.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -57,6 +58,16 @@ TFakeWaiter::TFakeWaiter()
     SetWaiter([this](int ms) { Waits.push_back(ms); });
 }
 TFakeWaiter::~TFakeWaiter() { SetWaiter({}); }
+
+std::string ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const TError& e) {
+        return e.message();
+    }
+    return "";
+}
 
 TDateTime MakeDateTime(int year, int month, int day, int hour, int minute, int second, int offsetMinutes)
 {

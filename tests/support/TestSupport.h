@@ -4,6 +4,7 @@
 #include "model/Clock.h"
 #include "model/Text.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,5 +61,8 @@ public:
 private:
     std::vector<int> Waits;
 };
+
+// The message of the TError that the action raises, or "" when it raises none.
+std::string ErrorOf(const std::function<void()>& action);
 
 TDateTime MakeDateTime(int year, int month, int day, int hour, int minute, int second, int offsetMinutes = 0);
