@@ -42,6 +42,15 @@ const std::array<unsigned char, 256>& UpperTable()
         t[0xBF] = 0xAF; // ї -> Ї
         t[0xB4] = 0xA5; // ґ -> Ґ
         t[0xA2] = 0xA1; // ў -> Ў
+        t[0x90] = 0x80; // ђ -> Ђ
+        t[0x83] = 0x81; // ѓ -> Ѓ
+        t[0x9A] = 0x8A; // љ -> Љ
+        t[0x9C] = 0x8C; // њ -> Њ
+        t[0x9D] = 0x8D; // ќ -> Ќ
+        t[0x9E] = 0x8E; // ћ -> Ћ
+        t[0x9F] = 0x8F; // џ -> Џ
+        t[0xBC] = 0xA3; // ј -> Ј
+        t[0xBE] = 0xBD; // ѕ -> Ѕ
         return t;
     }();
     return table;

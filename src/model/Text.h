@@ -9,7 +9,8 @@ std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 
-// CP1251 letter case: Latin, Russian with Ё/ё, Ukrainian and Belarusian letters.
+// CP1251 letter case: Latin and every Cyrillic letter of the code page (Russian
+// with Ё/ё, Ukrainian, Belarusian, Serbian and Macedonian).
 unsigned char UpperCaseChar(unsigned char c);
 std::string UpperCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);

@@ -17,7 +17,7 @@ TEST(Text, TrimRemovesEveryCodeUpTo32)
     EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0");
 }
 
-TEST(Text, CaseFoldingCoversRussianUkrainianBelarusianAndLatin)
+TEST(Text, CaseFoldingCoversEveryCyrillicLetterAndLatin)
 {
     EXPECT_EQ(UpperCase(U("абвгдеёжзийклмнопрстуфхцчшщъыьэюя")), U("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"));
     EXPECT_EQ(UpperCase(U("іїєґў")), U("ІЇЄҐЎ"));
@@ -27,6 +27,21 @@ TEST(Text, CaseFoldingCoversRussianUkrainianBelarusianAndLatin)
     EXPECT_FALSE(SameText("abc", "abcd"));
     // Upper-casing leaves non-letters alone, such as the unassigned byte 152.
     EXPECT_EQ(UpperCase("\x98\xB9"), "\x98\xB9");
+    EXPECT_EQ(UpperCase(U("ђѓљњќћџјѕ")), U("ЂЃЉЊЌЋЏЈЅ"));
+    EXPECT_TRUE(SameText(U("Љиљана"), U("љИЉАНА")));
+    // Every small Cyrillic letter of the code page has its capital: U+0430..U+044F
+    // are 0x20 above theirs, U+0450..U+045F 0x50 above, U+0491 one above.
+    for (int b = 128; b < 256; ++b) {
+        const char32_t cp = Cp1251CodePoint(static_cast<unsigned char>(b));
+        char32_t capital = cp;
+        if (cp >= 0x430 && cp <= 0x44F)
+            capital = cp - 0x20;
+        else if (cp >= 0x450 && cp <= 0x45F)
+            capital = cp - 0x50;
+        else if (cp == 0x491)
+            capital = 0x490;
+        EXPECT_EQ(Cp1251CodePoint(UpperCaseChar(static_cast<unsigned char>(b))), capital) << "byte " << b;
+    }
 }
 
 TEST(Text, UnicodeBoundaryConversion)
