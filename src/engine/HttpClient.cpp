@@ -125,6 +125,8 @@ std::string HttpGet(const THttpRequest& request)
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_URL, request.Url.c_str());
+    // The URL goes out as the template built it: no "/../" or "/./" squashing.
+    set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_HTTPGET, 1L);

@@ -351,8 +351,14 @@ TEST_F(WebGate, TemplateCharactersGoOutUnchangedButCannotInjectHeaders)
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(RequestLine(server.requests()[0]), "GET /send?a=" + U("имя") + "&b=%419&c=a/b:c@d HTTP/1.1");
 
+    // Dot segments in the path reach the gateway as written, not squashed on the way.
+    Operator.WebGate = server.url("/a/../b/./c?d=../e");
+    EXPECT_EQ(Deliver("9"), "<delivered>");
+    ASSERT_EQ(server.requests().size(), 2u);
+    EXPECT_EQ(RequestLine(server.requests()[1]), "GET /a/../b/./c?d=../e HTTP/1.1");
+
     // A line break in the template would end the request line: refused before connecting.
     Operator.WebGate = server.url("/?a=1\r\nX-Injected: yes\r\n");
     EXPECT_EQ(Deliver().rfind(kLeadIn, 0), 0u);
-    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(server.connections(), 2);
 }
