@@ -35,7 +35,7 @@ TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
     return state;
 }
 
-void SaveProgramData(const TStartupState& state)
+void SaveProgramData(const TStartupState& state, const std::function<void()>& afterAddressBook)
 {
     std::exception_ptr first;
     auto attempt = [&](bool loaded, const std::function<void()>& save) {
@@ -50,6 +50,8 @@ void SaveProgramData(const TStartupState& state)
     };
     const TProgramOptions& names = ProgramOptions();
     attempt(state.AddressBookLoaded, [&] { SmsManager().SaveAddressBook(names.AddressBookFileName); });
+    if (afterAddressBook)
+        attempt(state.ProgramOptionsLoaded, afterAddressBook);
     attempt(state.SmsOptionsLoaded, [&] { SmsOptions().Save(names.OptionsFileName); });
     attempt(state.SmsSendersLoaded, [&] { SmsManager().SaveSmsSenders(names.SmsGatesFileName); });
     if (first)

@@ -25,7 +25,8 @@ struct TStartupState {
 // message is returned in ErrorText (nothing is raised).
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions = {});
 
-// The shut-down save: the address book, the sending options and the operators,
-// each only when its load completed. Every save is tried; the first failure is
-// raised afterwards.
-void SaveProgramData(const TStartupState& state);
+// The shut-down save: the address book, then `afterAddressBook` (the windows
+// store their placement there), the sending options and the operators, each
+// only when its load completed (the placement: when the program options
+// loaded). Every save is tried; the first failure is raised afterwards.
+void SaveProgramData(const TStartupState& state, const std::function<void()>& afterAddressBook = {});

@@ -186,7 +186,13 @@ TEST_F(AddressBookFilesTest, StartUpLoadsEverythingAndShutDownWritesItBack)
 
     AddContact("Added");
     SmsOptions().MaxTryCount = 4;
-    SaveProgramData(state);
+    // The window placement is stored between the address book and the options.
+    int between = 0;
+    SaveProgramData(state, [&] {
+        between += Read("SmsAddressBook.ini").find("[Contact:TContact:Added]") != std::string::npos;
+        between += Read("SmsOptions.ini").find("MaxTryCount=4") == std::string::npos;
+    });
+    EXPECT_EQ(between, 2);
     EXPECT_NE(Read("SmsAddressBook.ini").find("[Contact:TContact:Added]"), std::string::npos);
     EXPECT_NE(Read("SmsOptions.ini").find("MaxTryCount=4"), std::string::npos);
     EXPECT_NE(Read("SmsGates.ini").find(U("[SmsSender:TStdSmsSender:Пример]")), std::string::npos);
@@ -195,7 +201,9 @@ TEST_F(AddressBookFilesTest, StartUpLoadsEverythingAndShutDownWritesItBack)
     ProgramOptions().AddressBookFileName = "folder";
     ASSERT_EQ(mkdir(Data.dir().file("folder").c_str(), 0700), 0);
     SmsOptions().MaxTryCount = 9;
-    EXPECT_THROW(SaveProgramData(state), TError);
+    int placements = 0;
+    EXPECT_THROW(SaveProgramData(state, [&] { ++placements; }), TError);
+    EXPECT_EQ(placements, 1);
     EXPECT_NE(Read("SmsOptions.ini").find("MaxTryCount=9"), std::string::npos);
 }
 
