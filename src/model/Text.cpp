@@ -211,6 +211,17 @@ std::string Utf8ToCp1251(std::string_view utf8)
 
 std::string IntToStr(long long value) { return std::to_string(value); }
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool TryStrToInt(std::string_view text, int& value)
 {
     if (text.empty())

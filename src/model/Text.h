@@ -32,4 +32,6 @@ inline std::string Cp1251(std::string_view utf8) { return Utf8ToCp1251(utf8); }
 // Decimal text of an integer, and parsing of a whole decimal integer (optional
 // sign, no blanks); false when the text is not one or does not fit 32 bits.
 std::string IntToStr(long long value);
+// Value of one hexadecimal digit (either case), -1 for any other character.
+int HexDigitValue(char c);
 bool TryStrToInt(std::string_view text, int& value);

@@ -55,17 +55,6 @@ void CheckKeyName(std::string_view key)
         throw SystemError(Cp1251("Недопустимое имя ключа INI-файла: ") + std::string(key));
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 } // namespace
 
 int IniStrToInt(std::string_view text, int def)
@@ -73,7 +62,7 @@ int IniStrToInt(std::string_view text, int def)
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         uint64_t v = 0;
         for (size_t i = 2; i < text.size(); ++i) {
-            int d = HexDigit(text[i]);
+            int d = HexDigitValue(text[i]);
             if (d < 0)
                 return def;
             v = v * 16 + static_cast<unsigned>(d);

@@ -58,17 +58,6 @@ bool PlainFormCarries(std::string_view v)
     return v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && !EnclosedInQuotes(v));
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 } // namespace
 
 std::string ScramblePassword(const std::string& plain)
@@ -94,7 +83,7 @@ std::string UnscramblePassword(const std::string& stored)
         std::string bytes;
         bool hex = true;
         for (size_t i = 1; i + 1 < stored.size() && hex; i += 2) {
-            int hi = HexValue(stored[i]), lo = HexValue(stored[i + 1]);
+            int hi = HexDigitValue(stored[i]), lo = HexDigitValue(stored[i + 1]);
             hex = hi >= 0 && lo >= 0;
             bytes += static_cast<char>(hi * 16 + lo);
         }
