@@ -83,6 +83,18 @@ std::vector<int> MemberPositions(const TIniFile& ini, const std::string& section
     return positions;
 }
 
+// Writes every object of a list, from the last to the first, through the
+// writer registered for its class; objects of unregistered classes are skipped.
+template <class TList>
+void WriteList(TIniFile& ini, const TList& list, const std::string& prefix)
+{
+    for (int i = list.Count() - 1; i >= 0; --i) {
+        auto* item = list.Items(i);
+        if (TIoEntry* entry = IoRegistry().Find(item->ClassName()))
+            entry->Write(ini, TIoObject(item), prefix);
+    }
+}
+
 } // namespace
 
 std::string IoSectionName(const std::string& prefix, const std::string& className, const std::string& name)
@@ -165,12 +177,7 @@ void ReadContact(const TIniFile& ini, TIoObject& object, const std::string& sect
 
 void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::string& prefix)
 {
-    const std::string p = PrefixOr(prefix, ContactPrefix);
-    for (int i = contacts.Count() - 1; i >= 0; --i) {
-        TContact* contact = contacts.Items(i);
-        if (TIoEntry* entry = IoRegistry().Find(contact->ClassName()))
-            entry->Write(ini, TIoObject(contact), p);
-    }
+    WriteList(ini, contacts, PrefixOr(prefix, ContactPrefix));
 }
 
 void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix,
@@ -230,12 +237,7 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
 
 void WriteGroups(TIniFile& ini, const TGroupList& groups, const std::string& prefix)
 {
-    const std::string p = PrefixOr(prefix, GroupPrefix);
-    for (int i = groups.Count() - 1; i >= 0; --i) {
-        TGroup* group = groups.Items(i);
-        if (TIoEntry* entry = IoRegistry().Find(group->ClassName()))
-            entry->Write(ini, TIoObject(group), p);
-    }
+    WriteList(ini, groups, PrefixOr(prefix, GroupPrefix));
 }
 
 void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& prefix,
@@ -284,12 +286,7 @@ void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& se
 
 void WriteSmsSenders(TIniFile& ini, const TSmsSenderList& senders, const std::string& prefix)
 {
-    const std::string p = PrefixOr(prefix, SmsSenderPrefix);
-    for (int i = senders.Count() - 1; i >= 0; --i) {
-        TSmsSender* sender = senders.Items(i);
-        if (TIoEntry* entry = IoRegistry().Find(sender->ClassName()))
-            entry->Write(ini, TIoObject(sender), p);
-    }
+    WriteList(ini, senders, PrefixOr(prefix, SmsSenderPrefix));
 }
 
 void ReadSmsSenders(const TIniFile& ini, TSmsSenderList& senders, const std::string& prefix)
