@@ -2,20 +2,9 @@
 #include "ui/UiText.h"
 #include "ui/main/MainForm.h"
 
-#include <QApplication>
-#include <QLabel>
-#include <gtest/gtest.h>
+#include "UiTestSupport.h"
 
-namespace {
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "ui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
-} // namespace
+#include <QLabel>
 
 TEST(UiText, BoundaryConversionKeepsCyrillicAndMarksTheUnmappable)
 {
@@ -28,7 +17,7 @@ TEST(UiText, BoundaryConversionKeepsCyrillicAndMarksTheUnmappable)
 
 TEST(MainForm, OpensWithItsTitleAndClosesCleanly)
 {
-    App();
+    TestApp();
     auto* form = new TMainForm;
     form->show();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Velotext"));

@@ -1,0 +1,329 @@
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+#include <QStyle>
+#include <QTreeView>
+
+namespace {
+TUiScript* CurrentScript = nullptr;
+
+// A QLabel ignores a lone "\r": the program's line breaks become "\n" for display.
+QString ForDisplay(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QWidget* BoxParent()
+{
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent)
+        parent = QApplication::activeWindow();
+    return parent;
+}
+
+int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
+{
+    QMessageBox box(icon, title, ForDisplay(text), QMessageBox::NoButton, BoxParent());
+    if (yesNo) {
+        box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        box.setDefaultButton(no);
+        box.setEscapeButton(no);
+    } else {
+        QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+    }
+    box.exec();
+    return box.buttonRole(box.clickedButton()) == QMessageBox::YesRole ? 1 : 0;
+}
+} // namespace
+
+// --- Script -------------------------------------------------------------------
+TUiScript::TUiScript() : FPrevious(CurrentScript) { CurrentScript = this; }
+TUiScript::~TUiScript() { CurrentScript = FPrevious; }
+TUiScript* TUiScript::Current() { return CurrentScript; }
+
+TUiScript& TUiScript::Yes() { FConfirms.push_back(true); return *this; }
+TUiScript& TUiScript::No() { FConfirms.push_back(false); return *this; }
+TUiScript& TUiScript::Input(std::optional<QString> text) { FInputs.emplace_back(text.has_value(), text.value_or(QString())); return *this; }
+TUiScript& TUiScript::File(std::optional<QString> path) { FFiles.emplace_back(path.has_value(), path.value_or(QString())); return *this; }
+TUiScript& TUiScript::Dialog(std::function<void(QDialog&)> drive) { FDialogs.push_back(std::move(drive)); return *this; }
+
+void TUiScript::Record(TUiCallKind kind, const QString& title, const QString& text)
+{
+    Calls.push_back({kind, title, text});
+}
+
+bool TUiScript::TakeConfirm()
+{
+    if (FConfirms.empty()) {
+        ++Unanswered;
+        return false;
+    }
+    bool answer = FConfirms.front();
+    FConfirms.pop_front();
+    return answer;
+}
+
+namespace {
+std::optional<QString> TakeAnswer(std::deque<std::pair<bool, QString>>& answers, int& unanswered)
+{
+    if (answers.empty()) {
+        ++unanswered;
+        return std::nullopt;
+    }
+    auto [given, text] = std::move(answers.front());
+    answers.pop_front();
+    if (!given)
+        return std::nullopt;
+    return text;
+}
+} // namespace
+
+std::optional<QString> TUiScript::TakeInput() { return TakeAnswer(FInputs, Unanswered); }
+std::optional<QString> TUiScript::TakeFile() { return TakeAnswer(FFiles, Unanswered); }
+
+std::optional<std::function<void(QDialog&)>> TUiScript::TakeDialog()
+{
+    if (FDialogs.empty()) {
+        ++Unanswered;
+        return std::nullopt;
+    }
+    auto drive = std::move(FDialogs.front());
+    FDialogs.pop_front();
+    return drive;
+}
+
+QStringList TUiScript::Texts(TUiCallKind kind) const
+{
+    QStringList texts;
+    for (const TUiCall& call : Calls)
+        if (call.Kind == kind)
+            texts << call.Text;
+    return texts;
+}
+
+// --- Boxes --------------------------------------------------------------------
+void ShowErrorBox(const QString& text, const QString& title)
+{
+    if (TUiScript* s = TUiScript::Current())
+        return s->Record(TUiCallKind::Error, title, text);
+    RunBox(QMessageBox::Critical, text, title, false);
+}
+
+void ShowInfoBox(const QString& text, const QString& title)
+{
+    if (TUiScript* s = TUiScript::Current())
+        return s->Record(TUiCallKind::Info, title, text);
+    RunBox(QMessageBox::Information, text, title, false);
+}
+
+bool AskConfirmation(const QString& text, const QString& title)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::Confirm, title, text);
+        return s->TakeConfirm();
+    }
+    return RunBox(QMessageBox::Question, text, title, true) == 1;
+}
+
+std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::Input, caption, prompt);
+        return s->TakeInput();
+    }
+    bool ok = false;
+    QString text = QInputDialog::getText(BoxParent(), caption, ForDisplay(prompt), QLineEdit::Normal, initial, &ok);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters, const QString& folder)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::OpenFile, caption, filters);
+        return s->TakeFile();
+    }
+    QString path = QFileDialog::getOpenFileName(BoxParent(), caption, folder, filters);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters, const QString& folder)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::SaveFile, caption, filters);
+        return s->TakeFile();
+    }
+    QString path = QFileDialog::getSaveFileName(BoxParent(), caption, folder, filters);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+int RunDialog(QDialog& dialog)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::Dialog, dialog.windowTitle(), dialog.objectName());
+        auto drive = s->TakeDialog();
+        dialog.setResult(QDialog::Rejected);
+        dialog.show();
+        if (drive)
+            (*drive)(dialog);
+        dialog.hide();
+        return dialog.result();
+    }
+    return dialog.exec();
+}
+
+QString TopLevelErrorText(const std::string& cp1251Message)
+{
+    std::string text = Trim(cp1251Message);
+    if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))
+        text += '.';
+    return ToQt(text);
+}
+
+void ShowTopLevelError(const std::string& cp1251Message)
+{
+    QString title = QApplication::applicationDisplayName();
+    if (title.isEmpty())
+        title = QStringLiteral("Velotext");
+    ShowErrorBox(TopLevelErrorText(cp1251Message), title);
+}
+
+void ShowCaughtError(const std::exception_ptr& error, const QString& title)
+{
+    try {
+        ShowErrorBox(ToQt(Trim(ExceptionMessage(error))), title);
+    } catch (...) {
+        // Nothing may leave an entry point from Qt, not even a failing box.
+    }
+}
+
+// --- Field helpers --------------------------------------------------------------
+int CheckNonNegativeInt(const QString& text, const QString& message)
+{
+    int value = 0;
+    if (!TryStrToInt(Trim(FromQt(text)), value) || value < 0)
+        throw TError(FromQt(message));
+    return value;
+}
+
+namespace {
+void PaintBase(QWidget* widget, bool active)
+{
+    QPalette palette = widget->palette();
+    const QPalette standard = QApplication::palette(widget);
+    palette.setColor(QPalette::Base, active ? standard.color(QPalette::Base) : standard.color(QPalette::Window));
+    widget->setPalette(palette);
+}
+} // namespace
+
+void SetEditActive(QLineEdit* edit, bool active)
+{
+    edit->setReadOnly(!active);
+    PaintBase(edit, active);
+}
+
+void SetCheckBoxActive(QCheckBox* box, bool active)
+{
+    box->setEnabled(active);
+}
+
+void SetComboActive(QComboBox* combo, bool active)
+{
+    combo->setEnabled(active);
+    PaintBase(combo, active);
+}
+
+// --- Building windows -------------------------------------------------------------
+QDialogButtonBox* MakeOkCancel(QDialog* dialog)
+{
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    ok->setObjectName(QStringLiteral("OkButton"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+QIcon AppIcon(TIcon icon)
+{
+    struct TEntry {
+        const char* Theme;
+        QStyle::StandardPixmap Fallback;
+    };
+    static const TEntry entries[] = {
+        {"", QStyle::SP_CustomBase},                                // None
+        {"document-new", QStyle::SP_FileIcon},                      // New
+        {"document-open", QStyle::SP_DialogOpenButton},             // Open
+        {"document-save", QStyle::SP_DialogSaveButton},             // Save
+        {"list-add", QStyle::SP_FileDialogNewFolder},               // Add
+        {"list-remove", QStyle::SP_TrashIcon},                      // Remove
+        {"document-properties", QStyle::SP_FileDialogDetailedView}, // Edit
+        {"edit-find", QStyle::SP_FileDialogContentsView},           // Find
+        {"mail-send", QStyle::SP_ArrowRight},                       // Send
+        {"media-playback-start", QStyle::SP_MediaPlay},             // Start
+        {"media-playback-pause", QStyle::SP_MediaPause},            // Pause
+        {"edit-delete", QStyle::SP_DialogDiscardButton},            // Delete
+        {"edit-clear-all", QStyle::SP_DialogResetButton},           // DeleteAll
+        {"edit-clear", QStyle::SP_LineEditClearButton},             // Clear
+        {"window-close", QStyle::SP_DialogCloseButton},             // Close
+        {"application-exit", QStyle::SP_DialogCloseButton},         // Exit
+        {"preferences-system", QStyle::SP_ComputerIcon},            // Options
+        {"network-server", QStyle::SP_DriveNetIcon},                // Operators
+        {"document-open-recent", QStyle::SP_FileDialogInfoView},    // History
+        {"text-x-generic-template", QStyle::SP_FileDialogListView}, // Templates
+        {"mail-queue", QStyle::SP_BrowserReload},                   // Queue
+        {"format-text-direction-ltr", QStyle::SP_ArrowForward},     // Translit
+        {"help-about", QStyle::SP_MessageBoxInformation},           // About
+        {"contact-new", QStyle::SP_FileIcon},                       // Contact
+        {"system-users", QStyle::SP_DirIcon},                       // Group
+        {"go-next", QStyle::SP_ArrowRight},                         // AddRecipient
+        {"go-previous", QStyle::SP_ArrowLeft},                      // RemoveRecipient
+        {"document-import", QStyle::SP_DialogOpenButton},           // Import
+        {"help-contents", QStyle::SP_DialogHelpButton},             // Help
+        {"dialog-warning", QStyle::SP_MessageBoxWarning},           // Warning
+        {"dialog-error", QStyle::SP_MessageBoxCritical},            // Error
+        {"dialog-information", QStyle::SP_MessageBoxInformation},   // Information
+        {"velotext", QStyle::SP_ComputerIcon},                      // Application
+    };
+    static_assert(std::size(entries) == static_cast<size_t>(TIcon::Application) + 1, "one entry per icon");
+    if (icon == TIcon::None)
+        return QIcon();
+    const TEntry& entry = entries[static_cast<size_t>(icon)];
+    QIcon fallback = QApplication::style()->standardIcon(entry.Fallback);
+    return QIcon::fromTheme(QString::fromLatin1(entry.Theme), fallback);
+}
+
+QTreeView* MakeListView(QWidget* parent, const char* name)
+{
+    auto* view = Named(new QTreeView(parent), name);
+    view->setHeaderHidden(true);
+    view->setRootIsDecorated(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    return view;
+}

@@ -1,0 +1,162 @@
+#pragma once
+// The helpers every window uses: message boxes, input and file dialogs, modal
+// dialogs, error guards for Qt entry points, actions, icons, list views and
+// the field-state helpers. Boxes and dialogs go through one place so that a
+// test can answer them in advance (TUiScript) without a modal loop.
+#include "model/Error.h"
+#include "model/Text.h"
+#include "ui/UiText.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QDialogButtonBox;
+class QLineEdit;
+class QTreeView;
+class QWidget;
+
+// --- Message boxes ----------------------------------------------------------
+// A "\r" inside a text is a line break. Titles default to the program's own.
+void ShowErrorBox(const QString& text, const QString& title = QStringLiteral("Ошибка"));
+void ShowInfoBox(const QString& text, const QString& title = QStringLiteral("Сообщение"));
+// True only when the user answers Yes.
+bool AskConfirmation(const QString& text, const QString& title = QStringLiteral("Подтверждение"));
+
+// One-line input; nullopt when cancelled.
+std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial);
+// File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
+std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
+                                       const QString& folder = QString());
+std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters,
+                                       const QString& folder = QString());
+
+// Runs a modal dialog (or, under a script, drives it without a modal loop).
+int RunDialog(QDialog& dialog);
+
+// The top-level report of an error no window caught: error box titled with the
+// application's name, a full stop appended when the last character's code is
+// above that of the full stop.
+QString TopLevelErrorText(const std::string& cp1251Message);
+void ShowTopLevelError(const std::string& cp1251Message);
+
+// --- Scripted answers for tests ---------------------------------------------
+enum class TUiCallKind { Error, Info, Confirm, Input, OpenFile, SaveFile, Dialog };
+
+struct TUiCall {
+    TUiCallKind Kind;
+    QString Title;
+    QString Text; // the text as passed ("\r" kept); for a dialog, its object name
+};
+
+class TUiScript {
+public:
+    TUiScript();
+    ~TUiScript();
+    TUiScript(const TUiScript&) = delete;
+    TUiScript& operator=(const TUiScript&) = delete;
+
+    static TUiScript* Current();
+
+    // Answers, used in order by the calls that need them.
+    TUiScript& Yes();
+    TUiScript& No();
+    TUiScript& Input(std::optional<QString> text);
+    TUiScript& File(std::optional<QString> path);
+    // Next RunDialog: the dialog is shown without a modal loop, `drive` runs
+    // (fill it, press OK or Cancel); the result is the dialog's result().
+    TUiScript& Dialog(std::function<void(QDialog&)> drive);
+
+    std::vector<TUiCall> Calls; // every box and dialog, in order
+    int Unanswered = 0;         // calls that found no answer: No / Cancel, never a hang
+
+    // Used by the helpers.
+    void Record(TUiCallKind kind, const QString& title, const QString& text);
+    bool TakeConfirm();
+    std::optional<QString> TakeInput();
+    std::optional<QString> TakeFile();
+    std::optional<std::function<void(QDialog&)>> TakeDialog();
+
+    // The texts of the boxes of one kind, for short checks.
+    QStringList Texts(TUiCallKind kind) const;
+
+private:
+    std::deque<bool> FConfirms;
+    // (given, text): an optional<QString> in a deque trips a false GCC warning.
+    std::deque<std::pair<bool, QString>> FInputs;
+    std::deque<std::pair<bool, QString>> FFiles;
+    std::deque<std::function<void(QDialog&)>> FDialogs;
+    TUiScript* FPrevious;
+};
+
+// --- Error guard for every entry point from Qt ------------------------------
+// Runs the handler; the program's error (or any other) is shown in the error box
+// with its message trimmed. Nothing is thrown into Qt's event loop.
+void ShowCaughtError(const std::exception_ptr& error, const QString& title);
+
+template <class F>
+bool Guard(F&& handler, const QString& title = QStringLiteral("Ошибка")) noexcept
+{
+    try {
+        handler();
+        return true;
+    } catch (...) {
+        ShowCaughtError(std::current_exception(), title);
+        return false;
+    }
+}
+
+// --- Field helpers -----------------------------------------------------------
+// Trims the text; raises TError(message) unless it is an integer of 0 or more.
+int CheckNonNegativeInt(const QString& text, const QString& message);
+// Active: editable, window background; inactive: read-only, dialog face colour,
+// still enabled so the text can be selected and copied.
+void SetEditActive(QLineEdit* edit, bool active);
+void SetCheckBoxActive(QCheckBox* box, bool active);
+void SetComboActive(QComboBox* combo, bool active);
+
+// --- Building windows ---------------------------------------------------------
+template <class W>
+W* Named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// OK and Cancel ("OK", "Отмена") wired to the dialog's accept and reject.
+QDialogButtonBox* MakeOkCancel(QDialog* dialog);
+
+// Icons: freedesktop theme names with a style icon as the fallback.
+enum class TIcon {
+    None, New, Open, Save, Add, Remove, Edit, Find, Send, Start, Pause, Delete, DeleteAll, Clear, Close,
+    Exit, Options, Operators, History, Templates, Queue, Translit, About, Contact, Group, AddRecipient,
+    RemoveRecipient, Import, Help, Warning, Error, Information, Application
+};
+QIcon AppIcon(TIcon icon);
+
+// An action owned by `window`, its caption also its hint, live in that window
+// only; its handler runs inside Guard.
+template <class W>
+QAction* MakeAction(W* window, const char* name, const QString& caption, TIcon icon, void (W::*handler)())
+{
+    auto* action = new QAction(AppIcon(icon), caption, window);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setToolTip(caption);
+    action->setStatusTip(caption);
+    window->addAction(action);
+    QObject::connect(action, &QAction::triggered, window, [window, handler] { Guard([&] { (window->*handler)(); }); });
+    return action;
+}
+
+// A one-column list: header hidden, whole-row single selection, not editable.
+QTreeView* MakeListView(QWidget* parent, const char* name);

@@ -1,0 +1,100 @@
+#include "UiTestSupport.h"
+#include "model/AddressBook.h"
+#include "support/TestSupport.h"
+#include "ui/ObjectListModel.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QDialog>
+#include <QStringListModel>
+#include <QTreeView>
+
+TEST(UiHelpers, ScriptAnswersInOrderAndCountsWhatFoundNoAnswer)
+{
+    TUiScript ui;
+    ui.Yes().No();
+    EXPECT_TRUE(AskConfirmation(QStringLiteral("Первый?\rВторая строка")));
+    EXPECT_FALSE(AskConfirmation(QStringLiteral("Второй?")));
+    EXPECT_FALSE(AskConfirmation(QStringLiteral("Третий?"))); // no answer left: No, never a hang
+    EXPECT_EQ(AskText("t", "p", "x"), std::nullopt);
+    EXPECT_EQ(ui.Unanswered, 2);
+    ASSERT_EQ(ui.Calls.size(), 4u);
+    EXPECT_EQ(ui.Calls[0].Title, QStringLiteral("Подтверждение"));
+    EXPECT_EQ(ui.Calls[0].Text, QStringLiteral("Первый?\rВторая строка")); // kept as passed
+}
+
+TEST(UiHelpers, GuardShowsTheTrimmedMessageAndTopLevelAddsAFullStop)
+{
+    TUiScript ui;
+    EXPECT_FALSE(Guard([] { throw TError(U("  Нет связи\r\n")); }));
+    EXPECT_TRUE(Guard([] {}));
+    ASSERT_EQ(ui.Calls.size(), 1u);
+    EXPECT_EQ(ui.Calls[0].Title, QStringLiteral("Ошибка"));
+    EXPECT_EQ(ui.Calls[0].Text, QStringLiteral("Нет связи"));
+    // A full stop only after a character whose code is above that of ".".
+    EXPECT_EQ(TopLevelErrorText(U("Файл не найден")), QStringLiteral("Файл не найден."));
+    EXPECT_EQ(TopLevelErrorText(U("Готово.")), QStringLiteral("Готово."));
+    EXPECT_EQ(TopLevelErrorText(U("Что?")), QStringLiteral("Что?."));
+    EXPECT_EQ(TopLevelErrorText(U("Так!")), QStringLiteral("Так!"));
+}
+
+TEST(UiHelpers, CheckNonNegativeIntAcceptsTrimmedNumbersOnly)
+{
+    EXPECT_EQ(CheckNonNegativeInt(QStringLiteral(" 12\t"), QStringLiteral("м")), 12);
+    EXPECT_EQ(CheckNonNegativeInt(QStringLiteral("0"), QStringLiteral("м")), 0);
+    for (const char* bad : {"-1", "", "1a", "  "})
+        EXPECT_EQ(ErrorOf([&] { CheckNonNegativeInt(QString::fromLatin1(bad), QStringLiteral("Указан неверный номер порта.")); }),
+                  U("Указан неверный номер порта."))
+            << bad;
+}
+
+TEST(UiHelpers, ScriptedDialogIsDrivenWithoutAModalLoop)
+{
+    TestApp();
+    TUiScript ui;
+    ui.Dialog([](QDialog& d) { d.accept(); });
+    QDialog dialog;
+    dialog.setObjectName("Probe");
+    EXPECT_EQ(RunDialog(dialog), QDialog::Accepted);
+    EXPECT_EQ(RunDialog(dialog), QDialog::Rejected); // nothing scripted: cancelled
+    EXPECT_EQ(ui.Unanswered, 1);
+}
+
+TEST(ObjectListModel, SortsWithTheRussianCollatorAndFollowsTheList)
+{
+    TestApp();
+    const QStringList expected = {"(Все Абоненты)", "(Найденные Абоненты)", "10", "9", "елка", "Елка", "ёлка",
+                                  "Ёлка", "alpha", "Alpha"};
+    QStringListModel texts(QStringList{"ёлка", "Alpha", "9", "(Найденные Абоненты)", "Елка", "alpha", "елка", "10",
+                                       "Ёлка", "(Все Абоненты)"});
+    TCollatedSortModel collated(nullptr);
+    collated.setSourceModel(&texts);
+    QTreeView plain;
+    plain.setModel(&collated);
+    EXPECT_EQ(Rows(&plain), expected); // case-sensitive, not code-point order
+
+    TGroupList groups(true);
+    for (const char* name : {"ёлка", "Alpha", "9", "Борис"}) {
+        auto* g = new TGroup;
+        g->SetName(U(name));
+        groups.Add(g);
+    }
+    TObjectListModel<TGroup> model([](const TGroup* g) { return g->Name(); }, nullptr);
+    TCollatedSortModel sorted(nullptr);
+    sorted.setSourceModel(&model);
+    QTreeView view;
+    view.setModel(&sorted);
+    model.SetList(&groups);
+    EXPECT_EQ(Rows(&view), (QStringList{"9", "Борис", "ёлка", "Alpha"}));
+
+    // A rename re-sorts, a removal drops the row, an append shows; the selection follows its object.
+    ASSERT_TRUE(SelectRow(&view, QStringLiteral("Alpha")));
+    groups[1]->SetName(U("Абрикос"));
+    groups.Delete(0);
+    auto* g = new TGroup;
+    g->SetName(U("Яков"));
+    groups.Add(g);
+    model.Sync();
+    EXPECT_EQ(Rows(&view), (QStringList{"9", "Абрикос", "Борис", "Яков"}));
+    EXPECT_EQ(SelectedText(&view), QStringLiteral("Абрикос"));
+    EXPECT_EQ(model.ObjectAt(sorted.mapToSource(view.currentIndex())), groups[0]);
+}
