@@ -1,36 +1,81 @@
+// The program entry: the Russian locale and Qt's Russian texts, the
+// address-book classes and the transliteration defaults before any window,
+// then the main window until it closes.
+#include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
-#include "model/Text.h"
-#include "ui/UiText.h"
+#include "model/Translit.h"
+#include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MainForm.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QLibraryInfo>
 #include <QLocale>
-#include <QMessageBox>
+#include <QTimer>
+#include <QTranslator>
 
 #include <cstring>
-#include <iostream>
+#include <exception>
 
-int main(int argc, char** argv)
+namespace {
+// --data-dir DIR (or --data-dir=DIR) replaces the per-user data folder.
+void ReadArguments(int argc, char** argv)
 {
-    // --data-dir DIR replaces the per-user data folder (portable use, tests).
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--data-dir") == 0 && i + 1 < argc)
             SetDataDir(argv[++i]);
         else if (std::strncmp(argv[i], "--data-dir=", 11) == 0)
             SetDataDir(argv[i] + 11);
     }
+}
+
+// The program ends when the main window closes, not when the last window
+// does: a dialog opened from the tray while the main window is hidden would
+// otherwise end it. A close that the window refused leaves it visible.
+class TQuitOnClose : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            auto* window = static_cast<QWidget*>(watched);
+            QTimer::singleShot(0, this, [window] {
+                if (!window->isVisible())
+                    QCoreApplication::quit();
+            });
+        }
+        return false;
+    }
+};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ReadArguments(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     QApplication app(argc, argv);
-    QApplication::setApplicationName("Velotext");
-    QApplication::setApplicationDisplayName("Velotext");
+    // Only the name: a display name would be appended to every window title.
+    QApplication::setApplicationName(QStringLiteral("Velotext"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTranslator qtTexts; // file dialogs, standard buttons, edit menus in Russian
+    if (qtTexts.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+
     try {
+        RegisterIoClasses();
+        ResetTranslitTable();
         EnsureDataDir();
-    } catch (const TError& e) {
-        QMessageBox::critical(nullptr, "Velotext", ToQt(Trim(e.message())));
+        TMainForm form;
+        TQuitOnClose quitOnClose;
+        form.installEventFilter(&quitOnClose);
+        form.show();
+        return QApplication::exec();
+    } catch (...) {
+        ShowTopLevelError(ExceptionMessage(std::current_exception()));
         return 1;
     }
-    TMainForm form;
-    form.show();
-    return QApplication::exec();
 }

@@ -1,0 +1,9 @@
+// The program entry's windows: the main window, the queue window, the
+// transliteration dialog and the about box.
+#include "Screenshots.h"
+
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/main/MainForm.h"
+
+VELOTEXT_SCREENSHOT(MainForm) { return std::make_unique<TMainForm>(); }
+VELOTEXT_SCREENSHOT(AboutDialog) { return std::make_unique<TAboutDialog>(); }
