@@ -58,7 +58,19 @@ bool PlainFormCarries(std::string_view v)
     return v.empty() || (!IsBlank(v.front()) && !IsBlank(v.back()) && !EnclosedInQuotes(v));
 }
 
+const char* const SmtpSecurityNames[] = {"auto", "starttls", "tls", "none"};
+
 } // namespace
+
+const char* SmtpSecurityName(TSmtpSecurity security) { return SmtpSecurityNames[static_cast<int>(security)]; }
+
+TSmtpSecurity SmtpSecurityFromName(std::string_view name, TSmtpSecurity fallback)
+{
+    for (int i = 0; i < 4; ++i)
+        if (SameText(name, SmtpSecurityNames[i]))
+            return static_cast<TSmtpSecurity>(i);
+    return fallback;
+}
 
 std::string ScramblePassword(const std::string& plain)
 {
@@ -117,6 +129,7 @@ void TSmsOptions::Load(const std::string& fileName)
     SmtpFromAddress = ini.ReadString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
     SmtpUsername = ini.ReadString(SmtpSection, "SmtpUsername", SmtpUsername);
     readPassword(SmtpSection, "SmtpPassword", SmtpPassword);
+    SmtpSecurity = SmtpSecurityFromName(ini.ReadString(SmtpSection, "SmtpSecurity", ""), SmtpSecurity);
 
     MaxTryCount = ini.ReadInteger(SmsSection, "MaxTryCount", MaxTryCount);
     HistoryFlag = ini.ReadBool(SmsSection, "HistoryFlag", HistoryFlag);
@@ -146,6 +159,8 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
     ini.WriteString(SmtpSection, "SmtpPassword", ScramblePassword(SmtpPassword));
     ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
+    if (SmtpSecurity != TSmtpSecurity::Auto)
+        ini.WriteString(SmtpSection, "SmtpSecurity", SmtpSecurityName(SmtpSecurity));
 
     ini.WriteInteger(SmsSection, "MaxTryCount", MaxTryCount);
     ini.WriteBool(SmsSection, "HistoryFlag", HistoryFlag);

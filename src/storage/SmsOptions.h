@@ -5,6 +5,20 @@
 // they are plain. The class is a plain value: the delivery engine copies it
 // to hand a snapshot to its worker thread.
 #include <string>
+#include <string_view>
+
+// How the e-mail gate protects its connection to the relay. Stored in the
+// options file as "auto", "starttls", "tls" or "none".
+enum class TSmtpSecurity {
+    Auto,     // implicit TLS on port 465; elsewhere STARTTLS when the relay offers it, else plain
+    StartTls, // STARTTLS, and fail when the relay does not offer it
+    Tls,      // TLS from the first byte (implicit TLS)
+    None,     // plain TCP
+};
+// The stored name of a value, and back: names match without regard to letter
+// case; an unknown name gives the fallback.
+const char* SmtpSecurityName(TSmtpSecurity security);
+TSmtpSecurity SmtpSecurityFromName(std::string_view name, TSmtpSecurity fallback);
 
 // Sender address used until the user chooses another.
 inline constexpr const char* DefaultSmtpFromAddress = "qarvo@mail.ru";
@@ -24,6 +38,9 @@ public:
     std::string SmtpUsername;
     std::string SmtpPassword;     // plain; scrambled in the file
     std::string SmtpFromAddress = DefaultSmtpFromAddress;
+    // Written to the file only when it is not Auto, so the files of users who
+    // never change it stay as they were.
+    TSmtpSecurity SmtpSecurity = TSmtpSecurity::Auto;
 
     // "SMS"
     int MaxTryCount = 1;          // delivery attempts per queued message (no range check)
@@ -40,7 +57,8 @@ public:
     // an empty file are created when missing). A missing key leaves its field
     // as it is. Raises TError when the file cannot be created or read.
     void Load(const std::string& fileName);
-    // Writes the options file anew with all nineteen keys, owner-only
+    // Writes the options file anew with all nineteen keys (and "SmtpSecurity"
+    // when it is not the default), owner-only
     // permissions, through a safe save (the old file survives a failure).
     void Save(const std::string& fileName) const;
 

@@ -116,6 +116,27 @@ TEST(SmsOptions, MissingKeysKeepDefaultsAndBadValuesGiveThem)
     EXPECT_EQ(current.ProxyPort, 99);
 }
 
+TEST(SmsOptions, SmtpSecurityIsWrittenOnlyWhenNotTheDefault)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.SmtpSecurity = TSmtpSecurity::Tls;
+    o.Save("SmsOptions.ini");
+    std::string expected = DefaultFile;
+    expected.insert(expected.find("[SMS]"), "SmtpSecurity=tls\r\n");
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), expected);
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back, o);
+
+    EXPECT_EQ(LoadedFrom(data, "[smtp]\r\nsmtpsecurity= STARTTLS \r\n").SmtpSecurity, TSmtpSecurity::StartTls);
+    EXPECT_EQ(LoadedFrom(data, "[SMTP]\r\nSmtpSecurity=none\r\n").SmtpSecurity, TSmtpSecurity::None);
+    // An unknown value leaves the field as it was.
+    data.dir().write("SmsOptions.ini", "[SMTP]\r\nSmtpSecurity=ssl\r\n");
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back.SmtpSecurity, TSmtpSecurity::Tls);
+}
+
 TEST(SmsOptionsPassword, StoredAsTheBytewiseComplement)
 {
     EXPECT_EQ(ScramblePassword("abc"), "\x9E\x9D\x9C");
