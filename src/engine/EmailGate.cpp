@@ -32,8 +32,10 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
         subject = ConvertFromCp1251(subject, charset);
     std::string body = ExpandMacros(EmailBody, phone, ConvertFromCp1251(text, charset));
 
-    auto failure = [&recipient] {
-        return TError(Cp1251("Не удалось отправить SMS через E-Mail шлюз.") + "\r" + recipient);
+    // A TLS failure adds its reason on a line of its own.
+    auto failure = [&recipient](const std::string& reason = {}) {
+        return TError(Cp1251("Не удалось отправить SMS через E-Mail шлюз.") + "\r" + recipient +
+                      (reason.empty() ? "" : "\r" + reason));
     };
     // A line break in an address would forge headers or protocol commands.
     if (HasLineBreakOrNul(recipient) || HasLineBreakOrNul(options.SmtpFromAddress))
@@ -57,8 +59,9 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
     submission.Sender = options.SmtpFromAddress;
     submission.Recipients = recipient;
     submission.Lines = ComposeMailLines(message, Now());
+    submission.Security = options.SmtpSecurity;
 
     TSmtpClient client;
     if (!client.Submit(submission))
-        throw failure();
+        throw failure(client.FailureReason());
 }

@@ -8,8 +8,14 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <arpa/inet.h>
+#include <memory>
+#include <mutex>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,8 +40,11 @@ int MillisLeft(Clock::time_point deadline)
     return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }
 
-// One TCP connection with line-based reading and writing under time limits.
-// Once a read or write fails, the connection is broken and stays so.
+// One TCP connection with line-based reading and writing under time limits,
+// plain or, after StartTls, through TLS. OpenSSL works on memory buffers and
+// this class moves the bytes, so one set of socket calls (with their time
+// limits and without SIGPIPE) serves both. Once a read or write fails, the
+// connection is broken and stays so.
 class TSmtpConnection {
 public:
     ~TSmtpConnection() { Close(); }
@@ -74,6 +83,10 @@ public:
 
     void Close()
     {
+        if (Ssl && !IsBroken() && SSL_shutdown(Ssl.get()) >= 0)
+            SendPendingTls(true); // close_notify, without waiting for the peer's
+        Ssl.reset();
+        Ctx.reset();
         if (Fd >= 0)
             close(Fd);
         Fd = -1;
@@ -82,11 +95,54 @@ public:
 
     bool IsBroken() const { return Broken || Fd < 0; }
 
+    // Starts TLS on the open connection and checks the relay's certificate
+    // against the given authorities (empty: the system's store) and `host`
+    // (a DNS name or an IP address). On failure the connection is broken and
+    // `reason` says why.
+    bool StartTls(const std::string& host, const std::string& caFile, std::chrono::milliseconds limit,
+                  std::string& reason)
+    {
+        // Anything the relay sent ahead of the handshake did not come through TLS: dropped.
+        Buffer.clear();
+        ERR_clear_error();
+        Ctx.reset(SSL_CTX_new(TLS_client_method()));
+        bool ready = Ctx && SSL_CTX_set_min_proto_version(Ctx.get(), TLS1_2_VERSION) == 1;
+        if (ready) {
+            SSL_CTX_set_verify(Ctx.get(), SSL_VERIFY_PEER, nullptr);
+            ready = (caFile.empty() ? SSL_CTX_set_default_verify_paths(Ctx.get())
+                                    : SSL_CTX_load_verify_locations(Ctx.get(), caFile.c_str(), nullptr)) == 1;
+            if (!ready) {
+                reason = Cp1251("Не удалось загрузить сертификаты удостоверяющих центров") +
+                         (caFile.empty() ? std::string(".") : " (" + caFile + ").");
+                Broken = true;
+                return false;
+            }
+            Ssl.reset(SSL_new(Ctx.get()));
+        }
+        BIO* in = Ssl ? BIO_new(BIO_s_mem()) : nullptr;
+        BIO* out = in ? BIO_new(BIO_s_mem()) : nullptr;
+        if (out)
+            SSL_set_bio(Ssl.get(), in, out);
+        else
+            BIO_free(in);
+        unsigned char ip[16];
+        bool isIp = inet_pton(AF_INET, host.c_str(), ip) == 1 || inet_pton(AF_INET6, host.c_str(), ip) == 1;
+        ready = out && SSL_set1_host(Ssl.get(), host.c_str()) == 1 &&
+                (isIp || SSL_set_tlsext_host_name(Ssl.get(), host.c_str()) == 1); // no server name for an address
+        PeerClosed = false;
+        if (ready && TlsCall([&] { return SSL_connect(Ssl.get()); }, Clock::now() + limit) > 0)
+            return true;
+        reason = HandshakeFailure(ready);
+        Broken = true;
+        return false;
+    }
+
     // One attempt to hand over a short command even on a broken connection
     // (a farewell after a reply that never came); the outcome does not matter.
+    // A TLS connection that broke gets nothing.
     void SendQuietly(std::string_view bytes)
     {
-        if (Fd >= 0)
+        if (Fd >= 0 && !Ssl)
             (void)send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
 
@@ -96,23 +152,13 @@ public:
         if (IsBroken())
             return false;
         auto deadline = Clock::now() + limit;
-        while (!bytes.empty()) {
-            ssize_t n = send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n > 0) {
-                bytes.remove_prefix(static_cast<size_t>(n));
-                continue;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p {Fd, POLLOUT, 0};
-                if (poll(&p, 1, MillisLeft(deadline)) == 1)
-                    continue;
-            }
+        bool ok = bytes.empty() ||
+                  (Ssl ? TlsCall([&] { return SSL_write(Ssl.get(), bytes.data(), static_cast<int>(bytes.size())); },
+                                 deadline) > 0
+                       : SendRaw(bytes, deadline));
+        if (!ok)
             Broken = true;
-            return false;
-        }
-        return true;
+        return ok;
     }
 
     // Reads one reply, single- or multi-line, all of it within `limit`.
@@ -147,6 +193,11 @@ public:
     }
 
 private:
+    struct TSslDeleter {
+        void operator()(SSL* ssl) const { SSL_free(ssl); }
+        void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
+    };
+
     bool ReadLine(std::string& line, Clock::time_point deadline)
     {
         for (;;) {
@@ -160,25 +211,111 @@ private:
             }
             if (Buffer.size() > kLongestReplyLine)
                 return false;
-            pollfd p {Fd, POLLIN, 0};
-            int ready = poll(&p, 1, MillisLeft(deadline));
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready != 1)
-                return false;
             char chunk[2048];
-            ssize_t n = recv(Fd, chunk, sizeof chunk, 0);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
-                continue;
+            long n = Ssl ? TlsCall([&] { return SSL_read(Ssl.get(), chunk, sizeof chunk); }, deadline)
+                         : ReceiveRaw(chunk, sizeof chunk, deadline);
             if (n <= 0)
                 return false;
             Buffer.append(chunk, static_cast<size_t>(n));
         }
     }
 
+    bool SendRaw(std::string_view bytes, Clock::time_point deadline)
+    {
+        while (!bytes.empty()) {
+            ssize_t n = send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd p {Fd, POLLOUT, 0};
+                if (poll(&p, 1, MillisLeft(deadline)) == 1)
+                    continue;
+            }
+            return false;
+        }
+        return true;
+    }
+
+    // Bytes received (> 0), or 0 when the peer closed, -1 on time-out or error.
+    long ReceiveRaw(char* chunk, size_t size, Clock::time_point deadline)
+    {
+        for (;;) {
+            ssize_t n = recv(Fd, chunk, size, 0);
+            if (n == 0)
+                PeerClosed = true;
+            if (n >= 0)
+                return static_cast<long>(n);
+            if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+                return -1;
+            pollfd p {Fd, POLLIN, 0};
+            int ready = poll(&p, 1, MillisLeft(deadline));
+            if (ready == 0 || (ready < 0 && errno != EINTR))
+                return -1;
+        }
+    }
+
+    // Hands what OpenSSL has written (records, alerts) to the socket.
+    bool SendPendingTls(bool quietly, Clock::time_point deadline = {})
+    {
+        BIO* out = SSL_get_wbio(Ssl.get());
+        char chunk[4096];
+        int n;
+        while ((n = BIO_read(out, chunk, sizeof chunk)) > 0) {
+            if (quietly)
+                (void)send(Fd, chunk, static_cast<size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT);
+            else if (!SendRaw(std::string_view(chunk, static_cast<size_t>(n)), deadline))
+                return false;
+        }
+        return true;
+    }
+
+    // Runs an OpenSSL call until it completes, moving bytes between the
+    // socket and OpenSSL's buffers; its positive result, or -1.
+    template <class Call>
+    int TlsCall(Call call, Clock::time_point deadline)
+    {
+        for (;;) {
+            int result = call();
+            int error = result > 0 ? SSL_ERROR_NONE : SSL_get_error(Ssl.get(), result);
+            if (!SendPendingTls(false, deadline))
+                return -1;
+            if (result > 0)
+                return result;
+            if (error != SSL_ERROR_WANT_READ)
+                return -1;
+            char chunk[4096];
+            long n = ReceiveRaw(chunk, sizeof chunk, deadline);
+            if (n <= 0)
+                return -1;
+            BIO_write(SSL_get_rbio(Ssl.get()), chunk, static_cast<int>(n));
+        }
+    }
+
+    std::string HandshakeFailure(bool started) const
+    {
+        long verified = Ssl ? SSL_get_verify_result(Ssl.get()) : X509_V_OK;
+        if (verified != X509_V_OK)
+            return Cp1251("Сертификат сервера не прошёл проверку: ") +
+                   X509_verify_cert_error_string(verified) + ".";
+        if (started && PeerClosed)
+            return Cp1251("Сервер разорвал соединение во время установки TLS.");
+        const char* detail = ERR_reason_error_string(ERR_peek_last_error());
+        if (detail)
+            return Cp1251("Не удалось установить соединение TLS: ") + detail + ".";
+        return Cp1251(started ? "Сервер не ответил вовремя во время установки TLS."
+                              : "Не удалось подготовить соединение TLS.");
+    }
+
     int Fd = -1;
     bool Broken = false;
+    bool PeerClosed = false;
     std::string Buffer;
+    std::unique_ptr<SSL_CTX, TSslDeleter> Ctx;
+    std::unique_ptr<SSL, TSslDeleter> Ssl;
 };
 
 std::string DefaultLocalName()
@@ -197,6 +334,7 @@ std::string DefaultLocalName()
 
 struct TCapabilities {
     bool Size = false;
+    bool StartTls = false;
     std::vector<std::string> AuthMechanisms; // in upper case
     bool HasAuth(std::string_view mechanism) const
     {
@@ -227,6 +365,8 @@ TCapabilities ParseCapabilities(const TReply& ehlo)
             continue;
         if (words[0] == "SIZE")
             caps.Size = true;
+        if (words[0] == "STARTTLS")
+            caps.StartTls = true;
         size_t first = 0;
         if (words[0] == "AUTH")
             first = 1;
@@ -241,7 +381,33 @@ TCapabilities ParseCapabilities(const TReply& ehlo)
     return caps;
 }
 
+// Port 465 is the port of implicit TLS (RFC 8314); "auto" speaks TLS from the first byte there.
+bool ImplicitTls(TSmtpSecurity security, const std::string& port)
+{
+    if (security == TSmtpSecurity::Tls)
+        return true;
+    if (security != TSmtpSecurity::Auto || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return std::stoi(port) == 465;
+}
+
+std::mutex CaFileMutex;
+std::string CaFile;
+
 } // namespace
+
+void SetSmtpCaFile(const std::string& file)
+{
+    std::lock_guard lock(CaFileMutex);
+    CaFile = file;
+}
+
+std::string SmtpCaFile()
+{
+    std::lock_guard lock(CaFileMutex);
+    return CaFile;
+}
 
 TSmtpRelay ParseSmtpRelay(std::string_view relay)
 {
@@ -316,6 +482,7 @@ TSmtpClient::TSmtpClient() = default;
 bool TSmtpClient::Submit(const TSmtpSubmission& s)
 {
     Failed = TSmtpStage::None;
+    Reason.clear();
     auto fail = [this](TSmtpStage stage) {
         Failed = stage;
         return false;
@@ -347,6 +514,12 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     if (!conn.Open(relay, ConnectTimeout, resolved))
         return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);
 
+    const std::string caFile = SmtpCaFile();
+    auto startTls = [&] { return conn.StartTls(relay.Host, caFile, ReplyTimeout, Reason) || fail(TSmtpStage::Tls); };
+    bool implicitTls = ImplicitTls(s.Security, relay.Port);
+    if (implicitTls && !startTls())
+        return false;
+
     auto command = [&](const std::string& text) -> TReply {
         if (!conn.Write(text + "\r\n", ReplyTimeout))
             return {};
@@ -356,16 +529,22 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     if (conn.ReadReply(ReplyTimeout).Code != 220)
         return fail(TSmtpStage::Greeting);
 
-    TReply ehlo = command("EHLO " + localName);
-    bool extended = ehlo.Code >= 250 && ehlo.Code <= 259;
-    if (!extended) {
+    // EHLO, or HELO when EHLO is refused.
+    TReply ehlo;
+    bool extended = false;
+    auto hello = [&] {
+        ehlo = command("EHLO " + localName);
+        extended = ehlo.Code >= 250 && ehlo.Code <= 259;
+        if (extended)
+            return true;
         // After a reply that never came the exchange is out of step: HELO would be misread.
         if (conn.IsBroken())
-            return fail(TSmtpStage::Hello);
+            return false;
         TReply helo = command("HELO " + localName);
-        if (helo.Code < 250 || helo.Code > 259)
-            return fail(TSmtpStage::Hello);
-    }
+        return helo.Code >= 250 && helo.Code <= 259;
+    };
+    if (!hello())
+        return fail(TSmtpStage::Hello);
 
     // From here on QUIT ends the exchange on every path.
     auto quit = [&](bool ok) {
@@ -378,6 +557,31 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     };
 
     TCapabilities caps = extended ? ParseCapabilities(ehlo) : TCapabilities {};
+    if (!implicitTls && (s.Security == TSmtpSecurity::StartTls || (s.Security == TSmtpSecurity::Auto && caps.StartTls))) {
+        if (!caps.StartTls) {
+            Reason = Cp1251("Сервер не поддерживает STARTTLS (защищённое соединение).");
+            fail(TSmtpStage::StartTls);
+            return quit(false);
+        }
+        TReply answer = command("STARTTLS");
+        if (answer.Code != 220) {
+            // Not even QUIT goes out in the clear once STARTTLS was asked for.
+            Reason = answer.Code < 0 ? Cp1251("Сервер не ответил на STARTTLS.")
+                                     : Cp1251("Сервер отказал в STARTTLS (код ") + std::to_string(answer.Code) + ").";
+            fail(TSmtpStage::StartTls);
+            conn.Close();
+            return false;
+        }
+        if (!startTls())
+            return false;
+        // What the relay said before TLS no longer counts: greet again and read the extensions anew.
+        if (!hello()) {
+            fail(TSmtpStage::Hello);
+            return quit(false);
+        }
+        caps = extended ? ParseCapabilities(ehlo) : TCapabilities {};
+    }
+
     if (extended && (!s.Username.empty() || !s.Password.empty())) {
         bool authenticated = false;
         if (caps.HasAuth("CRAM-MD5")) {

@@ -1,10 +1,15 @@
 #pragma once
-// A small SMTP client over a plain TCP socket that submits one message to a
-// relay: greeting, EHLO (HELO when refused), optional CRAM-MD5 or LOGIN
-// authentication, MAIL FROM, one RCPT TO per address, DATA, QUIT.
+// A small SMTP client over a TCP socket that submits one message to a
+// relay: greeting, EHLO (HELO when refused), STARTTLS and EHLO again when the
+// security mode asks for it, optional CRAM-MD5 or LOGIN authentication,
+// MAIL FROM, one RCPT TO per address, DATA, QUIT.
 // A refused or impossible login does not end the exchange: the relay's answers
-// to the following commands decide. One object serves one thread at a time;
+// to the following commands decide. TLS (OpenSSL) verifies the relay's
+// certificate and its host name; once STARTTLS has been asked for, nothing
+// more goes out in the clear. One object serves one thread at a time;
 // separate objects may run on separate threads.
+#include "storage/SmsOptions.h"
+
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -25,6 +30,8 @@ struct TSmtpSubmission {
     std::string Sender;             // envelope sender; reduced to its bare address
     std::string Recipients;         // address list; commas outside double quotes separate
     std::vector<std::string> Lines; // message lines without line ends
+    // Auto: implicit TLS on port 465, elsewhere STARTTLS when the relay offers it.
+    TSmtpSecurity Security = TSmtpSecurity::Auto;
 };
 
 // The step at which a submission failed.
@@ -33,8 +40,10 @@ enum class TSmtpStage {
     Input,     // an address or a message line holds CR, LF or NUL; nothing was sent
     Relay,     // no host given, or the host or port cannot be resolved
     Connect,   // no connection within the connection time limit
+    Tls,       // the TLS handshake or the certificate check failed
     Greeting,  // the greeting was not 220
     Hello,     // EHLO and HELO were both refused
+    StartTls,  // STARTTLS was required but not offered, or it was refused
     MailFrom,  // MAIL FROM was not answered 250
     RcptTo,    // a RCPT TO was not answered 250
     Data,      // DATA was not answered 354
@@ -55,13 +64,22 @@ public:
     // Runs the whole exchange; true when the relay accepted the message.
     bool Submit(const TSmtpSubmission& submission);
     TSmtpStage FailedStage() const { return Failed; }
+    // Why the TLS part failed (Russian, CP1251); empty for the other failures.
+    const std::string& FailureReason() const { return Reason; }
 
 private:
     std::chrono::milliseconds ReplyTimeout {60000};
     std::chrono::milliseconds ConnectTimeout {30000};
     std::string LocalName;
     TSmtpStage Failed = TSmtpStage::None;
+    std::string Reason;
 };
+
+// The certificate authorities that relays' certificates are checked against:
+// a PEM file, or empty (the default) for the system's store through OpenSSL's
+// default paths. Tests name their own authority.
+void SetSmtpCaFile(const std::string& file);
+std::string SmtpCaFile();
 
 // Protocol pieces, exposed for tests.
 std::string Base64Encode(std::string_view bytes);
