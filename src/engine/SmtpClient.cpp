@@ -129,7 +129,7 @@ public:
         bool isIp = inet_pton(AF_INET, host.c_str(), ip) == 1 || inet_pton(AF_INET6, host.c_str(), ip) == 1;
         ready = out && SSL_set1_host(Ssl.get(), host.c_str()) == 1 &&
                 (isIp || SSL_set_tlsext_host_name(Ssl.get(), host.c_str()) == 1); // no server name for an address
-        PeerClosed = false;
+        TimedOut = false;
         if (ready && TlsCall([&] { return SSL_connect(Ssl.get()); }, Clock::now() + limit) > 0)
             return true;
         reason = HandshakeFailure(ready);
@@ -232,8 +232,10 @@ private:
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 pollfd p {Fd, POLLOUT, 0};
-                if (poll(&p, 1, MillisLeft(deadline)) == 1)
+                int ready = poll(&p, 1, MillisLeft(deadline));
+                if (ready == 1 || (ready < 0 && errno == EINTR))
                     continue;
+                TimedOut = ready == 0;
             }
             return false;
         }
@@ -245,14 +247,13 @@ private:
     {
         for (;;) {
             ssize_t n = recv(Fd, chunk, size, 0);
-            if (n == 0)
-                PeerClosed = true;
             if (n >= 0)
                 return static_cast<long>(n);
             if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
                 return -1;
             pollfd p {Fd, POLLIN, 0};
             int ready = poll(&p, 1, MillisLeft(deadline));
+            TimedOut = ready == 0;
             if (ready == 0 || (ready < 0 && errno != EINTR))
                 return -1;
         }
@@ -301,18 +302,19 @@ private:
         if (verified != X509_V_OK)
             return Cp1251("Сертификат сервера не прошёл проверку: ") +
                    X509_verify_cert_error_string(verified) + ".";
-        if (started && PeerClosed)
-            return Cp1251("Сервер разорвал соединение во время установки TLS.");
         const char* detail = ERR_reason_error_string(ERR_peek_last_error());
         if (detail)
             return Cp1251("Не удалось установить соединение TLS: ") + detail + ".";
-        return Cp1251(started ? "Сервер не ответил вовремя во время установки TLS."
-                              : "Не удалось подготовить соединение TLS.");
+        if (!started)
+            return Cp1251("Не удалось подготовить соединение TLS.");
+        // OpenSSL saw nothing wrong: the socket failed under it.
+        return Cp1251(TimedOut ? "Сервер не ответил вовремя во время установки TLS."
+                               : "Сервер разорвал соединение во время установки TLS.");
     }
 
     int Fd = -1;
     bool Broken = false;
-    bool PeerClosed = false;
+    bool TimedOut = false; // the last socket wait ran out of time
     std::string Buffer;
     std::unique_ptr<SSL_CTX, TSslDeleter> Ctx;
     std::unique_ptr<SSL, TSslDeleter> Ssl;
@@ -381,17 +383,6 @@ TCapabilities ParseCapabilities(const TReply& ehlo)
     return caps;
 }
 
-// Port 465 is the port of implicit TLS (RFC 8314); "auto" speaks TLS from the first byte there.
-bool ImplicitTls(TSmtpSecurity security, const std::string& port)
-{
-    if (security == TSmtpSecurity::Tls)
-        return true;
-    if (security != TSmtpSecurity::Auto || port.empty() || port.size() > 5 ||
-        port.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    return std::stoi(port) == 465;
-}
-
 std::mutex CaFileMutex;
 std::string CaFile;
 
@@ -407,6 +398,17 @@ std::string SmtpCaFile()
 {
     std::lock_guard lock(CaFileMutex);
     return CaFile;
+}
+
+bool UsesImplicitTls(TSmtpSecurity security, const TSmtpRelay& relay)
+{
+    if (security == TSmtpSecurity::Tls)
+        return true;
+    const std::string& port = relay.Port;
+    if (security != TSmtpSecurity::Auto || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return std::stoi(port) == 465;
 }
 
 TSmtpRelay ParseSmtpRelay(std::string_view relay)
@@ -516,7 +518,7 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
 
     const std::string caFile = SmtpCaFile();
     auto startTls = [&] { return conn.StartTls(relay.Host, caFile, ReplyTimeout, Reason) || fail(TSmtpStage::Tls); };
-    bool implicitTls = ImplicitTls(s.Security, relay.Port);
+    bool implicitTls = UsesImplicitTls(s.Security, relay);
     if (implicitTls && !startTls())
         return false;
 

@@ -22,6 +22,9 @@ struct TSmtpRelay {
     std::string Port;
 };
 TSmtpRelay ParseSmtpRelay(std::string_view relay);
+// Whether the exchange starts with TLS: "tls" always, and "auto" on port 465,
+// the port of implicit TLS (RFC 8314), where a plain exchange cannot work.
+bool UsesImplicitTls(TSmtpSecurity security, const TSmtpRelay& relay);
 
 struct TSmtpSubmission {
     std::string Relay;              // "host" or "host:port"

@@ -3,6 +3,7 @@
 // come, connections that drop, and input that must never reach the wire.
 #include "FakeSmtpServer.h"
 #include "engine/SmtpClient.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -404,4 +405,64 @@ TEST(SmtpExchangeTest, GreetsWithTheLocalHostNameByDefault)
     auto got = server.received();
     EXPECT_EQ(got[0], std::string("EHLO ") + name);
     EXPECT_EQ(got[1], std::string("HELO ") + name);
+}
+
+TEST(SmtpTlsTest, ImplicitTlsForTlsAndForAutoOnPort465Only)
+{
+    EXPECT_TRUE(UsesImplicitTls(TSmtpSecurity::Tls, ParseSmtpRelay("relay:587")));
+    EXPECT_TRUE(UsesImplicitTls(TSmtpSecurity::Auto, ParseSmtpRelay("relay: 465")));
+    EXPECT_FALSE(UsesImplicitTls(TSmtpSecurity::Auto, ParseSmtpRelay("relay:587")));
+    EXPECT_FALSE(UsesImplicitTls(TSmtpSecurity::Auto, ParseSmtpRelay("relay:4650")));
+    EXPECT_FALSE(UsesImplicitTls(TSmtpSecurity::StartTls, ParseSmtpRelay("relay:465")));
+    EXPECT_FALSE(UsesImplicitTls(TSmtpSecurity::None, ParseSmtpRelay("relay:465")));
+}
+
+TEST(SmtpTlsTest, NothingMoreGoesOutInTheClearOnceStartTlsIsAsked)
+{
+    const std::string ehlo = "250-fake.test\r\n250-AUTH LOGIN\r\n250 STARTTLS";
+    const struct {
+        Lines replies;
+        TSmtpStage stage;
+        std::string reason;
+    } cases[] = {
+        {{ehlo, "454 TLS not available"}, TSmtpStage::StartTls, "Сервер отказал в STARTTLS (код 454)."},
+        {{ehlo, "220 go ahead<close>"}, TSmtpStage::Tls, "Сервер разорвал соединение во время установки TLS."},
+    };
+    for (const auto& c : cases) {
+        TFakeSmtpServer server(kGreeting, c.replies);
+        auto s = Submission(server);
+        s.Username = "user";
+        s.Password = "secret";
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(s));
+        EXPECT_EQ(client.FailedStage(), c.stage);
+        EXPECT_EQ(client.FailureReason(), U(c.reason));
+        Lines got = server.received();
+        ASSERT_GE(got.size(), 2u);
+        EXPECT_EQ(Lines(got.begin(), got.begin() + 2), (Lines {"EHLO client.test", "STARTTLS"}));
+        // After a refusal nothing at all; after "220" only TLS bytes, never a command.
+        for (size_t i = 2; i < got.size(); ++i) {
+            EXPECT_NE(c.stage, TSmtpStage::StartTls) << got[i];
+            EXPECT_EQ(got[i].find("AUTH"), std::string::npos) << got[i];
+        }
+    }
+}
+
+TEST(SmtpTlsTest, StartTlsRequiredButNotOfferedQuitsAndNoneNeverAsks)
+{
+    TFakeSmtpServer server(kGreeting, {kEhloPlain, "221"});
+    auto s = Submission(server);
+    s.Security = TSmtpSecurity::StartTls;
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::StartTls);
+    EXPECT_EQ(client.FailureReason(), U("Сервер не поддерживает STARTTLS (защищённое соединение)."));
+    EXPECT_EQ(server.received(), (Lines {"EHLO client.test", "QUIT"}));
+
+    TFakeSmtpServer offering(kGreeting, {"250-fake\r\n250 STARTTLS", "250 ok", "250 ok", "354 go", "250 ok", "221"});
+    s = Submission(offering);
+    s.Security = TSmtpSecurity::None;
+    EXPECT_TRUE(client.Submit(s));
+    EXPECT_EQ(client.FailureReason(), "");
+    EXPECT_EQ(offering.received().at(1), "MAIL FROM:<from@test.ru>");
 }

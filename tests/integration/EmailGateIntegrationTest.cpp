@@ -2,6 +2,7 @@
 // requires a login: CRAM-MD5 and LOGIN, the message as it arrived byte for
 // byte, encoded subjects that decode back, dot-stuffing undone by the server,
 // and a wrong password that ends in the gate's failure message.
+#include "engine/SmtpClient.h"
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
 #include "storage/SmsOptions.h"
@@ -239,5 +240,77 @@ TEST(EmailGateIntegration, RelayRefusesAnAddressWithoutDomain)
     TGate gate(peer, "CP1251");
     gate.Sender.EmailGate = "{phone}@";
     EXPECT_THROW(gate.Sender.DoSend("1234567", "hello"), TError);
+    EXPECT_EQ(peer.messageCount(), 0);
+}
+
+namespace {
+
+// The relay's certificate is trusted only through the peer's own authority.
+struct TTrustPeer {
+    explicit TTrustPeer(const TSmtpPeer& peer) { SetSmtpCaFile(peer.Process.value("ca")); }
+    ~TTrustPeer() { SetSmtpCaFile(""); }
+};
+
+// The reason line the gate adds after the recipient, or what went wrong instead.
+std::string TlsFailure(TGate& gate)
+{
+    try {
+        gate.Sender.DoSend("5", "hello");
+    } catch (const TError& e) {
+        const std::string lead = U("Не удалось отправить SMS через E-Mail шлюз.") + "\r5@sms.test\r";
+        return e.message().rfind(lead, 0) == 0 ? e.message().substr(lead.size()) : "<other error> " + e.message();
+    }
+    return "<delivered>";
+}
+
+} // namespace
+
+TEST(EmailGateTls, LoginAndDeliveryAfterStartTlsAndOverImplicitTls)
+{
+    const std::pair<std::string, TSmtpSecurity> modes[] = {{"--tls=starttls", TSmtpSecurity::Auto},
+                                                           {"--tls=implicit", TSmtpSecurity::Tls}};
+    for (const auto& [peerMode, security] : modes) {
+        TSmtpPeer peer({peerMode});
+        TTrustPeer trust(peer);
+        TGate gate(peer, "KOI8-R");
+        gate.Options.SmtpHost = "localhost:" + std::to_string(peer.Process.port());
+        gate.Options.SmtpSecurity = security;
+        gate.Sender.DoSend("9001234567", U("Привет"));
+        ASSERT_EQ(peer.messageCount(), 1) << peerMode;
+        std::string meta = peer.meta();
+        EXPECT_NE(meta.find("\"tls\": true"), std::string::npos) << meta;
+        EXPECT_NE(meta.find("\"mechanism\": \"CRAM-MD5\""), std::string::npos) << meta;
+        EXPECT_NE(meta.find("\"SIZE="), std::string::npos) << meta;
+        EXPECT_EQ(peer.message().substr(peer.message().find("\r\n\r\n")), "\r\n\r\n\xF0\xD2\xC9\xD7\xC5\xD4\r\n");
+    }
+}
+
+TEST(EmailGateTls, UntrustedCertificateOrWrongHostNameFails)
+{
+    for (const char* peerMode : {"--tls=starttls", "--tls=implicit"}) {
+        TSmtpPeer peer({peerMode});
+        TGate gate(peer, "CP1251");
+        gate.Options.SmtpSecurity = std::string(peerMode) == "--tls=implicit" ? TSmtpSecurity::Tls
+                                                                               : TSmtpSecurity::StartTls;
+        const std::string port = std::to_string(peer.Process.port());
+        const std::string refused = U("Сертификат сервера не прошёл проверку: ");
+        gate.Options.SmtpHost = "localhost:" + port;
+        EXPECT_EQ(TlsFailure(gate), refused + "self-signed certificate.") << peerMode;
+
+        TTrustPeer trust(peer);
+        gate.Options.SmtpHost = "127.0.0.1:" + port; // the certificate names "localhost" only
+        EXPECT_EQ(TlsFailure(gate), refused + "IP address mismatch.") << peerMode;
+        EXPECT_EQ(peer.messageCount(), 0);
+    }
+}
+
+TEST(EmailGateTls, PlainRelayFailsWhenTlsIsRequired)
+{
+    TSmtpPeer peer;
+    TGate gate(peer, "CP1251");
+    gate.Options.SmtpSecurity = TSmtpSecurity::StartTls;
+    EXPECT_EQ(TlsFailure(gate), U("Сервер не поддерживает STARTTLS (защищённое соединение)."));
+    gate.Options.SmtpSecurity = TSmtpSecurity::Tls;
+    EXPECT_EQ(TlsFailure(gate).rfind(U("Не удалось установить соединение TLS: "), 0), 0u);
     EXPECT_EQ(peer.messageCount(), 0);
 }

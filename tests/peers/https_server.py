@@ -9,9 +9,10 @@ import os
 import shutil
 import signal
 import ssl
-import subprocess
 import sys
 import tempfile
+
+from test_cert import make_certificate
 
 folder = tempfile.mkdtemp(prefix="velotext-https.")
 
@@ -24,13 +25,10 @@ def stop(*_):
 signal.signal(signal.SIGTERM, stop)
 signal.signal(signal.SIGINT, stop)
 
-cert = os.path.join(folder, "cert.pem")
-key = os.path.join(folder, "key.pem")
-made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                       "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"],
-                      capture_output=True)
-if made.returncode != 0:
-    print("openssl failed:", made.stderr.decode(errors="replace"), flush=True)
+try:
+    cert, key = make_certificate(folder)
+except RuntimeError as e:
+    print(e, flush=True)
     stop()
 
 

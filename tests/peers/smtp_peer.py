@@ -2,10 +2,14 @@
 """A real SMTP server (aiosmtpd) for the integration tests, on 127.0.0.1.
 
 Offers AUTH LOGIN, PLAIN and CRAM-MD5 over plain TCP for one fixed account and,
-with --require-auth, refuses MAIL before a successful login (530). Every
+with --require-auth, refuses MAIL before a successful login (530). With
+--tls=starttls it offers STARTTLS and requires it before anything else; with
+--tls=implicit it speaks TLS from the first byte; both use a fresh self-signed
+certificate for "localhost" kept in --dir (named by ca= in the READY line). Every
 accepted message is stored in --dir as message-NNN.eml (the raw content as
 received, CR LF kept, leading dots already removed) with message-NNN.json
-beside it (envelope sender, recipients, the mechanism that logged in).
+beside it (envelope sender, recipients, the mechanism that logged in, whether
+the message came over TLS).
 Prints "READY port=P dir=D" once it serves; stops on SIGTERM or SIGINT.
 """
 import argparse
@@ -18,6 +22,7 @@ import os
 import secrets
 import signal
 import socket
+import ssl
 import sys
 import tempfile
 import threading
@@ -25,6 +30,8 @@ import time
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
+
+from test_cert import make_certificate
 
 
 def free_port():
@@ -71,6 +78,7 @@ class Handler:
             "authenticated": bool(session.authenticated),
             "mechanism": getattr(session, "velotext_mechanism", ""),
             "host_name": session.host_name,
+            "tls": bool(server.transport.get_extra_info("ssl_object")),
         }
         # Meta first, the message last and by rename: a reader that sees the
         # .eml file sees both complete.
@@ -91,11 +99,25 @@ def main():
     parser.add_argument("--require-auth", action="store_true")
     parser.add_argument("--exclude", action="append", default=[],
                         help="an AUTH mechanism not to offer (repeatable)")
+    parser.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
     port = args.port or free_port()
     handler = Handler(args.dir, args.user, args.password)
+    tls = {}
+    ready = ""
+    if args.tls != "none":
+        folder = os.path.join(args.dir, "tls")  # not where the messages go
+        os.makedirs(folder, exist_ok=True)
+        cert, key = make_certificate(folder)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert, key)
+        if args.tls == "starttls":
+            tls = {"tls_context": context, "require_starttls": True}
+        else:
+            tls = {"ssl_context": context}
+        ready = f" ca={cert}"
     controller = Controller(
         handler,
         hostname="127.0.0.1",
@@ -104,13 +126,14 @@ def main():
         auth_require_tls=False,
         auth_required=args.require_auth,
         auth_exclude_mechanism=args.exclude,
+        **tls,
     )
     controller.start()
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())
-    print(f"READY port={port} dir={args.dir}", flush=True)
+    print(f"READY port={port} dir={args.dir}{ready}", flush=True)
     while not stop.wait(0.5):
         pass
     controller.stop()
