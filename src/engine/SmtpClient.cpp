@@ -85,6 +85,8 @@ public:
     {
         if (Ssl && !IsBroken() && SSL_shutdown(Ssl.get()) >= 0)
             SendPendingTls(true); // close_notify, without waiting for the peer's
+        if (Ctx)
+            ERR_clear_error(); // what a failed TLS call left is no other caller's concern
         Ssl.reset();
         Ctx.reset();
         if (Fd >= 0)
@@ -559,7 +561,8 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     };
 
     TCapabilities caps = extended ? ParseCapabilities(ehlo) : TCapabilities {};
-    if (!implicitTls && (s.Security == TSmtpSecurity::StartTls || (s.Security == TSmtpSecurity::Auto && caps.StartTls))) {
+    bool askStartTls = s.Security == TSmtpSecurity::StartTls || (s.Security == TSmtpSecurity::Auto && caps.StartTls);
+    if (!implicitTls && askStartTls) {
         if (!caps.StartTls) {
             Reason = Cp1251("Сервер не поддерживает STARTTLS (защищённое соединение).");
             fail(TSmtpStage::StartTls);
