@@ -112,6 +112,12 @@ public:
     void LoadSmsSenders(const std::string& fileName);
     // Writes the operators file anew through a safe save.
     void SaveSmsSenders(const std::string& fileName);
+    // Adds the operators of another operators file in the order of its
+    // sections, each with a fresh identifier; an operator whose name is empty
+    // or taken already is dropped without a word. Returns how many were added.
+    // A file that cannot be read, or whose operators clash among themselves,
+    // raises and adds nothing.
+    int ImportSmsSenders(const std::string& fileName);
     // Appends the file's contacts to the master list, replaces the ordinary
     // groups by the file's, then resolves member and operator names. A failed
     // load raises after resolving what it had read, so no placeholder stays.

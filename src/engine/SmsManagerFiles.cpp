@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -65,6 +66,28 @@ void TSmsManager::SaveSmsSenders(const std::string& fileName)
     ini.SetFileName(PrepareDataFile(fileName, false));
     WriteSmsSenders(ini, SmsSenders);
     ini.Save();
+}
+
+int TSmsManager::ImportSmsSenders(const std::string& fileName)
+{
+    RegisterIoClasses();
+    TIniFile ini(ResolveDataFilePath(fileName));
+    TSmsSenderList read(true);
+    ReadSmsSenders(ini, read);
+    int added = 0;
+    // The reader appends from the last section to the first.
+    for (int i = read.Count() - 1; i >= 0; --i) {
+        std::unique_ptr<TSmsSender> sender(read.Extract(read[i]));
+        sender->SetSenderId(0);
+        try {
+            AddSmsSender(sender.get());
+        } catch (const TError&) {
+            continue; // refused by the list: dropped
+        }
+        sender.release();
+        ++added;
+    }
+    return added;
 }
 
 void TSmsManager::LoadAddressBook(const std::string& fileName)

@@ -12,7 +12,10 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QStyle>
+#include <QToolBar>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace {
 TUiScript* CurrentScript = nullptr;
@@ -165,13 +168,16 @@ std::optional<QString> AskOpenFileName(const QString& caption, const QString& fi
     return path;
 }
 
-std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters, const QString& folder)
+std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters, const QString& folder,
+                                       const QString& selectedFilter)
 {
     if (TUiScript* s = TUiScript::Current()) {
         s->Record(TUiCallKind::SaveFile, caption, filters);
         return s->TakeFile();
     }
-    QString path = QFileDialog::getSaveFileName(BoxParent(), caption, folder, filters);
+    QString chosenFilter = selectedFilter;
+    QString path = QFileDialog::getSaveFileName(BoxParent(), caption, folder, filters,
+                                                selectedFilter.isEmpty() ? nullptr : &chosenFilter);
     if (path.isEmpty())
         return std::nullopt;
     return path;
@@ -253,6 +259,12 @@ void SetComboActive(QComboBox* combo, bool active)
     PaintBase(combo, active);
 }
 
+void SetLimitedText(QLineEdit* edit, const QString& text, int limit)
+{
+    edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+    edit->setText(text);
+}
+
 // --- Building windows -------------------------------------------------------------
 QDialogButtonBox* MakeOkCancel(QDialog* dialog)
 {
@@ -313,6 +325,16 @@ QIcon AppIcon(TIcon icon)
     const TEntry& entry = entries[static_cast<size_t>(icon)];
     QIcon fallback = QApplication::style()->standardIcon(entry.Fallback);
     return QIcon::fromTheme(QString::fromLatin1(entry.Theme), fallback);
+}
+
+QToolBar* MakeToolBar(QWidget* parent, const char* name)
+{
+    auto* bar = Named(new QToolBar(parent), name);
+    bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    bar->setIconSize(QSize(22, 22));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    return bar;
 }
 
 QTreeView* MakeListView(QWidget* parent, const char* name)

@@ -23,6 +23,7 @@ class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
 class QLineEdit;
+class QToolBar;
 class QTreeView;
 class QWidget;
 
@@ -38,8 +39,10 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
 // File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString());
+// `selectedFilter`: the filter chosen when the dialog opens (one of `filters`).
 std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters,
-                                       const QString& folder = QString());
+                                       const QString& folder = QString(),
+                                       const QString& selectedFilter = QString());
 
 // Runs a modal dialog (or, under a script, drives it without a modal loop).
 int RunDialog(QDialog& dialog);
@@ -116,6 +119,23 @@ bool Guard(F&& handler, const QString& title = QStringLiteral("Ошибка")) n
     }
 }
 
+// The same for handlers whose errors no window catches: they are shown as the
+// top-level report (ShowTopLevelError).
+template <class F>
+bool TopLevelGuard(F&& handler) noexcept
+{
+    try {
+        handler();
+        return true;
+    } catch (...) {
+        try {
+            ShowTopLevelError(ExceptionMessage(std::current_exception()));
+        } catch (...) {
+        }
+        return false;
+    }
+}
+
 // --- Field helpers -----------------------------------------------------------
 // Trims the text; raises TError(message) unless it is an integer of 0 or more.
 int CheckNonNegativeInt(const QString& text, const QString& message);
@@ -124,6 +144,10 @@ int CheckNonNegativeInt(const QString& text, const QString& message);
 void SetEditActive(QLineEdit* edit, bool active);
 void SetCheckBoxActive(QCheckBox* box, bool active);
 void SetComboActive(QComboBox* combo, bool active);
+// Puts a text set by code into a field whose typed input is limited to `limit`
+// characters. QLineEdit::setMaxLength also cuts text set by code, so the limit
+// is widened to a longer stored text: showing a value never shortens it.
+void SetLimitedText(QLineEdit* edit, const QString& text, int limit);
 
 // --- Building windows ---------------------------------------------------------
 template <class W>
@@ -157,6 +181,9 @@ QAction* MakeAction(W* window, const char* name, const QString& caption, TIcon i
     QObject::connect(action, &QAction::triggered, window, [window, handler] { Guard([&] { (window->*handler)(); }); });
     return action;
 }
+
+// A toolbar of buttons with captions under 22 x 22 icons.
+QToolBar* MakeToolBar(QWidget* parent, const char* name);
 
 // A one-column list: header hidden, whole-row single selection, not editable.
 QTreeView* MakeListView(QWidget* parent, const char* name);

@@ -1,0 +1,362 @@
+#include "ui/dialogs/OptionsDlg.h"
+
+#include "model/DataPaths.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int ShortLimit = 64;
+constexpr int ProxyPortLimit = 16;
+constexpr int ProxyAccountLimit = 128;
+constexpr int PathLimit = 4000;
+
+// Filters of the one save-file dialog; rows pick the second or the third.
+const QString FileFilters[] = {QStringLiteral("Все файлы (*)"), QStringLiteral("Файлы с настройками (*.ini)"),
+                               QStringLiteral("Текстовые файлы (*.txt)")};
+constexpr int IniFilter = 2;
+constexpr int TextFilter = 3;
+
+QString Trimmed(const QLineEdit* edit) { return ToQt(Trim(FromQt(edit->text()))); }
+std::string TakeTrimmed(const QLineEdit* edit) { return Trim(FromQt(edit->text())); }
+std::string TakeTrimmed(const QComboBox* combo) { return Trim(FromQt(combo->currentText())); }
+
+QLabel* Heading(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+template <class W>
+W* WithCaption(W* field, QFormLayout* form, const QString& caption)
+{
+    auto* label = new QLabel(caption);
+    label->setBuddy(field);
+    field->setAccessibleName(caption);
+    form->addRow(label, field);
+    return field;
+}
+
+QLineEdit* Edit(const char* name, int limit)
+{
+    auto* edit = Named(new QLineEdit, name);
+    edit->setMaxLength(limit);
+    return edit;
+}
+
+QLineEdit* PasswordEdit(const char* name, int limit)
+{
+    QLineEdit* edit = Edit(name, limit);
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }")); // "*"
+    return edit;
+}
+
+QComboBox* EditableCombo(const char* name, const std::vector<QString>& items)
+{
+    auto* combo = Named(new QComboBox, name);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    for (const QString& item : items)
+        combo->addItem(item);
+    combo->lineEdit()->setMaxLength(ShortLimit);
+    return combo;
+}
+
+// An editable combo shows a stored text with no list entry selected.
+void ShowInCombo(QComboBox* combo, const std::string& text)
+{
+    combo->setCurrentIndex(-1);
+    SetLimitedText(combo->lineEdit(), ToQt(text), ShortLimit);
+}
+} // namespace
+
+const std::vector<QString>& TOptionsDlg::SmtpRelays()
+{
+    static const std::vector<QString> relays = {QStringLiteral("smtp.yandex.ru:2525"), QStringLiteral("smtp.mail.ru:2525"),
+                                                QStringLiteral("smtp.rambler.ru:2525"), QStringLiteral("smtp.gmail.com:2525")};
+    return relays;
+}
+
+const std::vector<QString>& TOptionsDlg::MailSuffixes()
+{
+    static const std::vector<QString> suffixes = {QStringLiteral("@yandex.ru"), QStringLiteral("@mail.ru"),
+                                                  QStringLiteral("@rambler.ru"), QStringLiteral("@gmail.com")};
+    return suffixes;
+}
+
+bool TOptionsDlg::Execute(QWidget* parent)
+{
+    TOptionsDlg dialog(parent);
+    return RunDialog(dialog) == QDialog::Accepted;
+}
+
+TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("OptionsDlg"));
+    setWindowTitle(QStringLiteral("Настройки программы Velotext"));
+    setWindowIcon(AppIcon(TIcon::Options));
+
+    PageControl = Named(new QTabWidget(this), "PageControl");
+    PageControl->addTab(BuildSmsTab(), QStringLiteral("Настройки"));
+    PageControl->addTab(BuildConnectionTab(), QStringLiteral("Соединение"));
+    PageControl->addTab(BuildDirectoryTab(), QStringLiteral("Расположение файлов"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl, 1);
+    layout->addWidget(MakeOkCancel(this));
+    setFixedSize(498, 456);
+
+    FormShow();
+}
+
+QWidget* TOptionsDlg::BuildSmsTab()
+{
+    auto* page = Named(new QWidget, "SmsTS");
+    auto* form = new QFormLayout(page);
+    PrefixEdit = WithCaption(Edit("PrefixEdit", ShortLimit), form, QStringLiteral("Текст в начале SMS:"));
+    SuffixEdit = WithCaption(Edit("SuffixEdit", ShortLimit), form, QStringLiteral("Текст в конце SMS:"));
+    TryCountEdit = WithCaption(Named(new QLineEdit, "TryCountEdit"), form, QStringLiteral("Кол-во попыток отсылки SMS:"));
+    auto check = [&](const char* name, const QString& caption) {
+        auto* box = Named(new QCheckBox(caption), name);
+        form->addRow(box);
+        return box;
+    };
+    HistoryCheckBox = check("HistoryCheckBox", QStringLiteral("Вести историю отправленных SMS"));
+    TranslitCheckBox = check("TranslitCheckBox", QStringLiteral("Использовать транслитерацию"));
+    ClearMessageAfterSendCheckBox = check("ClearMessageAfterSendCheckBox",
+                                          QStringLiteral("Очищать текст сообщения после занесения в очередь"));
+    ClearRecepientsAfterSendCheckBox = check("ClearRecepientsAfterSendCheckBox",
+                                             QStringLiteral("Очищать список адресатов после отсылки SMS"));
+    AlertOnErrorsCheckBox = check("AlertOnErrorsCheckBox",
+                                  QStringLiteral("Предупреждать, если неотправленное сообщение удаляется из очереди"));
+    MinimizeToTrayCheckBox = check("MinimizeToTrayCheckBox", QStringLiteral("Минимизировать в системный Tray"));
+    return page;
+}
+
+QWidget* TOptionsDlg::BuildConnectionTab()
+{
+    auto* page = Named(new QWidget, "ConnectionTS");
+    auto* form = new QFormLayout(page);
+    form->addRow(Heading(QStringLiteral("Настройки EMail шлюза"), page));
+    SmtpHostEdit = WithCaption(EditableCombo("SmtpHostEdit", SmtpRelays()), form,
+                               QStringLiteral("Сервер исходящей почты (SMTP):"));
+    SmtpUsernameEdit = WithCaption(Edit("SmtpUsernameEdit", ShortLimit), form, QStringLiteral("Имя пользователя:"));
+    SmtpPasswordEdit = WithCaption(PasswordEdit("SmtpPasswordEdit", ShortLimit), form,
+                                   QStringLiteral("Пароль к почтовому ящику:"));
+    EmailFromAddressEdit = WithCaption(EditableCombo("EmailFromAddressEdit", MailSuffixes()), form,
+                                       QStringLiteral("Посылать SMS через почтовый ящик:"));
+    connect(EmailFromAddressEdit, &QComboBox::activated, this,
+            [this](int index) { Guard([&] { EmailFromAddressEditCloseUp(index); }); });
+    StdEmailGateButton = Named(new QPushButton(QStringLiteral("Использовать стандартный EMail шлюз")), "StdEmailGateButton");
+    connect(StdEmailGateButton, &QPushButton::clicked, this, [this] { Guard([&] { StdEmailGateButtonClick(); }); });
+    form->addRow(QString(), StdEmailGateButton);
+
+    form->addRow(Heading(QStringLiteral("Настройки WEB шлюза"), page));
+    ProxyCheckBox = Named(new QCheckBox(QStringLiteral("Использовать прокси сервер")), "ProxyCheckBox");
+    form->addRow(ProxyCheckBox);
+    ProxyServerEdit = WithCaption(Edit("ProxyServerEdit", ShortLimit), form, QStringLiteral("Адрес:"));
+    ProxyPortEdit = WithCaption(Edit("ProxyPortEdit", ProxyPortLimit), form, QStringLiteral("Порт:"));
+    ProxyAuthCheckBox = Named(new QCheckBox(QStringLiteral("Требуется авторизация пользователя")), "ProxyAuthCheckBox");
+    form->addRow(ProxyAuthCheckBox);
+    ProxyUsernameEdit = WithCaption(Edit("ProxyUsernameEdit", ProxyAccountLimit), form, QStringLiteral("Имя:"));
+    ProxyPasswordEdit = WithCaption(PasswordEdit("ProxyPasswordEdit", ProxyAccountLimit), form, QStringLiteral("Пароль:"));
+    connect(ProxyCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
+    connect(ProxyAuthCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
+    return page;
+}
+
+QWidget* TOptionsDlg::BuildDirectoryTab()
+{
+    auto* page = Named(new QWidget, "DirectoryTS");
+    auto* grid = new QGridLayout(page);
+    struct TRow {
+        const char* Caption;
+        const char* Edit;
+        const char* Button;
+        int Filter;
+        QLineEdit** Field;
+    };
+    const TRow rows[] = {
+        {"Адресная книга:", "AddressBookFileEdit", "AddressBookFileSB", IniFilter, &AddressBookFileEdit},
+        {"Настройки:", "OptionsFileEdit", "OptionsFileSB", IniFilter, &OptionsFileEdit},
+        {"История SMS:", "HistoryFileEdit", "HistoryFileSB", TextFilter, &HistoryFileEdit},
+        {"Шаблоны SMS:", "TemplatesFileEdit", "TemplatesFileSB", TextFilter, &TemplatesFileEdit},
+        {"Операторы:", "SmsGatesFileEdit", "SmsGatesSB", IniFilter, &SmsGatesFileEdit},
+        {"Транслитерация:", "TranslitFileEdit", "TranslitSB", TextFilter, &TranslitFileEdit},
+    };
+    int line = 0;
+    for (const TRow& row : rows) {
+        QLineEdit* edit = Edit(row.Edit, PathLimit);
+        auto* label = new QLabel(QString::fromUtf8(row.Caption), page);
+        label->setBuddy(edit);
+        edit->setAccessibleName(label->text());
+        auto* button = Named(new QToolButton(page), row.Button);
+        button->setText(QStringLiteral("..."));
+        button->setToolTip(label->text());
+        const int filter = row.Filter;
+        connect(button, &QToolButton::clicked, this, [this, edit, filter] { Guard([&] { ChooseFile(edit, filter); }); });
+        grid->addWidget(label, line, 0);
+        grid->addWidget(edit, line, 1);
+        grid->addWidget(button, line, 2);
+        *row.Field = edit;
+        ++line;
+    }
+    grid->setRowStretch(line, 1);
+    return page;
+}
+
+void TOptionsDlg::FormShow()
+{
+    const TSmsOptions& o = SmsOptions();
+    const TProgramOptions& p = ProgramOptions();
+    SetLimitedText(PrefixEdit, ToQt(Trim(o.Prefix)), ShortLimit);
+    SetLimitedText(SuffixEdit, ToQt(Trim(o.Suffix)), ShortLimit);
+    TryCountEdit->setText(QString::number(o.MaxTryCount));
+    HistoryCheckBox->setChecked(o.HistoryFlag);
+    TranslitCheckBox->setChecked(o.TranslitFlag);
+    ClearMessageAfterSendCheckBox->setChecked(o.ClearMessageAfterSendFlag);
+    ClearRecepientsAfterSendCheckBox->setChecked(o.ClearRecepientsAfterSendFlag);
+    AlertOnErrorsCheckBox->setChecked(o.AlertOnErrorsFlag);
+    MinimizeToTrayCheckBox->setChecked(o.MinimizeToTrayFlag);
+
+    ShowInCombo(SmtpHostEdit, o.SmtpHost);
+    SetLimitedText(SmtpUsernameEdit, ToQt(o.SmtpUsername), ShortLimit);
+    SetLimitedText(SmtpPasswordEdit, ToQt(o.SmtpPassword), ShortLimit);
+    ShowInCombo(EmailFromAddressEdit, o.SmtpFromAddress);
+    ProxyCheckBox->setChecked(o.ProxyFlag);
+    SetLimitedText(ProxyServerEdit, ToQt(o.ProxyServer), ShortLimit);
+    SetLimitedText(ProxyPortEdit, QString::number(o.ProxyPort), ProxyPortLimit);
+    ProxyAuthCheckBox->setChecked(o.ProxyAuthFlag);
+    SetLimitedText(ProxyUsernameEdit, ToQt(o.ProxyUsername), ProxyAccountLimit);
+    SetLimitedText(ProxyPasswordEdit, ToQt(o.ProxyPassword), ProxyAccountLimit);
+
+    const std::pair<QLineEdit*, const std::string*> paths[] = {
+        {AddressBookFileEdit, &p.AddressBookFileName}, {OptionsFileEdit, &p.OptionsFileName},
+        {HistoryFileEdit, &p.HistoryFileName},         {TemplatesFileEdit, &p.TemplatesFileName},
+        {SmsGatesFileEdit, &p.SmsGatesFileName},       {TranslitFileEdit, &p.TranslitFileName}};
+    for (const auto& [edit, path] : paths)
+        SetLimitedText(edit, ToQt(*path), PathLimit);
+
+    ProxyCheckBoxClick();
+    PageControl->setCurrentIndex(p.FirstRun ? 1 : 0);
+}
+
+void TOptionsDlg::ProxyCheckBoxClick()
+{
+    const bool proxy = ProxyCheckBox->isChecked();
+    SetEditActive(ProxyServerEdit, proxy);
+    SetEditActive(ProxyPortEdit, proxy);
+    SetCheckBoxActive(ProxyAuthCheckBox, proxy);
+    const bool account = proxy && ProxyAuthCheckBox->isChecked();
+    SetEditActive(ProxyUsernameEdit, account);
+    SetEditActive(ProxyPasswordEdit, account);
+}
+
+void TOptionsDlg::StdEmailGateButtonClick()
+{
+    SmtpHostEdit->setCurrentIndex(-1);
+    SmtpHostEdit->setEditText(SmtpRelays()[1]);
+    SmtpUsernameEdit->setText(QStringLiteral("qarvo"));
+    SmtpPasswordEdit->clear();
+    EmailFromAddressEdit->setCurrentIndex(-1);
+    EmailFromAddressEdit->setEditText(QStringLiteral("qarvo") + MailSuffixes()[1]);
+}
+
+void TOptionsDlg::EmailFromAddressEditCloseUp(int index)
+{
+    if (index < 0)
+        return;
+    EmailFromAddressEdit->setEditText(Trimmed(SmtpUsernameEdit) + EmailFromAddressEdit->itemText(index));
+}
+
+void TOptionsDlg::ChooseFile(QLineEdit* edit, int filterIndex)
+{
+    // A bare name is proposed in the program's data folder, where it lives.
+    QString proposed = Trimmed(edit);
+    if (QFileInfo(proposed).isRelative())
+        proposed = QDir(QFile::decodeName(QByteArray::fromStdString(DataDir()))).filePath(proposed);
+    QStringList filters;
+    for (const QString& filter : FileFilters)
+        filters << filter;
+    std::optional<QString> chosen = AskSaveFileName(QStringLiteral("Выбор файла"), filters.join(QStringLiteral(";;")),
+                                                    proposed, FileFilters[filterIndex - 1]);
+    if (chosen)
+        SetLimitedText(edit, *chosen, PathLimit);
+}
+
+void TOptionsDlg::accept()
+{
+    const bool checked = Guard([&] {
+        if (ProxyCheckBox->isChecked())
+            CheckNonNegativeInt(ProxyPortEdit->text(), QStringLiteral("Указан неверный номер порта."));
+        int tries = 0;
+        if (!TryStrToInt(TakeTrimmed(TryCountEdit), tries) || tries <= 0)
+            throw TError(Cp1251("Кол-во попыток отсылки SMS \rдолжно быть положительным числом."));
+    });
+    if (!checked)
+        return; // the dialog stays open with the input as it was
+    TakeOver();
+    // A failed save is reported as the program's error; the dialog stays open
+    // so that another path can be given.
+    if (!TopLevelGuard([] {
+            ProgramOptions().Save();
+            SmsOptions().Save(ProgramOptions().OptionsFileName);
+        }))
+        return;
+    QDialog::accept();
+}
+
+void TOptionsDlg::TakeOver()
+{
+    TProgramOptions& p = ProgramOptions();
+    p.AddressBookFileName = TakeTrimmed(AddressBookFileEdit);
+    p.OptionsFileName = TakeTrimmed(OptionsFileEdit);
+    p.HistoryFileName = TakeTrimmed(HistoryFileEdit);
+    p.TemplatesFileName = TakeTrimmed(TemplatesFileEdit);
+    p.SmsGatesFileName = TakeTrimmed(SmsGatesFileEdit);
+    p.TranslitFileName = TakeTrimmed(TranslitFileEdit);
+
+    TSmsOptions& o = SmsOptions();
+    const bool proxy = ProxyCheckBox->isChecked();
+    const bool account = proxy && ProxyAuthCheckBox->isChecked();
+    o.ProxyFlag = proxy;
+    o.ProxyServer = proxy ? TakeTrimmed(ProxyServerEdit) : std::string();
+    o.ProxyPort = 0;
+    if (proxy)
+        TryStrToInt(TakeTrimmed(ProxyPortEdit), o.ProxyPort); // checked before
+    o.ProxyAuthFlag = ProxyAuthCheckBox->isChecked();
+    o.ProxyUsername = account ? TakeTrimmed(ProxyUsernameEdit) : std::string();
+    o.ProxyPassword = account ? TakeTrimmed(ProxyPasswordEdit) : std::string();
+    o.SmtpHost = TakeTrimmed(SmtpHostEdit);
+    o.SmtpUsername = TakeTrimmed(SmtpUsernameEdit);
+    o.SmtpPassword = TakeTrimmed(SmtpPasswordEdit);
+    o.SmtpFromAddress = TakeTrimmed(EmailFromAddressEdit);
+    o.Prefix = TakeTrimmed(PrefixEdit);
+    o.Suffix = TakeTrimmed(SuffixEdit);
+    TryStrToInt(TakeTrimmed(TryCountEdit), o.MaxTryCount); // checked before
+    o.HistoryFlag = HistoryCheckBox->isChecked();
+    o.TranslitFlag = TranslitCheckBox->isChecked();
+    o.ClearMessageAfterSendFlag = ClearMessageAfterSendCheckBox->isChecked();
+    o.ClearRecepientsAfterSendFlag = ClearRecepientsAfterSendCheckBox->isChecked();
+    o.AlertOnErrorsFlag = AlertOnErrorsCheckBox->isChecked();
+    o.MinimizeToTrayFlag = MinimizeToTrayCheckBox->isChecked();
+}

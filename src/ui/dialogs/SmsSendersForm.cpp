@@ -1,0 +1,461 @@
+#include "ui/dialogs/SmsSendersForm.h"
+
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "model/DataPaths.h"
+#include "storage/ProgramOptions.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCompleter>
+#include <QFile>
+#include <QFormLayout>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+QPointer<TSmsSendersForm> TheForm;
+
+constexpr int NameLimit = 128;
+constexpr int GateLimit = 512;
+constexpr int MaxSmsLenLimit = 5;
+constexpr int NotesLimit = 2000;
+
+const char* const UnknownGateType = "Указан к использованию неизвестный тип гейта.";
+
+QString GateHint()
+{
+    return QStringLiteral("Макроподстановки:\n\n"
+                          "{phone} - номер телефона адресата\n"
+                          "{message} - тест сообщения \n"
+                          "{length} - длина сообщения\n"
+                          "{hour} - текущее время (часы)\n"
+                          "{minute} - текущее время (минуты)\n"
+                          "{day} - текущий день\n"
+                          "{month} - текущий месяц\n"
+                          "{year} - текущий год");
+}
+
+QFrame* Separator(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// Notes keep CR LF line breaks in the model; the memo shows "\n".
+QString NotesForDisplay(const std::string& notes)
+{
+    QString text = ToQt(notes);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+std::string NotesFromDisplay(QString text)
+{
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return Trim(FromQt(text));
+}
+} // namespace
+
+// --- The one instance -----------------------------------------------------------
+TSmsSendersForm* TSmsSendersForm::Instance(QWidget* mainWindow)
+{
+    if (!TheForm)
+        TheForm = new TSmsSendersForm(mainWindow);
+    return TheForm;
+}
+
+TSmsSendersForm* TSmsSendersForm::Existing() { return TheForm; }
+
+void TSmsSendersForm::Open(QWidget* mainWindow)
+{
+    TSmsSendersForm* form = Instance(mainWindow);
+    form->show();
+    form->raise();
+    form->activateWindow();
+}
+
+void TSmsSendersForm::RefillIfVisible()
+{
+    if (TheForm && TheForm->isVisible())
+        Guard([] { TheForm->FillList(); });
+}
+
+// --- Building ----------------------------------------------------------------------
+TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow) : QWidget(mainWindow, Qt::Window)
+{
+    setObjectName(QStringLiteral("SmsSendersForm"));
+    setWindowTitle(QStringLiteral("Список операторов"));
+    setWindowIcon(AppIcon(TIcon::Operators));
+    resize(800, 569);
+
+    QToolBar* toolBar = MakeToolBar(this, "ToolBar");
+    AddAction = MakeAction(this, "AddAction", QStringLiteral("Добавить"), TIcon::Add, &TSmsSendersForm::AddActionExecute);
+    AddAction->setToolTip(QStringLiteral("Добавить нового оператора"));
+    AddAction->setShortcut(Qt::CTRL | Qt::Key_N);
+    AddFromFileAction = MakeAction(this, "AddFromFileAction", QStringLiteral("Из файла"), TIcon::Import,
+                                   &TSmsSendersForm::AddFromFileActionExecute);
+    AddFromFileAction->setToolTip(QStringLiteral("Добавить из файла"));
+    DeleteAction = MakeAction(this, "DeleteAction", QStringLiteral("Удалить"), TIcon::Remove,
+                              &TSmsSendersForm::DeleteActionExecute);
+    DeleteAction->setToolTip(QStringLiteral("Удалить оператора"));
+    CloseAction = MakeAction(this, "CloseTB", QStringLiteral("Закрыть"), TIcon::Close, &TSmsSendersForm::CloseTBClick);
+    toolBar->addAction(AddAction);
+    toolBar->addAction(AddFromFileAction);
+    toolBar->addAction(DeleteAction);
+    toolBar->addSeparator();
+    toolBar->addAction(CloseAction);
+
+    SmsSendersListView = MakeListView(this, "SmsSendersListView");
+    SmsSendersListView->setFixedWidth(193);
+    FModel = new TObjectListModel<TSmsSender>([](const TSmsSender* s) { return s->Name(); }, this);
+    FSorted = new TCollatedSortModel(this);
+    FSorted->setSourceModel(FModel);
+    SmsSendersListView->setModel(FSorted);
+    auto selectionChanged = [this] { SmsSendersListViewSelectItem(); };
+    connect(SmsSendersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this, selectionChanged);
+    connect(SmsSendersListView->selectionModel(), &QItemSelectionModel::currentChanged, this, selectionChanged);
+
+    EditorPanel = Named(new QWidget(this), "EditorPanel");
+    BuildEditor(EditorPanel);
+
+    auto* body = new QHBoxLayout;
+    body->addWidget(SmsSendersListView);
+    body->addWidget(EditorPanel, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(toolBar);
+    layout->addLayout(body, 1);
+    body->setContentsMargins(4, 4, 4, 4);
+
+    RefreshEditor();
+}
+
+void TSmsSendersForm::BuildEditor(QWidget* panel)
+{
+    auto* form = new QFormLayout(panel);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    auto addRow = [&](const QString& caption, QWidget* field) {
+        auto* label = new QLabel(caption, panel);
+        label->setBuddy(field);
+        field->setAccessibleName(caption);
+        form->addRow(label, field);
+    };
+
+    NameEdit = Named(new QLineEdit(panel), "NameEdit");
+    NameEdit->installEventFilter(this);
+    addRow(QStringLiteral("Наименование оператора:"), NameEdit);
+    form->addRow(Separator(panel));
+
+    auto gateEdit = [&](const char* name, const QString& caption, std::string TStdSmsSender::*field) {
+        auto* edit = Named(new QLineEdit(panel), name);
+        edit->setMaxLength(GateLimit);
+        edit->setToolTip(GateHint());
+        addRow(caption, edit);
+        connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& text) {
+            WriteBack([&](TStdSmsSender& s) { s.*field = Trim(FromQt(text)); });
+        });
+        return edit;
+    };
+    WebGateEdit = gateEdit("WebGateEdit", QStringLiteral("WEB-gate:"), &TStdSmsSender::WebGate);
+    EmailGateEdit = gateEdit("EmailGateEdit", QStringLiteral("EMAIL-gate:"), &TStdSmsSender::EmailGate);
+    EmailSubjEdit = gateEdit("EmailSubjEdit", QStringLiteral("Тема письма:"), &TStdSmsSender::EmailSubj);
+    EmailBodyEdit = gateEdit("EmailBodyEdit", QStringLiteral("Текст письма:"), &TStdSmsSender::EmailBody);
+    form->addRow(Separator(panel));
+
+    GateTypeComboBox = Named(new QComboBox(panel), "GateTypeComboBox");
+    GateTypeComboBox->addItems({QStringLiteral("WEB-gate"), QStringLiteral("EMAIL-gate")});
+    addRow(QStringLiteral("Использовать:"), GateTypeComboBox);
+    connect(GateTypeComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        WriteBack([&](TStdSmsSender& s) {
+            if (index != TStdSmsSender::WebGateType && index != TStdSmsSender::EmailGateType)
+                throw TError(Cp1251(UnknownGateType));
+            s.GateType = index;
+        });
+    });
+
+    MaxSmsLenEdit = Named(new QLineEdit(panel), "MaxSmsLenEdit");
+    MaxSmsLenEdit->setMaxLength(MaxSmsLenLimit);
+    addRow(QStringLiteral("Максимальный размер SMS:"), MaxSmsLenEdit);
+    connect(MaxSmsLenEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        WriteBack([&](TStdSmsSender& s) {
+            int value = 0;
+            s.MaxSmsLen = TryStrToInt(Trim(FromQt(text)), value) ? value : 0;
+        });
+    });
+
+    CharsetComboBox = Named(new QComboBox(panel), "CharsetComboBox");
+    CharsetComboBox->setEditable(true);
+    CharsetComboBox->addItems({QStringLiteral("CP1251"), QStringLiteral("KOI8-R"), QStringLiteral("KOI8-U"),
+                               QStringLiteral("UTF-8"), QStringLiteral("UTF-7")});
+    // A typed name stays as typed: no insertion into the list, and no
+    // case-blind completion that would turn "utf-8" into "UTF-8".
+    CharsetComboBox->setInsertPolicy(QComboBox::NoInsert);
+    CharsetComboBox->completer()->setCaseSensitivity(Qt::CaseSensitive);
+    addRow(QStringLiteral("Кодировка:"), CharsetComboBox);
+    connect(CharsetComboBox, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        WriteBack([&](TStdSmsSender& s) { s.Charset = Trim(FromQt(text)); });
+    });
+
+    TranslitCheckBox = Named(new QCheckBox(QStringLiteral("Отправлять сообщения в транслитерации"), panel),
+                             "TranslitCheckBox");
+    form->addRow(TranslitCheckBox);
+    connect(TranslitCheckBox, &QCheckBox::clicked, this, [this](bool checked) {
+        WriteBack([&](TStdSmsSender& s) { s.TranslitFlag = checked; });
+    });
+    form->addRow(Separator(panel));
+
+    NotesMemo = Named(new QPlainTextEdit(panel), "NotesMemo");
+    NotesMemo->setTabChangesFocus(true);
+    addRow(QStringLiteral("Комментарии:"), NotesMemo);
+    connect(NotesMemo, &QPlainTextEdit::textChanged, this, [this] {
+        // The limit holds for typed text only: what was typed beyond it goes.
+        const int excess = static_cast<int>(NotesMemo->toPlainText().size()) - FNotesLimit;
+        if (excess > 0) {
+            QTextCursor cursor = NotesMemo->textCursor();
+            const int end = cursor.position();
+            cursor.setPosition(std::max(0, end - excess));
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText(); // comes back here with the text within the limit
+            return;
+        }
+        WriteBack([&](TStdSmsSender& s) { s.Notes = NotesFromDisplay(NotesMemo->toPlainText()); });
+    });
+}
+
+// --- Filling and the editor ------------------------------------------------------------
+void TSmsSendersForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (!Guard([&] { FillList(); }))
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TSmsSendersForm::FillList()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct TRestore {
+        ~TRestore() { QApplication::restoreOverrideCursor(); }
+    } restore;
+    FSelecting = true;
+    FSender = nullptr;
+    FModel->SetList(nullptr);
+    FModel->SetList(&SmsManager().SmsSenders);
+    SmsSendersListView->setCurrentIndex(QModelIndex());
+    SmsSendersListView->clearSelection();
+    FSelecting = false;
+    RefreshEditor();
+}
+
+TSmsSender* TSmsSendersForm::CurrentRowSender() const
+{
+    QModelIndex current = SmsSendersListView->currentIndex();
+    if (!current.isValid() || !SmsSendersListView->selectionModel()->isSelected(current))
+        return nullptr;
+    return FModel->ObjectAt(FSorted->mapToSource(current));
+}
+
+void TSmsSendersForm::SelectSender(const TSmsSender* sender)
+{
+    int row = FModel->RowOf(sender);
+    SelectSortedRow(row < 0 ? -1 : FSorted->mapFromSource(FModel->index(row)).row());
+}
+
+void TSmsSendersForm::SelectSortedRow(int row)
+{
+    if (row < 0) {
+        SmsSendersListView->clearSelection();
+        SmsSendersListView->setCurrentIndex(QModelIndex());
+    } else {
+        SmsSendersListView->setCurrentIndex(FSorted->index(row, 0));
+    }
+    SmsSendersListViewSelectItem();
+}
+
+void TSmsSendersForm::SmsSendersListViewSelectItem()
+{
+    if (FSelecting)
+        return;
+    TopLevelGuard([&] {
+        auto* sender = dynamic_cast<TStdSmsSender*>(CurrentRowSender());
+        if (sender == FSender && EditorPanel->isHidden() == (sender == nullptr))
+            return;
+        if (NameEdit->hasFocus())
+            NameEditExit();
+        FSender = sender;
+        RefreshEditor();
+    });
+}
+
+void TSmsSendersForm::RefreshEditor()
+{
+    const bool shown = FSender != nullptr;
+    if (shown) {
+        // Every field writes back as it is set, so the stored text must reach
+        // it whole: the typed-length limits widen for longer stored values.
+        FNotesLimit = std::max(NotesLimit, static_cast<int>(FSender->Notes.size()));
+        SetLimitedText(NameEdit, ToQt(FSender->Name()), NameLimit);
+        SetLimitedText(WebGateEdit, ToQt(FSender->WebGate), GateLimit);
+        SetLimitedText(EmailGateEdit, ToQt(FSender->EmailGate), GateLimit);
+        SetLimitedText(EmailSubjEdit, ToQt(FSender->EmailSubj), GateLimit);
+        SetLimitedText(EmailBodyEdit, ToQt(FSender->EmailBody), GateLimit);
+        {
+            const QSignalBlocker blocker(GateTypeComboBox); // showing writes no gate type
+            const int type = FSender->GateType;
+            GateTypeComboBox->setCurrentIndex(
+                type == TStdSmsSender::WebGateType || type == TStdSmsSender::EmailGateType ? type : -1);
+        }
+        SetLimitedText(MaxSmsLenEdit, QString::number(FSender->MaxSmsLen), MaxSmsLenLimit);
+        CharsetComboBox->setEditText(ToQt(Trim(FSender->Charset)));
+        TranslitCheckBox->setChecked(FSender->TranslitFlag);
+        NotesMemo->setPlainText(NotesForDisplay(FSender->Notes));
+    }
+    for (QLineEdit* edit : {NameEdit, WebGateEdit, EmailGateEdit, EmailSubjEdit, EmailBodyEdit})
+        SetEditActive(edit, shown);
+    // The name stands out in the tooltip colour.
+    QPalette palette = NameEdit->palette();
+    palette.setColor(QPalette::Base, palette.color(shown ? QPalette::ToolTipBase : QPalette::Window));
+    palette.setColor(QPalette::Text, palette.color(shown ? QPalette::ToolTipText : QPalette::WindowText));
+    NameEdit->setPalette(palette);
+    SetComboActive(GateTypeComboBox, shown);
+    SetComboActive(CharsetComboBox, shown);
+    EditorPanel->setVisible(shown);
+    if (shown && GateTypeComboBox->currentIndex() < 0)
+        throw TError(Cp1251(UnknownGateType));
+}
+
+template <class F>
+void TSmsSendersForm::WriteBack(F&& write)
+{
+    if (FSender)
+        TopLevelGuard([&] { write(*FSender); });
+}
+
+bool TSmsSendersForm::eventFilter(QObject* watched, QEvent* event)
+{
+    // The name is committed when its field is left for another control of the
+    // window, not when the whole window loses the focus.
+    if (watched == NameEdit && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            NameEditExit();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TSmsSendersForm::NameEditExit()
+{
+    if (!FSender)
+        return true;
+    const bool renamed = Guard([&] {
+        const std::string name = Trim(FromQt(NameEdit->text()));
+        if (name.empty())
+            throw TError(Cp1251("Не указано наименование оператора."));
+        if (!SameText(name, FSender->Name()) && SmsManager().SmsSenders.IndexOfName(name) >= 0)
+            throw TError(Cp1251("Уже есть оператор с таким именем."));
+        if (name != FSender->Name()) {
+            FSender->SetName(name);
+            FSelecting = true;
+            FModel->Sync(); // the row takes the new caption and moves to its place
+            FSelecting = false;
+            SmsSendersListView->scrollTo(SmsSendersListView->currentIndex());
+        }
+    });
+    if (!renamed && NameEdit->isVisible() && NameEdit->isEnabled())
+        NameEdit->setFocus(Qt::OtherFocusReason);
+    return renamed;
+}
+
+// --- Commands ------------------------------------------------------------------------
+void TSmsSendersForm::AddActionExecute()
+{
+    std::optional<QString> typed = AskText(QStringLiteral("Добавление нового оператора"),
+                                           QStringLiteral("Наименование оператора"), QString());
+    if (!typed)
+        return;
+    const std::string name = FromQt(*typed);
+    if (name.empty())
+        throw TError(Cp1251("Не указано наименование оператора."));
+    TSmsManager& manager = SmsManager();
+    if (manager.SmsSenders.IndexOfName(name) >= 0)
+        throw TError(Cp1251("Уже есть оператор с таким именем."));
+    auto sender = std::make_unique<TStdSmsSender>();
+    sender->SetName(name);
+    manager.AddSmsSender(sender.get()); // trims and checks again; a refusal leaves it to us
+    TStdSmsSender* added = sender.release();
+    FSelecting = true;
+    FModel->Sync();
+    FSelecting = false;
+    SelectSender(added);
+    SmsSendersListView->setFocus(Qt::OtherFocusReason);
+}
+
+void TSmsSendersForm::DeleteActionExecute()
+{
+    if (!FSender)
+        return;
+    if (!AskConfirmation(QStringLiteral("Удалить оператора [%1]?").arg(ToQt(FSender->Name()))))
+        return;
+    TSmsManager& manager = SmsManager();
+    manager.CheckSmsSenderUnused(FSender);
+    const int row = SmsSendersListView->currentIndex().row();
+    TStdSmsSender* doomed = std::exchange(FSender, nullptr);
+    FSelecting = true;
+    manager.SmsSenders.Remove(doomed);
+    FModel->Sync();
+    FSelecting = false;
+    const int count = FSorted->rowCount();
+    SelectSortedRow(count == 0 ? -1 : std::min(row, count - 1));
+    ShowInfoBox(QStringLiteral("Оператор удален."));
+}
+
+void TSmsSendersForm::AddFromFileActionExecute()
+{
+    std::optional<QString> file = AskOpenFileName(QStringLiteral("Загрузка операторов из файла"),
+                                                  QStringLiteral("Файлы с операторами (*.ini);;Все файлы (*)"),
+                                                  QFile::decodeName(QByteArray::fromStdString(DataDir())));
+    int added = 0;
+    if (file) {
+        // A file that cannot be read is reported as the program's own failure; nothing is added.
+        if (!TopLevelGuard([&] { added = SmsManager().ImportSmsSenders(QFile::encodeName(*file).toStdString()); }))
+            return;
+        if (added > 0)
+            FillList();
+    }
+    ShowInfoBox(QStringLiteral("Добавлено операторов: %1").arg(added));
+}
+
+void TSmsSendersForm::CloseTBClick()
+{
+    if (NameEdit->hasFocus())
+        NameEditExit();
+    close();
+}
+
+void TSmsSendersForm::closeEvent(QCloseEvent* event)
+{
+    if (NameEdit->hasFocus())
+        NameEditExit();
+    event->accept(); // hidden, kept for the next opening
+    TopLevelGuard([] { SmsManager().SaveSmsSenders(ProgramOptions().SmsGatesFileName); });
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The operators window: the manager's operators listed by name, the selected
+// one edited in place (every field written back as it changes, the name when
+// its field is left), operators added, imported from another operators file
+// and deleted. One instance per run, modeless, hidden when closed; closing
+// writes the operators file.
+#include "ui/ObjectListModel.h"
+
+#include <QWidget>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QTreeView;
+class TSmsSender;
+class TStdSmsSender;
+
+class TSmsSendersForm : public QWidget {
+    Q_OBJECT
+public:
+    // Creates the window (child of `mainWindow`, its own top-level window) if
+    // it does not exist yet, shows it and brings it to the front.
+    static void Open(QWidget* mainWindow);
+    // The one window, created hidden when needed (placement restore and save).
+    static TSmsSendersForm* Instance(QWidget* mainWindow);
+    // The window if it exists, else nullptr.
+    static TSmsSendersForm* Existing();
+    // Start-up: a window restored as visible before the operators were read
+    // shows them once they are loaded.
+    static void RefillIfVisible();
+
+    explicit TSmsSendersForm(QWidget* mainWindow);
+
+    // Fills the list anew from the manager's operators; no row is selected.
+    void FillList();
+    // The operator the editor shows, or nullptr.
+    TStdSmsSender* SelectedSender() const { return FSender; }
+
+    // Actions and handlers (also reachable by the toolbar and Ctrl+N).
+    void AddActionExecute();
+    void AddFromFileActionExecute();
+    void DeleteActionExecute();
+    void CloseTBClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildEditor(QWidget* panel);
+    TSmsSender* CurrentRowSender() const;
+    void SelectSender(const TSmsSender* sender);
+    void SelectSortedRow(int row);
+    void SmsSendersListViewSelectItem();
+    void RefreshEditor();
+    bool NameEditExit();
+    // Runs a write-back when an operator is shown; its errors are not the window's.
+    template <class F>
+    void WriteBack(F&& write);
+
+    QAction* AddAction = nullptr;
+    QAction* AddFromFileAction = nullptr;
+    QAction* DeleteAction = nullptr;
+    QAction* CloseAction = nullptr;
+    QTreeView* SmsSendersListView = nullptr;
+    QWidget* EditorPanel = nullptr;
+    QLineEdit* NameEdit = nullptr;
+    QLineEdit* WebGateEdit = nullptr;
+    QLineEdit* EmailGateEdit = nullptr;
+    QLineEdit* EmailSubjEdit = nullptr;
+    QLineEdit* EmailBodyEdit = nullptr;
+    QComboBox* GateTypeComboBox = nullptr;
+    QLineEdit* MaxSmsLenEdit = nullptr;
+    QComboBox* CharsetComboBox = nullptr;
+    QCheckBox* TranslitCheckBox = nullptr;
+    QPlainTextEdit* NotesMemo = nullptr;
+
+    TObjectListModel<TSmsSender>* FModel = nullptr;
+    TCollatedSortModel* FSorted = nullptr;
+    TStdSmsSender* FSender = nullptr; // the operator the editor shows (the list's)
+    bool FSelecting = false;          // selection changed by the window itself
+    int FNotesLimit = 0;              // typed-length limit of NotesMemo
+};
