@@ -1,0 +1,109 @@
+#include "WindowFixture.h"
+#include "model/SmsQueue.h"
+#include "ui/dialogs/SmsHistoryForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
+
+#include <QListWidget>
+#include <QPlainTextEdit>
+
+class TTemplatesFormTest : public TWindowTest {
+protected:
+    void OpenForm()
+    {
+        TSmsTemplatesForm::Open(SmsManager().Templates, Main.get());
+        Form = TSmsTemplatesForm::Existing();
+        List = Form->findChild<QListWidget*>("TemplatesListBox");
+    }
+    std::string File() { return Data.dir().read("SmsTemplates.txt"); }
+
+    TSmsTemplatesForm* Form = nullptr;
+    QListWidget* List = nullptr;
+};
+
+TEST_F(TTemplatesFormTest, AddEditDeleteSaveTheFileAfterEachChange)
+{
+    Data.dir().write("SmsTemplates.txt", U("Перезвони\r\n"));
+    OpenForm();
+    ASSERT_EQ(List->count(), 1);
+
+    Ui.Input(QString()).Input(QStringLiteral("Буду в 18:00"));
+    EXPECT_TRUE(Trigger(Form, "AddTB"));
+    EXPECT_EQ(File(), U("Перезвони\r\n\r\n")); // an empty template is a template
+    EXPECT_TRUE(Trigger(Form, "AddTB"));
+    EXPECT_EQ(File(), U("Перезвони\r\n\r\nБуду в 18:00\r\n"));
+    EXPECT_EQ(List->item(2)->text(), QStringLiteral("Буду в 18:00"));
+
+    List->setCurrentRow(0);
+    Ui.Input(QStringLiteral("Перезвони мне"));
+    EXPECT_TRUE(Trigger(Form, "EditTB"));
+    EXPECT_EQ(Ui.Calls.back().Title, QStringLiteral("Изменение шаблона SMS"));
+    EXPECT_EQ(Ui.Calls.back().Text, QStringLiteral("Перезвони")); // the prompt holds the old text
+    EXPECT_EQ(File(), U("Перезвони мне\r\n\r\nБуду в 18:00\r\n"));
+
+    List->setCurrentRow(2);
+    Ui.No().Yes();
+    EXPECT_TRUE(Trigger(Form, "DeleteTB"));
+    EXPECT_EQ(SmsManager().Templates.Count(), 3);
+    EXPECT_TRUE(Trigger(Form, "DeleteTB"));
+    EXPECT_EQ(Ui.Calls.back().Text, QStringLiteral("Удалить выбранный шаблон SMS?"));
+    EXPECT_EQ(File(), U("Перезвони мне\r\n\r\n"));
+    EXPECT_EQ(List->count(), 2);
+    // No row is selected now: edit, delete and insert do nothing and ask nothing.
+    const size_t calls = Ui.Calls.size();
+    int inserted = 0;
+    SmsManager().Templates.OnInsertTemplate = [&](const std::string&) { ++inserted; };
+    EXPECT_TRUE(Trigger(Form, "EditTB"));
+    EXPECT_TRUE(Trigger(Form, "DeleteTB"));
+    EXPECT_TRUE(Trigger(Form, "InsertTB"));
+    EXPECT_EQ(Ui.Calls.size(), calls);
+    EXPECT_EQ(inserted, 0);
+}
+
+TEST_F(TTemplatesFormTest, InsertHandsTheTemplateToTheComposerEachTime)
+{
+    Data.dir().write("SmsTemplates.txt", U("Привет\r\nПока\r\n"));
+    std::string composer;
+    SmsManager().Templates.OnInsertTemplate = [&](const std::string& text) { composer += text + "\r\n"; };
+    // Restored as visible at start: the window binds to the manager's list itself.
+    TSmsTemplatesForm::Instance(Main.get())->show();
+    Form = TSmsTemplatesForm::Existing();
+    List = Form->findChild<QListWidget*>("TemplatesListBox");
+    ASSERT_EQ(List->count(), 2);
+    List->setCurrentRow(1);
+    EXPECT_TRUE(Trigger(Form, "InsertTB"));
+    emit List->itemDoubleClicked(List->item(1));
+    EXPECT_EQ(composer, U("Пока\r\nПока\r\n"));
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(Trigger(Form, "CloseTB"));
+    EXPECT_FALSE(Form->isVisible());
+}
+
+using TSmsHistoryFormTest = TWindowTest;
+
+TEST_F(TSmsHistoryFormTest, ShowsTheFileAndClearsItOnlyWhenConfirmed)
+{
+    Data.dir().write("SmsHistory.txt", U("=====\r\nДля: Иван (123)\r\n"));
+    QString shown;
+    Ui.Dialog([&](QDialog& d) {
+        auto* memo = d.findChild<QPlainTextEdit*>("SmsHistoryMemo");
+        shown = memo->toPlainText();
+        EXPECT_TRUE(Trigger(&d, "ClearTB")); // No: nothing changes
+        EXPECT_EQ(memo->toPlainText(), shown);
+        EXPECT_TRUE(Trigger(&d, "ClearTB"));
+        EXPECT_TRUE(memo->toPlainText().isEmpty());
+        EXPECT_TRUE(Trigger(&d, "CloseTB"));
+    });
+    Ui.No().Yes();
+    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
+    EXPECT_EQ(shown, QStringLiteral("=====\nДля: Иван (123)"));
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Confirm).size(), 2);
+    EXPECT_EQ(Data.dir().read("SmsHistory.txt"), "");
+
+    // Nothing recorded yet: the error is reported and no window opens.
+    std::remove(Data.dir().file("SmsHistory.txt").c_str());
+    const size_t calls = Ui.Calls.size();
+    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
+    ASSERT_EQ(Ui.Calls.size(), calls + 1);
+    EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::Error);
+    EXPECT_EQ(Ui.Calls.back().Title, QApplication::applicationDisplayName()); // the top-level report
+}
