@@ -132,7 +132,9 @@ TEST_F(TOptionsDlgTest, CancelLeavesBothStoresUntouchedAndOkWritesTheNewOptionsF
     Ui.File(QStringLiteral("/chosen/book.ini"));
     Field<QToolButton>("AddressBookFileSB")->click();
     EXPECT_EQ(Field("AddressBookFileEdit")->text(), QStringLiteral("/chosen/book.ini"));
+    Field<QComboBox>("SmtpSecurityComboBox")->setCurrentIndex(2);
     ASSERT_TRUE(PressOk());
+    EXPECT_EQ(SmsOptions().SmtpSecurity, TSmtpSecurity::Tls);
     EXPECT_EQ(ProgramOptions().OptionsFileName, "other.ini");
     EXPECT_EQ(ProgramOptions().AddressBookFileName, "/chosen/book.ini");
     EXPECT_TRUE(FileExists(Data.dir().file("other.ini")));

@@ -15,10 +15,15 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QHBoxLayout>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 constexpr int ShortLimit = 64;
@@ -30,6 +35,18 @@ constexpr int PathLimit = 4000;
 const QString FileFilters[] = {QStringLiteral("Все файлы (*)"), QStringLiteral("Файлы с настройками (*.ini)"),
                                QStringLiteral("Текстовые файлы (*.txt)")};
 constexpr int IniFilter = 2;
+
+// The items of SmtpSecurityComboBox, in the order of their rows.
+struct TSecurityItem {
+    TSmtpSecurity Value;
+    const char* Caption;
+};
+const TSecurityItem SecurityItems[] = {
+    {TSmtpSecurity::Auto, "Автоматически"},
+    {TSmtpSecurity::StartTls, "Только STARTTLS"},
+    {TSmtpSecurity::Tls, "TLS (порт 465)"},
+    {TSmtpSecurity::None, "Без шифрования"},
+};
 constexpr int TextFilter = 3;
 
 QString Trimmed(const QLineEdit* edit) { return ToQt(Trim(FromQt(edit->text()))); }
@@ -62,11 +79,24 @@ QLineEdit* Edit(const char* name, int limit)
     return edit;
 }
 
-QLineEdit* PasswordEdit(const char* name, int limit)
+// Masks passwords with "*" (a style sheet would do it too, but would also
+// override the palette that marks a field not in use).
+class TStarMaskStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QLineEdit* PasswordEdit(const char* name, int limit, QStyle* mask)
 {
     QLineEdit* edit = Edit(name, limit);
     edit->setEchoMode(QLineEdit::Password);
-    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }")); // "*"
+    edit->setStyle(mask);
     return edit;
 }
 
@@ -114,6 +144,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("OptionsDlg"));
     setWindowTitle(QStringLiteral("Настройки программы Velotext"));
     setWindowIcon(AppIcon(TIcon::Options));
+    FStarMask = new TStarMaskStyle;
+    FStarMask->setParent(this);
 
     PageControl = Named(new QTabWidget(this), "PageControl");
     PageControl->addTab(BuildSmsTab(), QStringLiteral("Настройки"));
@@ -123,7 +155,8 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(PageControl, 1);
     layout->addWidget(MakeOkCancel(this));
-    setFixedSize(498, 456);
+    // 498 x 456, wider where the fonts need it so that no caption is cut.
+    setFixedSize(std::max(498, sizeHint().width()), std::max(456, sizeHint().height()));
 
     FormShow();
 }
@@ -160,15 +193,22 @@ QWidget* TOptionsDlg::BuildConnectionTab()
     SmtpHostEdit = WithCaption(EditableCombo("SmtpHostEdit", SmtpRelays()), form,
                                QStringLiteral("Сервер исходящей почты (SMTP):"));
     SmtpUsernameEdit = WithCaption(Edit("SmtpUsernameEdit", ShortLimit), form, QStringLiteral("Имя пользователя:"));
-    SmtpPasswordEdit = WithCaption(PasswordEdit("SmtpPasswordEdit", ShortLimit), form,
+    SmtpPasswordEdit = WithCaption(PasswordEdit("SmtpPasswordEdit", ShortLimit, FStarMask), form,
                                    QStringLiteral("Пароль к почтовому ящику:"));
     EmailFromAddressEdit = WithCaption(EditableCombo("EmailFromAddressEdit", MailSuffixes()), form,
                                        QStringLiteral("Посылать SMS через почтовый ящик:"));
     connect(EmailFromAddressEdit, &QComboBox::activated, this,
             [this](int index) { Guard([&] { EmailFromAddressEditCloseUp(index); }); });
+    SmtpSecurityComboBox = WithCaption(Named(new QComboBox, "SmtpSecurityComboBox"), form,
+                                       QStringLiteral("Защита соединения:"));
+    for (const TSecurityItem& item : SecurityItems)
+        SmtpSecurityComboBox->addItem(QString::fromUtf8(item.Caption));
     StdEmailGateButton = Named(new QPushButton(QStringLiteral("Использовать стандартный EMail шлюз")), "StdEmailGateButton");
     connect(StdEmailGateButton, &QPushButton::clicked, this, [this] { Guard([&] { StdEmailGateButtonClick(); }); });
-    form->addRow(QString(), StdEmailGateButton);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(StdEmailGateButton);
+    form->addRow(buttonRow);
 
     form->addRow(Heading(QStringLiteral("Настройки WEB шлюза"), page));
     ProxyCheckBox = Named(new QCheckBox(QStringLiteral("Использовать прокси сервер")), "ProxyCheckBox");
@@ -178,7 +218,7 @@ QWidget* TOptionsDlg::BuildConnectionTab()
     ProxyAuthCheckBox = Named(new QCheckBox(QStringLiteral("Требуется авторизация пользователя")), "ProxyAuthCheckBox");
     form->addRow(ProxyAuthCheckBox);
     ProxyUsernameEdit = WithCaption(Edit("ProxyUsernameEdit", ProxyAccountLimit), form, QStringLiteral("Имя:"));
-    ProxyPasswordEdit = WithCaption(PasswordEdit("ProxyPasswordEdit", ProxyAccountLimit), form, QStringLiteral("Пароль:"));
+    ProxyPasswordEdit = WithCaption(PasswordEdit("ProxyPasswordEdit", ProxyAccountLimit, FStarMask), form, QStringLiteral("Пароль:"));
     connect(ProxyCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
     connect(ProxyAuthCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
     return page;
@@ -242,6 +282,9 @@ void TOptionsDlg::FormShow()
     SetLimitedText(SmtpUsernameEdit, ToQt(o.SmtpUsername), ShortLimit);
     SetLimitedText(SmtpPasswordEdit, ToQt(o.SmtpPassword), ShortLimit);
     ShowInCombo(EmailFromAddressEdit, o.SmtpFromAddress);
+    for (size_t i = 0; i < std::size(SecurityItems); ++i)
+        if (SecurityItems[i].Value == o.SmtpSecurity)
+            SmtpSecurityComboBox->setCurrentIndex(static_cast<int>(i));
     ProxyCheckBox->setChecked(o.ProxyFlag);
     SetLimitedText(ProxyServerEdit, ToQt(o.ProxyServer), ShortLimit);
     SetLimitedText(ProxyPortEdit, QString::number(o.ProxyPort), ProxyPortLimit);
@@ -350,6 +393,9 @@ void TOptionsDlg::TakeOver()
     o.SmtpUsername = TakeTrimmed(SmtpUsernameEdit);
     o.SmtpPassword = TakeTrimmed(SmtpPasswordEdit);
     o.SmtpFromAddress = TakeTrimmed(EmailFromAddressEdit);
+    const int security = SmtpSecurityComboBox->currentIndex();
+    if (security >= 0)
+        o.SmtpSecurity = SecurityItems[security].Value;
     o.Prefix = TakeTrimmed(PrefixEdit);
     o.Suffix = TakeTrimmed(SuffixEdit);
     TryStrToInt(TakeTrimmed(TryCountEdit), o.MaxTryCount); // checked before

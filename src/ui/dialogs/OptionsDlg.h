@@ -10,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
+class QStyle;
 class QTabWidget;
 
 class TOptionsDlg : public QDialog {
@@ -40,6 +41,7 @@ private:
     void ChooseFile(QLineEdit* edit, int filterIndex);
     void TakeOver();
 
+    QStyle* FStarMask = nullptr; // owned as a child
     QTabWidget* PageControl = nullptr;
     // "Настройки"
     QLineEdit* PrefixEdit = nullptr;
@@ -56,6 +58,7 @@ private:
     QLineEdit* SmtpUsernameEdit = nullptr;
     QLineEdit* SmtpPasswordEdit = nullptr;
     QComboBox* EmailFromAddressEdit = nullptr;
+    QComboBox* SmtpSecurityComboBox = nullptr;
     QPushButton* StdEmailGateButton = nullptr;
     QCheckBox* ProxyCheckBox = nullptr;
     QLineEdit* ProxyServerEdit = nullptr;
