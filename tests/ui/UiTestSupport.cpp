@@ -7,8 +7,11 @@ QApplication& TestApp()
     static int argc = 1;
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own globals (icon and font caches) are
+    // gone before a static application's destructor would run its clean-up
+    // routines over them.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 void TypeText(QWidget* widget, const QString& text)
