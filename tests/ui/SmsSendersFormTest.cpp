@@ -133,6 +133,7 @@ TEST_F(TSmsSendersFormTest, AddingByCtrlNChecksNamesInTheWindowAndInTheList)
     auto* newSms = new QAction(Main.get());
     newSms->setShortcut(Qt::CTRL | Qt::Key_N);
     Main->addAction(newSms);
+    Main->show();
     QObject::connect(newSms, &QAction::triggered, [&] { ++mainNewMessage; });
     Form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form));

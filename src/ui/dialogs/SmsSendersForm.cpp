@@ -257,6 +257,8 @@ void TSmsSendersForm::FillList()
     struct TRestore {
         ~TRestore() { QApplication::restoreOverrideCursor(); }
     } restore;
+    if (NameEdit->hasFocus())
+        NameEditExit(); // the selection is about to go
     FSelecting = true;
     FSender = nullptr;
     FModel->SetList(nullptr);
