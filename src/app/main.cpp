@@ -1,12 +1,16 @@
 // The program entry: the Russian locale and Qt's Russian texts, the
-// address-book classes and the transliteration defaults before any window,
-// then the main window until it closes.
+// address-book classes and the transliteration defaults before any window;
+// the start-up loading with the window placement, the main window until it
+// closes, then the shut-down save.
+#include "engine/Startup.h"
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Translit.h"
 #include "ui/dialogs/UiHelpers.h"
+#include "ui/WindowPlacement.h"
 #include "ui/main/MainForm.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -70,10 +74,35 @@ int main(int argc, char** argv)
         ResetTranslitTable();
         EnsureDataDir();
         TMainForm form;
+        TPlacedWidget mainPlacement(&form, "MainForm", true);
+        TSmsQueueForm* queue = nullptr;
+        // Placing the queue window creates it, and its send timer runs from then on.
+        const TStartupState state = LoadProgramData([&] {
+            ProgramOptions().RestoreWindow(mainPlacement);
+            queue = new TSmsQueueForm(&form);
+            ProgramOptions().RestoreWindow(*queue);
+        });
+        if (!state.Complete()) {
+            // Nothing is written back: a file whose load failed keeps what it holds.
+            ShowErrorBox(QStringLiteral("Критическая ошибка:\r\r") + ToQt(Trim(state.ErrorText)) +
+                             QStringLiteral("\r\rДействие не может быть выполнено."),
+                         QStringLiteral("Ошибка"));
+            return 1;
+        }
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         form.show();
-        return QApplication::exec();
+        const int result = QApplication::exec();
+
+        // The delivery out ends (cancelled, its outcome recorded) before anything is saved.
+        queue->StopDelivery();
+        Guard([&] {
+            SaveProgramData(state, [&] {
+                ProgramOptions().SaveWindow(mainPlacement);
+                ProgramOptions().SaveWindow(*queue);
+            });
+        });
+        return result;
     } catch (...) {
         ShowTopLevelError(ExceptionMessage(std::current_exception()));
         return 1;

@@ -1,6 +1,7 @@
 #include "model/Clock.h"
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -71,4 +72,12 @@ void SetWaiter(TWaiterFn waiter)
 {
     std::lock_guard lock(gMutex);
     gWaiter = std::move(waiter);
+}
+
+std::string FormatDateTime(const TDateTime& t)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d", t.Day, t.Month, t.Year, t.Hour, t.Minute,
+                  t.Second);
+    return text;
 }

@@ -2,6 +2,7 @@
 // The local clock and the blocking wait, both replaceable so that tests are
 // exact and never sleep.
 #include <functional>
+#include <string>
 
 struct TDateTime {
     int Year = 0, Month = 0, Day = 0;
@@ -11,6 +12,9 @@ struct TDateTime {
 };
 
 bool operator==(const TDateTime& a, const TDateTime& b);
+
+// "dd.mm.yyyy hh:nn:ss" (24-hour clock), as the history and the queue window show it.
+std::string FormatDateTime(const TDateTime& t);
 
 // The current local date and time (through the installed clock).
 TDateTime Now();

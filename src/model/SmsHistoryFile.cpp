@@ -16,21 +16,6 @@
 
 namespace {
 
-std::string TwoDigits(int v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d", v);
-    return buf;
-}
-
-std::string FormatDateTime(const TDateTime& t)
-{
-    char year[16];
-    std::snprintf(year, sizeof year, "%04d", t.Year);
-    return TwoDigits(t.Day) + "." + TwoDigits(t.Month) + "." + year + " " + TwoDigits(t.Hour) + ":" +
-           TwoDigits(t.Minute) + ":" + TwoDigits(t.Second);
-}
-
 [[noreturn]] void FailWrite(const std::string& path, int err)
 {
     throw TError(Cp1251("Не удалось записать в файл истории \"") + path + "\":\r" + std::strerror(err));

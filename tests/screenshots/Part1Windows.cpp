@@ -4,6 +4,8 @@
 
 #include "ui/dialogs/AboutDialog.h"
 #include "ui/main/MainForm.h"
+#include "ui/main/SmsQueueForm.h"
 
 VELOTEXT_SCREENSHOT(MainForm) { return std::make_unique<TMainForm>(); }
+VELOTEXT_SCREENSHOT(SmsQueueForm) { return std::make_unique<TSmsQueueForm>(); }
 VELOTEXT_SCREENSHOT(AboutDialog) { return std::make_unique<TAboutDialog>(); }

@@ -1,0 +1,34 @@
+#pragma once
+// The placement of a top-level widget as the program options store it: a
+// window derives from this beside its Qt class and passes itself in.
+#include "storage/ProgramOptions.h"
+
+#include <string>
+
+class QWidget;
+
+class TPlacedWidget : public TPlacedWindow {
+public:
+    // `sizeable` false: a fixed border, whose stored size is not applied.
+    TPlacedWidget(QWidget* window, std::string name, bool sizeable);
+
+    std::string WindowName() const override { return FName; }
+    int Left() const override;
+    int Top() const override;
+    int Width() const override;
+    int Height() const override;
+    void SetLeft(int left) override;
+    void SetTop(int top) override;
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    bool SizeableBorder() const override { return FSizeable; }
+    bool Visible() const override;
+    void SetVisible(bool visible) override;
+    int ScreenWidth() const override;
+    int ScreenHeight() const override;
+
+private:
+    QWidget* FWindow;
+    std::string FName;
+    bool FSizeable;
+};

@@ -1,0 +1,323 @@
+#include "ui/main/SmsQueueForm.h"
+
+#include "engine/SmsManager.h"
+#include "model/Error.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QApplication>
+#include <QListView>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+namespace {
+constexpr int RowHeight = 20;
+constexpr int ColumnWidth = 559;
+
+enum TRowKind { HeaderRow, EmptyNoticeRow, MessageRow };
+constexpr int KindRole = Qt::UserRole + 1;
+constexpr int SmsRole = Qt::UserRole + 2; // the row's TSms*, compared with the queue, never followed
+
+int LineCount(const QString& text) { return static_cast<int>(text.count(QLatin1Char('\r'))) + 1; }
+
+// The grid's cells: a header and the empty-queue notice in normal type on
+// their own backgrounds; a message row with its bold header line, the marker
+// image and the indented message line, and a line along its bottom.
+class TSmsRowDelegate : public QStyledItemDelegate {
+public:
+    TSmsRowDelegate(QObject* parent) : QStyledItemDelegate(parent), FMarker(AppIcon(TIcon::Send).pixmap(16, 16)) {}
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        return QSize(ColumnWidth, LineCount(index.data().toString()) * RowHeight);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const int kind = index.data(KindRole).toInt();
+        const QRect r = option.rect;
+        const QPalette& pal = option.palette;
+        QColor background = pal.color(QPalette::Base);
+        if (kind == HeaderRow)
+            background = pal.color(QPalette::Button);
+        else if (kind == MessageRow && (option.state & QStyle::State_Selected))
+            background = QColor(192, 192, 192);
+        painter->save();
+        painter->fillRect(r, background);
+        painter->setPen(pal.color(QPalette::Text));
+        const QStringList lines = index.data().toString().split(QLatin1Char('\r'));
+        QFont normal = option.font;
+        const int ascent = QFontMetrics(normal).ascent();
+        if (kind != MessageRow) {
+            painter->setFont(normal);
+            painter->drawText(r.left() + 4, r.top() + 2 + ascent, lines.join(QLatin1Char(' ')));
+            if (kind == HeaderRow) {
+                painter->setPen(pal.color(QPalette::Mid));
+                painter->drawLine(r.bottomLeft(), r.bottomRight());
+            }
+            painter->restore();
+            return;
+        }
+        QFont bold = normal;
+        bold.setBold(true);
+        painter->setFont(bold);
+        painter->drawText(r.left() + 4, r.top() + 2 + QFontMetrics(bold).ascent(), lines.value(0));
+        painter->setFont(normal);
+        for (int i = 1; i < lines.size(); ++i)
+            painter->drawText(r.left() + 22, r.top() + i * RowHeight + 2 + ascent, lines[i]);
+        painter->drawPixmap(r.left() + 2, r.top() + RowHeight + 2, FMarker);
+        painter->setPen(pal.color(QPalette::Mid));
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+
+private:
+    QPixmap FMarker;
+};
+
+// The busy cursor for the length of a scope.
+struct TBusyCursor {
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+} // namespace
+
+TSmsQueueForm::TSmsQueueForm(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      TPlacedWidget(this, "SmsQueueForm", false)
+{
+    setObjectName(QStringLiteral("SmsQueueForm"));
+    setWindowTitle(QStringLiteral("Очередь сообщений"));
+
+    ToolBar = Named(new QToolBar(this), "ToolBar");
+    ToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    ToolBar->setIconSize(QSize(22, 22));
+    ToolBar->setMovable(false);
+    PauseTB = MakeAction(this, "PauseTB", QStringLiteral("Пауза"), TIcon::Pause, &TSmsQueueForm::PauseTBClick);
+    DeleteTB = MakeAction(this, "DeleteTB", QStringLiteral("Удалить"), TIcon::Delete, &TSmsQueueForm::DeleteTBClick);
+    DeleteAllTB = MakeAction(this, "DeleteAllTB", QStringLiteral("Удалить все"), TIcon::DeleteAll,
+                             &TSmsQueueForm::DeleteAllTBClick);
+    CloseTB = MakeAction(this, "CloseTB", QStringLiteral("Закрыть"), TIcon::Close, &TSmsQueueForm::CloseTBClick);
+    ToolBar->addAction(PauseTB);
+    ToolBar->addSeparator();
+    ToolBar->addAction(DeleteTB);
+    ToolBar->addAction(DeleteAllTB);
+    ToolBar->addSeparator();
+    ToolBar->addAction(CloseTB);
+
+    FRows = new QStandardItemModel(this);
+    SmsStringGrid = Named(new QListView(this), "SmsStringGrid");
+    SmsStringGrid->setModel(FRows);
+    SmsStringGrid->setItemDelegate(new TSmsRowDelegate(SmsStringGrid));
+    SmsStringGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SmsStringGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    SmsStringGrid->setUniformItemSizes(false);
+    SmsStringGrid->setAccessibleName(QStringLiteral("Список сообщений"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(ToolBar);
+    layout->addWidget(SmsStringGrid, 1);
+    setFixedSize(583, 478);
+
+    SenderTimer = Named(new QTimer(this), "SenderTimer");
+    SenderTimer->setInterval(1000);
+    connect(SenderTimer, &QTimer::timeout, this, &TSmsQueueForm::SenderTimerTimer);
+    connect(&FWatcher, &QFutureWatcher<void>::finished, this, &TSmsQueueForm::DeliveryFinished);
+
+    // Sending is live from creation, before the window is ever shown.
+    FillGrid();
+    UpdateButtons();
+}
+
+TSmsQueueForm::~TSmsQueueForm()
+{
+    // The worker keeps its own reference to the delivery; only make sure it
+    // sends nothing more once the window is gone.
+    if (FDelivery)
+        FDelivery->Cancel();
+}
+
+QString TSmsQueueForm::RowText(const TSms& sms)
+{
+    QString text = QStringLiteral("Для: ") + ToQt(ContactCaption(sms.Contact)) + QStringLiteral("   Дата: ") +
+                   ToQt(FormatDateTime(sms.Created));
+    if (sms.TryCount > 0)
+        text += QStringLiteral("   Попытка № ") + QString::number(sms.TryCount + 1);
+    return text + QLatin1Char('\r') + ToQt(sms.Text);
+}
+
+void TSmsQueueForm::FillGrid()
+{
+    const TSmsQueue& queue = SmsManager().Queue;
+    const int current = SmsStringGrid->currentIndex().row();
+    FRows->clear();
+    auto* first = new QStandardItem;
+    first->setFlags(Qt::ItemIsEnabled); // the header (or the notice) is never current
+    if (queue.Count() > 0) {
+        first->setText(QStringLiteral("Список сообщений"));
+        first->setData(HeaderRow, KindRole);
+    } else {
+        first->setText(QStringLiteral("Список сообщений пуст"));
+        first->setData(EmptyNoticeRow, KindRole);
+    }
+    FRows->appendRow(first);
+    for (int i = 0; i < queue.Count(); ++i) {
+        TSms* sms = queue.Items(i);
+        auto* row = new QStandardItem(RowText(*sms));
+        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        row->setData(MessageRow, KindRole);
+        row->setData(QVariant::fromValue(reinterpret_cast<quintptr>(sms)), SmsRole);
+        FRows->appendRow(row);
+    }
+    // Like a grid's current row: kept where it was, within the rows there are.
+    if (queue.Count() > 0)
+        SmsStringGrid->setCurrentIndex(FRows->index(std::clamp(current, 1, queue.Count()), 0));
+}
+
+void TSmsQueueForm::UpdateButtons()
+{
+    PauseTB->setText(FPaused ? QStringLiteral("Старт") : QStringLiteral("Пауза"));
+    PauseTB->setToolTip(PauseTB->text());
+    PauseTB->setIcon(AppIcon(FPaused ? TIcon::Start : TIcon::Pause));
+    DeleteTB->setEnabled(FPaused);
+    DeleteAllTB->setEnabled(FPaused);
+    if (FSending)
+        return; // the end of the delivery applies the pause
+    if (FPaused || FStopped)
+        SenderTimer->stop();
+    else if (!SenderTimer->isActive())
+        SenderTimer->start();
+}
+
+void TSmsQueueForm::RefreshQueue()
+{
+    FillGrid();
+    UpdateButtons();
+    NotifyQueueChanged();
+}
+
+void TSmsQueueForm::Pause()
+{
+    if (FPaused)
+        return;
+    FPaused = true;
+    UpdateButtons();
+    NotifyQueueChanged();
+}
+
+void TSmsQueueForm::Resume()
+{
+    if (!FPaused)
+        return;
+    FPaused = false;
+    UpdateButtons();
+    NotifyQueueChanged();
+}
+
+void TSmsQueueForm::SenderTimerTimer()
+{
+    if (FSending || FStopped)
+        return;
+    try {
+        std::shared_ptr<TSmsDelivery> delivery = SmsManager().BeginDelivery();
+        if (!delivery)
+            return; // nothing queued: the timer keeps ticking
+        FSending = true;
+        SenderTimer->stop();
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        FDelivery = delivery;
+        // Only the snapshot travels to the worker; it touches no window and no manager.
+        FWatcher.setFuture(QtConcurrent::run([delivery] { delivery->Run(); }));
+    } catch (...) {
+        ShowTopLevelError(ExceptionMessage(std::current_exception()));
+    }
+}
+
+void TSmsQueueForm::DeliveryFinished()
+{
+    if (!FDelivery)
+        return; // already finished by StopDelivery
+    std::shared_ptr<TSmsDelivery> delivery = std::exchange(FDelivery, nullptr);
+    std::exception_ptr error;
+    try {
+        SmsManager().FinishDelivery(delivery);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // The cursor, the busy mark and the timer come back first, whatever happened.
+    QApplication::restoreOverrideCursor();
+    FSending = false;
+    Guard([&] { RefreshQueue(); });
+    if (error)
+        ShowTopLevelError(ExceptionMessage(error));
+}
+
+void TSmsQueueForm::StopDelivery()
+{
+    FStopped = true;
+    SenderTimer->stop();
+    if (!FDelivery)
+        return;
+    FDelivery->Cancel();
+    FWatcher.waitForFinished();
+    DeliveryFinished();
+}
+
+void TSmsQueueForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    Guard([&] {
+        TBusyCursor busy;
+        RefreshQueue();
+    });
+}
+
+void TSmsQueueForm::PauseTBClick()
+{
+    FPaused = !FPaused;
+    UpdateButtons();
+    NotifyQueueChanged();
+}
+
+void TSmsQueueForm::DeleteTBClick()
+{
+    TSmsManager& manager = SmsManager();
+    if (manager.Queue.Count() == 0)
+        return;
+    const QModelIndex current = SmsStringGrid->currentIndex();
+    if (!current.isValid() || current.data(KindRole).toInt() != MessageRow)
+        return;
+    if (!AskConfirmation(QStringLiteral("Удалить сообщение из очереди?"), QStringLiteral("Подтверждение")))
+        return;
+    // The row names its message: a message taken out for delivery since the
+    // grid was filled is not in the queue, and nothing else is deleted instead.
+    const quintptr sms = current.data(SmsRole).value<quintptr>();
+    for (int i = 0; i < manager.Queue.Count(); ++i) {
+        if (reinterpret_cast<quintptr>(manager.Queue.Items(i)) == sms) {
+            manager.Queue.Delete(i);
+            break;
+        }
+    }
+    RefreshQueue();
+}
+
+void TSmsQueueForm::DeleteAllTBClick()
+{
+    if (!AskConfirmation(QStringLiteral("Удалить все сообщения из очереди?"), QStringLiteral("Подтверждение")))
+        return;
+    SmsManager().ClearQueue();
+    RefreshQueue();
+}
+
+void TSmsQueueForm::CloseTBClick() { close(); }
