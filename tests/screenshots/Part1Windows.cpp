@@ -3,9 +3,11 @@
 #include "Screenshots.h"
 
 #include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/TranslitDlg.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SmsQueueForm.h"
 
 VELOTEXT_SCREENSHOT(MainForm) { return std::make_unique<TMainForm>(); }
 VELOTEXT_SCREENSHOT(SmsQueueForm) { return std::make_unique<TSmsQueueForm>(); }
 VELOTEXT_SCREENSHOT(AboutDialog) { return std::make_unique<TAboutDialog>(); }
+VELOTEXT_SCREENSHOT(TranslitDlg) { return std::make_unique<TTranslitDlg>(); }
