@@ -4,7 +4,7 @@
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
 #include "storage/SmsOptions.h"
-#include "support/KannelLog.h"
+#include "support/KannelPeer.h"
 #include "support/PeerProcess.h"
 #include "support/TestSupport.h"
 
@@ -15,14 +15,7 @@ namespace {
 
 class KannelGate : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        try {
-            Peer = std::make_unique<TPeerProcess>(std::vector<std::string>{"bash", PeerScript("kannel.sh")}, 60);
-        } catch (const std::exception& e) {
-            StartError = e.what();
-        }
-    }
+    static void SetUpTestSuite() { Peer = StartKannel(StartError); }
     static void TearDownTestSuite() { Peer.reset(); }
 
     void SetUp() override

@@ -5,7 +5,7 @@
 // through the timer against a real Kannel gateway.
 #include "engine/ManagerFixture.h"
 #include "engine/StdSmsSender.h"
-#include "support/KannelLog.h"
+#include "support/KannelPeer.h"
 #include "support/PeerProcess.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/SmsQueueForm.h"
@@ -197,14 +197,7 @@ TEST_F(SmsQueueFormTest, ShutDownCancelsTheDeliveryOutAndRecordsIt)
 // Through the real timer to a real SMS gateway.
 class SmsQueueFormKannelTest : public SmsQueueFormTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        try {
-            Peer = std::make_unique<TPeerProcess>(std::vector<std::string>{"bash", PeerScript("kannel.sh")}, 60);
-        } catch (const std::exception& e) {
-            StartError = e.what();
-        }
-    }
+    static void SetUpTestSuite() { Peer = StartKannel(StartError); }
     static void TearDownTestSuite() { Peer.reset(); }
     static inline std::unique_ptr<TPeerProcess> Peer;
     static inline std::string StartError;

@@ -1,9 +1,14 @@
 #pragma once
-// Reading what Kannel's fake SMSC got: its log names each message's phone and
-// carries the text percent-encoded as UCS-2 (as peers/kannel.sh sets it up).
+// A real Kannel gateway for a test suite (peers/kannel.sh: bearerbox, smsbox
+// and a fake SMSC whose log names each message's phone and carries the text
+// percent-encoded as UCS-2).
+#include <memory>
 #include <string>
 
 class TPeerProcess;
+
+// Starts the gateway; nullptr with the reason in `error` when it does not come up.
+std::unique_ptr<TPeerProcess> StartKannel(std::string& error);
 
 // A web-gate template for the peer's sendsms service, text in the given
 // charset (Kannel's name for it); `password` empty: the right one.

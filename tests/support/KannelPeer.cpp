@@ -1,8 +1,9 @@
-#include "support/KannelLog.h"
+#include "support/KannelPeer.h"
 
 #include "support/PeerProcess.h"
 
 #include <chrono>
+#include <exception>
 #include <fstream>
 #include <thread>
 
@@ -46,6 +47,16 @@ std::string Ucs2ToUtf8(const std::string& bytes)
 }
 
 } // namespace
+
+std::unique_ptr<TPeerProcess> StartKannel(std::string& error)
+{
+    try {
+        return std::make_unique<TPeerProcess>(std::vector<std::string>{"bash", PeerScript("kannel.sh")}, 60);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return nullptr;
+    }
+}
 
 std::string KannelArrivedText(const std::string& logPath, const std::string& phone)
 {
