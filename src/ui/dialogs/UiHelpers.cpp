@@ -322,6 +322,8 @@ QIcon AppIcon(TIcon icon)
     static_assert(std::size(entries) == static_cast<size_t>(TIcon::Application) + 1, "one entry per icon");
     if (icon == TIcon::None)
         return QIcon();
+    if (icon == TIcon::Application) // the installed theme icon, else the one built in
+        return QIcon::fromTheme(QStringLiteral("velotext"), QIcon(QStringLiteral(":/velotext/velotext.png")));
     const TEntry& entry = entries[static_cast<size_t>(icon)];
     QIcon fallback = QApplication::style()->standardIcon(entry.Fallback);
     return QIcon::fromTheme(QString::fromLatin1(entry.Theme), fallback);
