@@ -7,6 +7,8 @@
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Translit.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/WindowPlacement.h"
 #include "ui/main/MainForm.h"
@@ -79,6 +81,8 @@ int main(int argc, char** argv)
         // Placing the queue window creates it, and its send timer runs from then on.
         const TStartupState state = LoadProgramData([&] {
             ProgramOptions().RestoreWindow(mainPlacement);
+            ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(&form));
+            ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(&form));
             queue = new TSmsQueueForm(&form);
             ProgramOptions().RestoreWindow(*queue);
         });
@@ -89,6 +93,8 @@ int main(int argc, char** argv)
                          QStringLiteral("Ошибка"));
             return 1;
         }
+        // An operators window restored as visible was filled before the operators were read.
+        TSmsSendersForm::RefillIfVisible();
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         form.show();
@@ -99,6 +105,8 @@ int main(int argc, char** argv)
         Guard([&] {
             SaveProgramData(state, [&] {
                 ProgramOptions().SaveWindow(mainPlacement);
+                ProgramOptions().SaveWindow(*TSmsTemplatesForm::Instance(&form));
+                ProgramOptions().SaveWindow(*TSmsSendersForm::Instance(&form));
                 ProgramOptions().SaveWindow(*queue);
             });
         });

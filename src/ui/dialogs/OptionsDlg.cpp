@@ -40,12 +40,14 @@ constexpr int IniFilter = 2;
 struct TSecurityItem {
     TSmtpSecurity Value;
     const char* Caption;
+    const char* Hint;
 };
 const TSecurityItem SecurityItems[] = {
-    {TSmtpSecurity::Auto, "Автоматически"},
-    {TSmtpSecurity::StartTls, "Только STARTTLS"},
-    {TSmtpSecurity::Tls, "TLS (порт 465)"},
-    {TSmtpSecurity::None, "Без шифрования"},
+    {TSmtpSecurity::Auto, "Автоматически",
+     "Порт 465: TLS с первого байта; иначе STARTTLS, если сервер его предлагает, а если нет - без шифрования"},
+    {TSmtpSecurity::StartTls, "Только STARTTLS", "Шифровать после команды STARTTLS; без неё письмо не отправляется"},
+    {TSmtpSecurity::Tls, "TLS (порт 465)", "Шифрованное соединение с первого байта"},
+    {TSmtpSecurity::None, "Без шифрования", "Обмен с сервером открытым текстом"},
 };
 constexpr int TextFilter = 3;
 
@@ -201,8 +203,11 @@ QWidget* TOptionsDlg::BuildConnectionTab()
             [this](int index) { Guard([&] { EmailFromAddressEditCloseUp(index); }); });
     SmtpSecurityComboBox = WithCaption(Named(new QComboBox, "SmtpSecurityComboBox"), form,
                                        QStringLiteral("Защита соединения:"));
-    for (const TSecurityItem& item : SecurityItems)
+    for (const TSecurityItem& item : SecurityItems) {
         SmtpSecurityComboBox->addItem(QString::fromUtf8(item.Caption));
+        SmtpSecurityComboBox->setItemData(SmtpSecurityComboBox->count() - 1, QString::fromUtf8(item.Hint),
+                                          Qt::ToolTipRole);
+    }
     StdEmailGateButton = Named(new QPushButton(QStringLiteral("Использовать стандартный EMail шлюз")), "StdEmailGateButton");
     connect(StdEmailGateButton, &QPushButton::clicked, this, [this] { Guard([&] { StdEmailGateButtonClick(); }); });
     auto* buttonRow = new QHBoxLayout;

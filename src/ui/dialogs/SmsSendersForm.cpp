@@ -99,7 +99,8 @@ void TSmsSendersForm::RefillIfVisible()
 }
 
 // --- Building ----------------------------------------------------------------------
-TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow) : QWidget(mainWindow, Qt::Window)
+TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Window), TPlacedWidget(this, "SmsSendersForm", true)
 {
     setObjectName(QStringLiteral("SmsSendersForm"));
     setWindowTitle(QStringLiteral("Список операторов"));
@@ -139,6 +140,7 @@ TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow) : QWidget(mainWindow, Qt::
     auto* body = new QHBoxLayout;
     body->addWidget(SmsSendersListView);
     body->addWidget(EditorPanel, 1);
+    body->addStretch(0); // keeps the list at the left while the editor is hidden
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -6,6 +6,8 @@
 // writes the operators file.
 #include "ui/ObjectListModel.h"
 
+#include "ui/WindowPlacement.h"
+
 #include <QWidget>
 
 class QAction;
@@ -17,7 +19,8 @@ class QTreeView;
 class TSmsSender;
 class TStdSmsSender;
 
-class TSmsSendersForm : public QWidget {
+// Its placement is stored under the window name "SmsSendersForm".
+class TSmsSendersForm : public QWidget, public TPlacedWidget {
     Q_OBJECT
 public:
     // Creates the window (child of `mainWindow`, its own top-level window) if

@@ -35,7 +35,8 @@ void TSmsTemplatesForm::Open(TSmsTemplateList& templates, QWidget* mainWindow)
     form->TemplatesListBox->setFocus(Qt::OtherFocusReason);
 }
 
-TSmsTemplatesForm::TSmsTemplatesForm(QWidget* mainWindow) : QWidget(mainWindow, Qt::Window)
+TSmsTemplatesForm::TSmsTemplatesForm(QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Window), TPlacedWidget(this, "SmsTemplatesForm", true)
 {
     setObjectName(QStringLiteral("SmsTemplatesForm"));
     setWindowTitle(QStringLiteral("Шаблоны SMS"));

@@ -3,13 +3,16 @@
 // and deleted (the file is saved after each change), and the chosen one handed
 // to the composer through the templates list's insert notification. One
 // instance per run, modeless, hidden when closed.
+#include "ui/WindowPlacement.h"
+
 #include <QWidget>
 
 class QAction;
 class QListWidget;
 class TSmsTemplateList;
 
-class TSmsTemplatesForm : public QWidget {
+// Its placement is stored under the window name "SmsTemplatesForm".
+class TSmsTemplatesForm : public QWidget, public TPlacedWidget {
     Q_OBJECT
 public:
     // Creates the window (child of `mainWindow`, its own top-level window) if
