@@ -38,6 +38,14 @@ build() {
     cmake --build "$dir" -j "$(nproc)"
 }
 
+# The program as a user or packager builds it (Release, tests and benchmarks
+# off, warnings not fatal): proves that configuration compiles and links.
+build_release() {
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELOTEXT_BUILD_TESTS=OFF \
+        -DVELOTEXT_BUILD_BENCH=OFF -DVELOTEXT_WERROR=OFF >/dev/null
+    cmake --build build-release -j "$(nproc)" --target velotext
+}
+
 case "$mode" in
 run)
     install_missing "${build_pkgs[@]}"
@@ -46,7 +54,8 @@ run)
     ;;
 test)
     install_missing "${build_pkgs[@]}" "${test_pkgs[@]}"
-    build build
+    build build -DVELOTEXT_WERROR=ON
+    build_release
     cd build
     ctest --output-on-failure --timeout 1200
     ;;

@@ -33,7 +33,9 @@ std::string PrepareDataFile(const std::string& fileName, bool createMissing)
             throw TError(Cp1251("Не удалось создать папку \"") + folder.string() + "\":\r" +
                          std::strerror(ec.value()));
     }
-    if (createMissing && !FileExists(path))
+    // Only a path where nothing is gets an empty file: a folder or a pipe in
+    // its place is left for the reader, which reports it as unreadable.
+    if (createMissing && PathMissing(path))
         SaveFileSafely(path, std::string());
     return path;
 }

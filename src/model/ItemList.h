@@ -64,6 +64,7 @@ public:
     TItemList& operator=(const TItemList&) = delete;
 
     bool OwnsItems() const { return FOwns; }
+    const TListMessages& Messages() const { return FMessages; }
     int Count() const { return static_cast<int>(FItems.size()); }
     bool Empty() const { return FItems.empty(); }
     T* Items(int index) const
@@ -117,6 +118,7 @@ private:
     mutable std::unordered_map<int, int> FIdPos;           // id -> last position
     mutable std::unordered_map<const T*, int> FItemPos;    // item -> position
     mutable int FMaxId = 0;                                // largest id, at least 0
+    mutable int FFreeIdFrom = 1;                           // every id below it is in use
 };
 
 #include "model/ItemListImpl.h"

@@ -3,7 +3,6 @@
 #include "model/Text.h"
 
 #include <algorithm>
-#include <set>
 
 template <class T>
 int TItemList<T>::IndexOfName(std::string_view name) const
@@ -64,6 +63,7 @@ void TItemList<T>::EnsureIndex() const
     FIdPos.clear();
     FItemPos.clear();
     FMaxId = 0;
+    FFreeIdFrom = 1;
     FNamePos.reserve(FItems.size());
     FIdPos.reserve(FItems.size());
     FItemPos.reserve(FItems.size());
@@ -85,17 +85,13 @@ int TItemList<T>::FreeIdAfterMax() const
     if (FMaxId < INT_MAX)
         return FMaxId + 1;
     // The largest id is taken: the smallest positive id not in use instead of
-    // an overflow into negative ids.
-    std::set<int> used;
-    for (const T* item : FItems)
-        if (static_cast<const TListedItem*>(item)->FId > 0)
-            used.insert(static_cast<const TListedItem*>(item)->FId);
-    int id = 1;
-    for (int u : used) {
-        if (u != id)
-            break;
+    // an overflow into negative ids. Every id below FFreeIdFrom is known to be
+    // in use (ids are only added while the index stays valid), so the search
+    // goes on where the last one stopped and a whole load stays linear.
+    int id = std::max(FFreeIdFrom, 1);
+    while (id < INT_MAX && FIdPos.count(id))
         ++id;
-    }
+    FFreeIdFrom = id;
     return id;
 }
 

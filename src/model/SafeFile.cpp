@@ -4,9 +4,12 @@
 #include "model/Text.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +23,92 @@ void Stage(const char* name)
         hook(name);
 }
 
-[[noreturn]] void Fail(const char* what, const std::string& path, int err)
+[[noreturn]] void Fail(const char* what, const std::string& path, const std::string& reason)
 {
-    throw TError(Cp1251(what) + " \"" + path + "\":\r" + std::strerror(err));
+    throw TError(Cp1251(what) + " \"" + path + "\":\r" + reason);
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& path, int err) { Fail(what, path, std::strerror(err)); }
+
+const char* const SaveFailed = "Не удалось сохранить файл";
+const char* const ReadFailed = "Не удалось прочитать файл";
+
+// The temporary files of a save: the target's name, this suffix and the six
+// characters that mkstemp puts in place of the X's.
+constexpr std::string_view TempSuffix = ".tmp-";
+constexpr size_t TempRandomChars = 6;
+
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that a save replaces: the final target of a chain of symbolic
+// links, so that the links stay links and the target gets the new content.
+std::string SaveTarget(const std::string& path)
+{
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return target;
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
+            Fail(SaveFailed, path, n < 0 ? errno : ENAMETOOLONG);
+        std::string next(buffer, static_cast<size_t>(n));
+        if (next.front() != '/')
+            next = FolderOf(target) + "/" + next;
+        target = std::move(next);
+    }
+    Fail(SaveFailed, path, ELOOP);
+}
+
+// An existing file that may not be written is not replaced: neither one
+// without any write permission bit (a read-only file, which even a
+// privileged user keeps) nor one this process may not write.
+void CheckWritable(const std::string& target, const std::string& path)
+{
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0)
+        return; // a new file
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        Fail(SaveFailed, path, Cp1251("файл доступен только для чтения"));
+    if (S_ISREG(st.st_mode) && ::access(target.c_str(), W_OK) != 0)
+        Fail(SaveFailed, path, errno);
+}
+
+bool IsTempName(std::string_view name, std::string_view stem)
+{
+    if (name.size() != stem.size() + TempRandomChars || name.substr(0, stem.size()) != stem)
+        return false;
+    for (char c : name.substr(stem.size()))
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+// Removes the temporary files that earlier saves of the target left behind
+// when they were killed: only regular files named as this writer names them,
+// only in the target's folder.
+void RemoveStaleTemporaries(const std::string& target)
+{
+    const size_t slash = target.rfind('/');
+    const std::string stem = target.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(TempSuffix);
+    DIR* dir = ::opendir(FolderOf(target).c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempName(entry->d_name, stem))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 } // namespace
 
@@ -30,18 +116,21 @@ void SetSaveFaultHook(TSaveFaultHook hook) { gFaultHook = hook; }
 
 void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode)
 {
-    std::string tmp = path + ".tmp-XXXXXX";
+    const std::string target = SaveTarget(path);
+    CheckWritable(target, path);
+    RemoveStaleTemporaries(target);
+    std::string tmp = target + std::string(TempSuffix) + std::string(TempRandomChars, 'X');
     int fd = -1;
     try {
         Stage("open");
         fd = mkstemp(tmp.data());
         if (fd < 0)
-            Fail("Не удалось сохранить файл", path, errno);
+            Fail(SaveFailed, path, errno);
         // Keep the old file's permissions unless the caller asks for others.
         mode_t wanted = mode;
         if (!wanted) {
             struct stat st {};
-            if (::stat(path.c_str(), &st) == 0) {
+            if (::stat(target.c_str(), &st) == 0) {
                 wanted = st.st_mode & 07777;
             } else {
                 mode_t mask = umask(0);
@@ -57,20 +146,20 @@ void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned 
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                Fail("Не удалось сохранить файл", path, errno);
+                Fail(SaveFailed, path, errno);
             }
             done += static_cast<size_t>(n);
         }
         Stage("flush");
         if (::fsync(fd) != 0)
-            Fail("Не удалось сохранить файл", path, errno);
+            Fail(SaveFailed, path, errno);
         int rc = ::close(fd);
         fd = -1;
         if (rc != 0)
-            Fail("Не удалось сохранить файл", path, errno);
+            Fail(SaveFailed, path, errno);
         Stage("rename");
-        if (std::rename(tmp.c_str(), path.c_str()) != 0)
-            Fail("Не удалось сохранить файл", path, errno);
+        if (std::rename(tmp.c_str(), target.c_str()) != 0)
+            Fail(SaveFailed, path, errno);
     } catch (...) {
         if (fd >= 0)
             ::close(fd);
@@ -81,15 +170,24 @@ void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned 
 
 std::string ReadWholeFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking: a named pipe in place of a data file must not
+    // stall the program until someone writes into it.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        Fail("Не удалось прочитать файл", path, errno);
+        Fail(ReadFailed, path, errno);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
         ::close(fd);
-        Fail("Не удалось прочитать файл", path, EISDIR);
+        Fail(ReadFailed, path, err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Fail(ReadFailed, path, NotRegularFileText());
     }
     std::string data;
+    if (st.st_size > 0)
+        data.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -98,7 +196,7 @@ std::string ReadWholeFile(const std::string& path)
                 continue;
             int err = errno;
             ::close(fd);
-            Fail("Не удалось прочитать файл", path, err);
+            Fail(ReadFailed, path, err);
         }
         if (n == 0)
             break;
@@ -108,8 +206,16 @@ std::string ReadWholeFile(const std::string& path)
     return data;
 }
 
+std::string NotRegularFileText() { return Cp1251("это не обычный файл (папка, канал или устройство)"); }
+
 bool FileExists(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PathMissing(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
 }

@@ -5,12 +5,23 @@
 // Writes the bytes to a temporary file beside the target, flushes it and
 // renames it over the target. On failure the old file stays whole and TError
 // names the file. `mode` is applied to the new file when not 0 (e.g. 0600).
+// A symbolic link stays a link: its final target is the file replaced. An
+// existing target that may not be written (no write permission bit at all,
+// or none for this process) is refused before anything is written. The
+// temporary files that killed saves of the same target left in its folder
+// are removed first.
 void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode = 0);
 
 // Reads a whole file; raises TError naming the file when it cannot be read
-// (missing, a folder, unreadable).
+// (missing, unreadable, or not a regular file: a folder, a named pipe or a
+// device is refused without waiting on it).
 std::string ReadWholeFile(const std::string& path);
+// The reason given for a path that is not a regular file (CP1251).
+std::string NotRegularFileText();
 bool FileExists(const std::string& path);
+// Nothing is at the path (a link to nothing counts as missing: saving through
+// it creates its target).
+bool PathMissing(const std::string& path);
 
 // Test hook: when set, called with the stage name ("open", "write", "flush",
 // "rename") and may throw to simulate a failing disk at that point.

@@ -83,6 +83,7 @@ struct TIniFile::TSection {
     };
     std::string Name;
     std::vector<TEntry> Entries;
+    int Headers = 0; // section lines of this name in the loaded text
     // Upper-case key -> position; built only once a section grows past a few keys.
     std::unordered_map<std::string, size_t> Index;
 
@@ -167,6 +168,8 @@ void TIniFile::LoadFromText(std::string_view text)
             size_t close = line.rfind(']');
             current = close == std::string_view::npos ? nullptr
                                                       : &ObtainSection(TrimBlanks(line.substr(1, close - 1)));
+            if (current)
+                ++current->Headers;
             continue;
         }
         if (!current)
@@ -288,6 +291,12 @@ std::vector<std::string> TIniFile::ReadSections() const
 }
 
 bool TIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
+
+bool TIniFile::SectionRepeated(std::string_view section) const
+{
+    const TSection* s = FindSection(section);
+    return s && s->Headers > 1;
+}
 
 std::vector<std::string> TIniFile::ReadSection(std::string_view section) const
 {

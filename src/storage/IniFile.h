@@ -79,6 +79,10 @@ public:
     // Section names in file order.
     std::vector<std::string> ReadSections() const;
     bool SectionExists(std::string_view section) const;
+    // Whether the loaded text had more than one line for this section (names
+    // equal without regard to letter case): the reading above merges them,
+    // which readers of one-object-per-section files must refuse.
+    bool SectionRepeated(std::string_view section) const;
     // Key names of one section in order (empty for a missing section).
     std::vector<std::string> ReadSection(std::string_view section) const;
     bool ValueExists(std::string_view section, std::string_view key) const;

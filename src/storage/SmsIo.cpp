@@ -28,9 +28,11 @@ std::string PrefixOr(const std::string& prefix, const char* fallback)
 
 // Calls `read` with the registry entry of every section that starts with the
 // prefix (exact bytes) and names a registered class, from the last section to
-// the first.
+// the first. A section that the file holds twice (names equal but for letter
+// case) would be two objects of one name: `duplicateName` is raised instead
+// of merging them.
 template <class Fn>
-void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, Fn read)
+void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const std::string& duplicateName, Fn read)
 {
     const std::vector<std::string> sections = ini.ReadSections();
     for (size_t i = sections.size(); i-- > 0;) {
@@ -43,6 +45,8 @@ void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, Fn rea
         TIoEntry* entry = IoRegistry().Find(className);
         if (!entry)
             continue;
+        if (ini.SectionRepeated(section))
+            throw TError(duplicateName);
         TIoObject object;
         entry->Read(ini, object, section);
         read(object);
@@ -183,7 +187,7 @@ void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::strin
 void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix,
                   const std::function<void(TContact*)>& added)
 {
-    ForEachObjectSection(ini, PrefixOr(prefix, ContactPrefix), [&](TIoObject& object) {
+    ForEachObjectSection(ini, PrefixOr(prefix, ContactPrefix), contacts.Messages().DuplicateName, [&](TIoObject& object) {
         TContact* contact = object.Contact();
         if (!contact)
             RaiseWrongType();
@@ -244,7 +248,7 @@ void ReadGroups(const TIniFile& ini, TGroupList& groups, const std::string& pref
                 const std::function<void(TGroup*)>& added)
 {
     groups.ClearNonSpecial();
-    ForEachObjectSection(ini, PrefixOr(prefix, GroupPrefix), [&](TIoObject& object) {
+    ForEachObjectSection(ini, PrefixOr(prefix, GroupPrefix), groups.Messages().DuplicateName, [&](TIoObject& object) {
         TGroup* group = object.Group();
         if (!group)
             RaiseWrongType();
@@ -292,7 +296,7 @@ void WriteSmsSenders(TIniFile& ini, const TSmsSenderList& senders, const std::st
 void ReadSmsSenders(const TIniFile& ini, TSmsSenderList& senders, const std::string& prefix)
 {
     senders.Clear();
-    ForEachObjectSection(ini, PrefixOr(prefix, SmsSenderPrefix), [&](TIoObject& object) {
+    ForEachObjectSection(ini, PrefixOr(prefix, SmsSenderPrefix), senders.Messages().DuplicateName, [&](TIoObject& object) {
         TSmsSender* sender = object.SmsSender();
         if (!sender)
             RaiseWrongType();

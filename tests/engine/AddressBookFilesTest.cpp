@@ -122,6 +122,9 @@ TEST_F(AddressBookFilesTest, OperatorsFileRulesAndMissingFiles)
     Data.dir().write("c.ini", "[SmsSender:TStdSmsSender:X]\r\nName=X\r\nSenderId=4\r\n"
                               "[SmsSender:TStdSmsSender:Y]\r\nName=Y\r\nSenderId=4\r\n");
     EXPECT_EQ(ErrorOf([&] { M().LoadSmsSenders("c.ini"); }), U("Уже существует оператор с таким ID."));
+    Data.dir().write("e.ini", U("[SmsSender:TStdSmsSender:Мой]\r\nName=Мой\r\n[SmsSender:TStdSmsSender:МОЙ]\r\n"
+                                "Name=Другой\r\n"));
+    EXPECT_EQ(ErrorOf([&] { M().LoadSmsSenders("e.ini"); }), U("Уже существует оператор с таким именем."));
     AddFakeSender(); // no routines for its class: not written
     M().SaveSmsSenders("d.ini");
     EXPECT_EQ(Read("d.ini").find("Fake"), std::string::npos);
@@ -152,6 +155,12 @@ TEST_F(AddressBookFilesTest, AFailedLoadLeavesTheFileUntouchedAndNoPlaceholders)
          "[Group:TGroup:H]\r\nName=g\r\n",
          "Уже существует группа с таким именем."},
         {"[Contact:TSmsSender:x]\r\nName=X\r\n", ObjectType},
+        // Sections whose names differ only in letter case are two objects, never merged into one.
+        {"[Contact:TContact:Анна]\r\nContactId=1\r\nName=Анна\r\n[Contact:TContact:АННА]\r\nContactId=2\r\n"
+         "Name=Вера\r\n",
+         "Уже существует абонент с таким именем."},
+        {"[Group:TGroup:Друзья]\r\nName=Друзья\r\n[Group:TGroup:друзья]\r\nName=Семья\r\n",
+         "Уже существует группа с таким именем."},
     };
     for (const auto& [content, error] : cases) {
         ResetSmsManagerForTests();
@@ -231,4 +240,64 @@ TEST_F(AddressBookFilesTest, ShutDownNeverWritesBackAFileWhoseLoadFailed)
     SaveProgramData(state);
     EXPECT_EQ(Read("SmsGates.ini"), badGates);
     EXPECT_EQ(Read("SmsAddressBook.ini"), badBook);
+}
+
+TEST_F(AddressBookFilesTest, ABookWithCaseTwinSectionsIsNeverWrittenBack)
+{
+    const std::string book = U("[Contact:TContact:Анна]\r\nContactId=1\r\nName=Анна\r\n"
+                               "[Contact:TContact:АННА]\r\nContactId=2\r\nName=Вера\r\n");
+    Data.dir().write("SmsAddressBook.ini", book);
+    TStartupState state = LoadProgramData();
+    EXPECT_EQ(state.ErrorText, U("Уже существует абонент с таким именем."));
+    SaveProgramData(state);
+    EXPECT_EQ(Read("SmsAddressBook.ini"), book);
+}
+
+TEST_F(AddressBookFilesTest, ReadOnlyFoldersAndPipesInPlaceOfDataFiles)
+{
+    // A data file without write permission is never replaced by a save.
+    BuildModel();
+    SaveBoth();
+    M().Templates.Add("t");
+    M().Templates.SaveToFile("");
+    SmsOptions().Save("SmsOptions.ini");
+    const std::vector<std::pair<std::string, std::function<void()>>> saves = {
+        {"SmsTemplates.txt", [&] { M().Templates.SaveToFile(""); }},
+        {"SmsAddressBook.ini", [&] { M().SaveAddressBook("SmsAddressBook.ini"); }},
+        {"SmsOptions.ini", [&] { SmsOptions().Save("SmsOptions.ini"); }},
+    };
+    M().Templates.Add("u");
+    AddContact("New");
+    SmsOptions().MaxTryCount = 5;
+    for (const auto& [name, save] : saves) {
+        const std::string before = Read(name);
+        chmod(Data.dir().file(name).c_str(), 0444);
+        const std::string error = ErrorOf(save);
+        EXPECT_NE(error.find(U("Не удалось сохранить файл")), std::string::npos) << name << ": " << error;
+        EXPECT_EQ(Read(name), before);
+        struct stat st {};
+        ASSERT_EQ(stat(Data.dir().file(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0444u) << name;
+    }
+
+    // A folder in place of the operators or address-book file cannot be read.
+    Reset();
+    for (const char* name : {"GatesDir", "BookDir"})
+        ASSERT_EQ(mkdir(Data.dir().file(name).c_str(), 0700), 0);
+    for (const std::string& error : {ErrorOf([&] { M().LoadSmsSenders("GatesDir"); }),
+                                     ErrorOf([&] { M().LoadAddressBook("BookDir"); })}) {
+        EXPECT_NE(error.find(U("Не удалось прочитать файл")), std::string::npos) << error;
+        EXPECT_EQ(error.find(U("сохранить")), std::string::npos) << error;
+    }
+
+    // A named pipe in place of the options or the templates file stops the
+    // start with an error instead of waiting for a writer.
+    for (const char* name : {"SmsOptions.ini", "SmsTemplates.txt"}) {
+        Reset();
+        std::filesystem::remove_all(Data.dir().file(name));
+        ASSERT_EQ(mkfifo(Data.dir().file(name).c_str(), 0600), 0);
+        TStartupState state = LoadProgramData();
+        EXPECT_NE(state.ErrorText.find(NotRegularFileText()), std::string::npos) << name << ": " << state.ErrorText;
+        std::filesystem::remove(Data.dir().file(name));
+    }
 }

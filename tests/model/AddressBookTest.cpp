@@ -79,6 +79,18 @@ TEST_F(AddressBookTest, LargestPossibleIdDoesNotOverflow)
     TContact* after = NewContact("after");
     list.Add(after);
     EXPECT_EQ(after->ContactId(), 3);
+    // Ids given later are skipped; an id freed by a deletion is found again.
+    list.Add(NewContact("given", 4));
+    TContact* skips = NewContact("skips");
+    list.Add(skips);
+    EXPECT_EQ(skips->ContactId(), 5);
+    list.Remove(next);
+    TContact* again = NewContact("again");
+    list.Add(again);
+    EXPECT_EQ(again->ContactId(), 2);
+    TContact* last = NewContact("last");
+    list.Add(last);
+    EXPECT_EQ(last->ContactId(), 6);
 }
 
 TEST_F(AddressBookTest, NamesAreTrimmedAndCompareWithoutCase)

@@ -123,3 +123,73 @@ TEST(SafeFile, ErrorsNameTheFile)
     EXPECT_THROW(SaveFileSafely(dir.file("missing/x.txt"), "x"), TError);
     EXPECT_THROW(ReadWholeFile(dir.file("none")), TError);
 }
+
+TEST(SafeFile, AFileWithoutWritePermissionIsNeverReplaced)
+{
+    TTempDir dir;
+    SaveFileSafely(dir.file("a.txt"), "old");
+    chmod(dir.file("a.txt").c_str(), 0444);
+    const std::string error = ErrorOf([&] { SaveFileSafely(dir.file("a.txt"), "new", 0600); });
+    EXPECT_NE(error.find(U("Не удалось сохранить файл")), std::string::npos) << error;
+    EXPECT_NE(error.find(dir.file("a.txt")), std::string::npos);
+    EXPECT_EQ(dir.read("a.txt"), "old");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(SafeFile, ANonRegularFileIsRefusedWithoutWaitingOnIt)
+{
+    TTempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    for (const std::string& path : {dir.file("pipe"), dir.path()}) {
+        const std::string error = ErrorOf([&] { ReadWholeFile(path); });
+        EXPECT_NE(error.find(U("Не удалось прочитать файл")), std::string::npos) << error;
+        EXPECT_NE(error.find(NotRegularFileText()), std::string::npos) << error;
+    }
+}
+
+TEST(SafeFile, ASaveRemovesOnlyItsOwnStaleTemporaries)
+{
+    TTempDir dir;
+    dir.write("a.txt.tmp-Ab1234", "killed save");
+    dir.write("a.txt.tmp-zz9XYZ", "killed save");
+    const std::vector<std::string> kept = {"a.txt.tmp-short", "a.txt.tmp-Ab12345", "b.txt.tmp-Ab1234",
+                                           "a.txt.tmp-Ab_234", "xa.txt.tmp-Ab1234"};
+    for (const std::string& name : kept)
+        dir.write(name, "not ours");
+    std::filesystem::create_directory(dir.file("a.txt.tmp-Dir123"));
+    SaveFileSafely(dir.file("a.txt"), "new");
+    EXPECT_EQ(dir.read("a.txt"), "new");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.txt.tmp-Ab1234")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.txt.tmp-zz9XYZ")));
+    for (const std::string& name : kept)
+        EXPECT_EQ(dir.read(name), "not ours") << name;
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("a.txt.tmp-Dir123")));
+}
+
+TEST(SafeFile, ASymbolicLinkStaysALinkAndItsTargetGetsTheContent)
+{
+    TTempDir dir;
+    std::filesystem::create_directory(dir.file("synced"));
+    dir.write("synced/book.ini", "old");
+    // A chain: a relative link to a link to the file.
+    std::filesystem::create_symlink(dir.file("synced/book.ini"), dir.file("synced/alias.ini"));
+    std::filesystem::create_symlink("synced/alias.ini", dir.file("book.ini"));
+    chmod(dir.file("synced/book.ini").c_str(), 0640);
+    SaveFileSafely(dir.file("book.ini"), "new");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("book.ini")));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("synced/alias.ini")));
+    EXPECT_EQ(dir.read("synced/book.ini"), "new");
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("synced/book.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("synced")), {}), 2);
+    // A link to nothing yet: the save creates its target.
+    std::filesystem::create_symlink("synced/later.ini", dir.file("later.ini"));
+    SaveFileSafely(dir.file("later.ini"), "first");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("later.ini")));
+    EXPECT_EQ(dir.read("synced/later.ini"), "first");
+}
