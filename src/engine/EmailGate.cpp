@@ -62,6 +62,9 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
     submission.Security = options.SmtpSecurity;
 
     TSmtpClient client;
-    if (!client.Submit(submission))
-        throw failure(client.FailureReason());
+    if (client.Submit(submission))
+        return;
+    if (client.FailedStage() == TSmtpStage::Cancelled)
+        throw TError(client.FailureReason()); // the same text as any gate's cancelled delivery
+    throw failure(client.FailureReason());
 }

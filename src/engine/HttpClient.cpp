@@ -3,7 +3,6 @@
 #include "model/Error.h"
 #include "model/Text.h"
 
-#include <atomic>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
@@ -12,7 +11,6 @@ namespace {
 
 std::mutex SettingsMutex;
 THttpSettings Settings;
-std::atomic<bool> Cancelled{false};
 
 void GlobalInit()
 {
@@ -65,7 +63,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
 
 size_t OnBody(char*, size_t size, size_t count, void*) { return size * count; }
 
-int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return Cancelled.load() ? 1 : 0; }
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return DeliveriesCancelled() ? 1 : 0; }
 
 struct TCurlDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -88,13 +86,10 @@ void SetHttpSettings(const THttpSettings& settings)
     Settings = settings;
 }
 
-void SetDeliveriesCancelled(bool cancelled) { Cancelled.store(cancelled); }
-bool DeliveriesCancelled() { return Cancelled.load(); }
-
 std::string HttpGet(const THttpRequest& request)
 {
-    if (Cancelled.load())
-        throw TError(Cp1251("Отправка SMS прервана."));
+    if (DeliveriesCancelled())
+        throw TError(DeliveriesCancelledMessage());
     if (!HasScheme(request.Url))
         Fail(curl_easy_strerror(CURLE_URL_MALFORMAT));
     GlobalInit();
@@ -164,7 +159,7 @@ std::string HttpGet(const THttpRequest& request)
 
     rc = curl_easy_perform(h);
     if (rc == CURLE_ABORTED_BY_CALLBACK)
-        throw TError(Cp1251("Отправка SMS прервана."));
+        throw TError(DeliveriesCancelledMessage());
     if (rc != CURLE_OK) {
         // A proxy that refused the tunnel answered with a status line of its own.
         long connectCode = 0;

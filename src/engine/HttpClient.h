@@ -1,6 +1,8 @@
 #pragma once
 // A one-request HTTP/1.1 GET client on libcurl for the web gate. Every call
 // uses its own handle, so calls on different threads do not interfere.
+#include "model/DeliveryCancel.h" // the "cancel deliveries" switch that aborts a request in progress
+
 #include <string>
 #include <vector>
 
@@ -35,8 +37,3 @@ void SetHttpSettings(const THttpSettings& settings);
 // error text for a network failure, a malformed URL or a scheme other than
 // http and https.
 std::string HttpGet(const THttpRequest& request);
-
-// The process-wide "cancel deliveries" switch: while it is on, a request in
-// progress is aborted and new ones fail at once (the program is shutting down).
-void SetDeliveriesCancelled(bool cancelled);
-bool DeliveriesCancelled();

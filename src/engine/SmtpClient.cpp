@@ -1,6 +1,7 @@
 #include "engine/SmtpClient.h"
 
 #include "engine/MailAddress.h"
+#include "model/DeliveryCancel.h"
 #include "model/Text.h"
 
 #include <cctype>
@@ -44,7 +45,8 @@ int MillisLeft(Clock::time_point deadline)
 // plain or, after StartTls, through TLS. OpenSSL works on memory buffers and
 // this class moves the bytes, so one set of socket calls (with their time
 // limits and without SIGPIPE) serves both. Once a read or write fails, the
-// connection is broken and stays so.
+// connection is broken and stays so. Every wait also ends when deliveries are
+// cancelled, and from then on nothing more is sent.
 class TSmtpConnection {
 public:
     ~TSmtpConnection() { Close(); }
@@ -60,16 +62,15 @@ public:
             return false;
         resolved = true;
         auto deadline = Clock::now() + limit;
-        for (addrinfo* a = list; a && Fd < 0; a = a->ai_next) {
+        for (addrinfo* a = list; a && Fd < 0 && !CheckCancelled(); a = a->ai_next) {
             int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
             if (fd < 0)
                 continue;
             bool ok = connect(fd, a->ai_addr, a->ai_addrlen) == 0;
             if (!ok && errno == EINPROGRESS) {
-                pollfd p {fd, POLLOUT, 0};
                 int err = 0;
                 socklen_t len = sizeof err;
-                ok = poll(&p, 1, MillisLeft(deadline)) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+                ok = Await(fd, POLLOUT, deadline) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
                      err == 0;
             }
             if (ok)
@@ -83,7 +84,7 @@ public:
 
     void Close()
     {
-        if (Ssl && !IsBroken() && SSL_shutdown(Ssl.get()) >= 0)
+        if (Ssl && !IsBroken() && !CheckCancelled() && SSL_shutdown(Ssl.get()) >= 0)
             SendPendingTls(true); // close_notify, without waiting for the peer's
         if (Ctx)
             ERR_clear_error(); // what a failed TLS call left is no other caller's concern
@@ -96,6 +97,8 @@ public:
     }
 
     bool IsBroken() const { return Broken || Fd < 0; }
+    // Whether the "cancel deliveries" switch ended the exchange.
+    bool WasCancelled() const { return Cancelled; }
 
     // Starts TLS on the open connection and checks the relay's certificate
     // against the given authorities (empty: the system's store) and `host`
@@ -144,7 +147,7 @@ public:
     // A TLS connection that broke gets nothing.
     void SendQuietly(std::string_view bytes)
     {
-        if (Fd >= 0 && !Ssl)
+        if (Fd >= 0 && !Ssl && !CheckCancelled())
             (void)send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
 
@@ -224,6 +227,8 @@ private:
 
     bool SendRaw(std::string_view bytes, Clock::time_point deadline)
     {
+        if (CheckCancelled())
+            return false;
         while (!bytes.empty()) {
             ssize_t n = send(Fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             if (n > 0) {
@@ -233,9 +238,8 @@ private:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p {Fd, POLLOUT, 0};
-                int ready = poll(&p, 1, MillisLeft(deadline));
-                if (ready == 1 || (ready < 0 && errno == EINTR))
+                int ready = Await(Fd, POLLOUT, deadline);
+                if (ready == 1)
                     continue;
                 TimedOut = ready == 0;
             }
@@ -253,11 +257,36 @@ private:
                 return static_cast<long>(n);
             if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
                 return -1;
-            pollfd p {Fd, POLLIN, 0};
-            int ready = poll(&p, 1, MillisLeft(deadline));
+            int ready = Await(Fd, POLLIN, deadline);
             TimedOut = ready == 0;
-            if (ready == 0 || (ready < 0 && errno != EINTR))
+            if (ready != 1)
                 return -1;
+        }
+    }
+
+    bool CheckCancelled()
+    {
+        if (DeliveriesCancelled())
+            Cancelled = true;
+        return Cancelled;
+    }
+
+    // Waits until `fd` is ready for `events`, or the deadline passes, or
+    // deliveries are cancelled (the switch's descriptor wakes the poll):
+    // 1 ready, 0 out of time, -1 cancelled or failed.
+    int Await(int fd, short events, Clock::time_point deadline)
+    {
+        for (;;) {
+            if (CheckCancelled())
+                return -1;
+            pollfd p[2] {{fd, events, 0}, {DeliveriesCancelledFd(), POLLIN, 0}};
+            int ready = poll(p, 2, MillisLeft(deadline));
+            if (ready == 0)
+                return 0;
+            if (ready < 0 && errno != EINTR)
+                return -1;
+            if (ready > 0 && p[1].revents == 0)
+                return 1;
         }
     }
 
@@ -316,6 +345,7 @@ private:
 
     int Fd = -1;
     bool Broken = false;
+    bool Cancelled = false; // the switch was seen on: nothing more goes out
     bool TimedOut = false; // the last socket wait ran out of time
     std::string Buffer;
     std::unique_ptr<SSL_CTX, TSslDeleter> Ctx;
@@ -487,8 +517,11 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
 {
     Failed = TSmtpStage::None;
     Reason.clear();
-    auto fail = [this](TSmtpStage stage) {
-        Failed = stage;
+    TSmtpConnection conn;
+    auto fail = [&](TSmtpStage stage) {
+        Failed = conn.WasCancelled() ? TSmtpStage::Cancelled : stage;
+        if (Failed == TSmtpStage::Cancelled)
+            Reason = DeliveriesCancelledMessage();
         return false;
     };
 
@@ -513,7 +546,8 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     if (relay.Host.empty())
         return fail(TSmtpStage::Relay);
 
-    TSmtpConnection conn;
+    if (DeliveriesCancelled())
+        return fail(TSmtpStage::Cancelled);
     bool resolved = false;
     if (!conn.Open(relay, ConnectTimeout, resolved))
         return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);

@@ -6,7 +6,8 @@
 // A refused or impossible login does not end the exchange: the relay's answers
 // to the following commands decide. TLS (OpenSSL) verifies the relay's
 // certificate and its host name; once STARTTLS has been asked for, nothing
-// more goes out in the clear. One object serves one thread at a time;
+// more goes out in the clear. The "cancel deliveries" switch ends the
+// connection attempt and every wait for the relay at once. One object serves one thread at a time;
 // separate objects may run on separate threads.
 #include "storage/SmsOptions.h"
 
@@ -51,6 +52,7 @@ enum class TSmtpStage {
     RcptTo,    // a RCPT TO was not answered 250
     Data,      // DATA was not answered 354
     Message,   // the message end "." was not answered 250
+    Cancelled, // deliveries were cancelled; nothing more was sent after that
 };
 
 class TSmtpClient {
@@ -67,7 +69,8 @@ public:
     // Runs the whole exchange; true when the relay accepted the message.
     bool Submit(const TSmtpSubmission& submission);
     TSmtpStage FailedStage() const { return Failed; }
-    // Why the TLS part failed (Russian, CP1251); empty for the other failures.
+    // Why the TLS part failed, or that deliveries were cancelled (Russian,
+    // CP1251); empty for the other failures.
     const std::string& FailureReason() const { return Reason; }
 
 private:

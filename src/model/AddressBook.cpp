@@ -1,6 +1,7 @@
 #include "model/AddressBook.h"
 
 #include "model/Clock.h"
+#include "model/DeliveryCancel.h"
 #include "model/Text.h"
 
 std::string ContactCaption(const TContact& contact) { return contact.Name() + " (" + contact.PhoneNumber + ")"; }
@@ -55,6 +56,9 @@ void TSmsSender::Send(const std::string& phone, const std::string& text, const T
     }
     const long long pieces = (length + part - 1) / part;
     for (long long k = 1; k <= pieces; ++k) {
+        // A pause cut short by the "cancel deliveries" switch sends nothing more.
+        if (k > 1 && DeliveriesCancelled())
+            throw TError(DeliveriesCancelledMessage());
         std::string piece = IntToStr(k) + " iz " + IntToStr(pieces) + ") ";
         piece.append(converted, static_cast<size_t>((k - 1) * part), static_cast<size_t>(part));
         DoSend(phone, piece);

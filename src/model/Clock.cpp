@@ -1,10 +1,11 @@
 #include "model/Clock.h"
 
+#include "model/DeliveryCancel.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
-#include <thread>
 
 namespace {
 std::mutex gMutex;
@@ -59,7 +60,7 @@ void WaitMs(int milliseconds)
     if (waiter)
         waiter(milliseconds);
     else if (milliseconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        (void)WaitUnlessDeliveriesCancelled(milliseconds);
 }
 
 void SetClock(TClockFn clock)

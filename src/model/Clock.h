@@ -18,7 +18,8 @@ std::string FormatDateTime(const TDateTime& t);
 
 // The current local date and time (through the installed clock).
 TDateTime Now();
-// Blocks the calling thread for the given number of milliseconds (through the installed waiter).
+// Blocks the calling thread for the given number of milliseconds (through the
+// installed waiter); the real wait ends early when deliveries are cancelled.
 void WaitMs(int milliseconds);
 
 using TClockFn = std::function<TDateTime()>;

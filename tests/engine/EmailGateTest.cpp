@@ -179,6 +179,17 @@ TEST(EmailGateTest, EveryFailureGivesTheGateMessageWithTheRecipient)
     }
 }
 
+TEST(EmailGateTest, CancelledDeliveriesFailWithTheSameTextAsTheWebGate)
+{
+    TDeliveriesCancelledReset reset;
+    TGateFixture f;
+    f.Sender.EmailGate = "{phone}@sms.test";
+    SetDeliveriesCancelled(true);
+    EXPECT_EQ(ErrorOf([&] { f.Sender.DoSend("+7900", "hi"); }), U("Отправка SMS прервана."));
+    f.Server.received();
+    EXPECT_FALSE(f.Server.connected());
+}
+
 TEST(EmailGateTest, LineBreakInPhoneOrSenderNeverReachesTheRelay)
 {
     {

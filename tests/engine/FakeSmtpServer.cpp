@@ -79,6 +79,7 @@ void TFakeSmtpServer::Session(int fd)
             if (n <= 0)
                 return;
             buffer.append(chunk, static_cast<size_t>(n));
+            BytesIn += static_cast<size_t>(n);
         }
         std::string line = buffer.substr(0, lf);
         buffer.erase(0, lf + 1);

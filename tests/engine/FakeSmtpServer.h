@@ -26,6 +26,8 @@ public:
     std::vector<std::string> received();
     // Whether a client connected at all (valid after received()).
     bool connected() const { return Connected; }
+    // Bytes received so far; readable while the session runs.
+    size_t bytesReceived() const { return BytesIn; }
 
 private:
     void Run();
@@ -37,6 +39,7 @@ private:
     int Port = 0;
     std::atomic<bool> Stop {false};
     std::atomic<bool> Connected {false};
+    std::atomic<size_t> BytesIn {0};
     std::thread Thread;
     std::mutex Mutex;
     std::vector<std::string> Lines;

@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -314,6 +315,53 @@ TEST(SmtpExchangeTest, ReplyThatNeverComesFailsTheStepWaitingForIt)
         EXPECT_EQ(server.received(),
                   (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>", "RCPT TO:<to@sms.test>", "QUIT"}));
     }
+}
+
+TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothingMore)
+{
+    TDeliveriesCancelledReset reset;
+    const std::string plainSent = "EHLO client.test\r\nMAIL FROM:<from@test.ru>\r\n";
+    const struct {
+        TSmtpSecurity security;
+        std::string greeting;
+        Lines replies;
+        size_t bytesBeforeCancel; // the client is waiting for the relay once these have arrived
+    } cases[] = {
+        // Silent after MAIL FROM: the client waits for a plain reply.
+        {TSmtpSecurity::None, kGreeting, {kEhloPlain, ""}, plainSent.size()},
+        // Silent after the client's first handshake bytes, whatever line ends they hold.
+        {TSmtpSecurity::Tls, "", Lines(1000, ""), 1},
+    };
+    for (const auto& c : cases) {
+        SetDeliveriesCancelled(false);
+        TFakeSmtpServer server(c.greeting, c.replies);
+        auto s = Submission(server);
+        s.Security = c.security;
+        auto client = Client();
+        // Without the switch the client would wait far longer than the server stays.
+        client.SetConnectTimeout(std::chrono::minutes(10));
+        client.SetReplyTimeout(std::chrono::minutes(10));
+        std::thread canceller([&] {
+            while (server.bytesReceived() < c.bytesBeforeCancel)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            SetDeliveriesCancelled(true);
+        });
+        EXPECT_FALSE(client.Submit(s));
+        canceller.join();
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Cancelled);
+        EXPECT_EQ(client.FailureReason(), U("Отправка SMS прервана."));
+        Lines got = server.received();
+        if (c.security == TSmtpSecurity::None) {
+            EXPECT_EQ(got, (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>"})); // no QUIT
+        }
+    }
+    // While the switch is on, no connection is even tried.
+    TFakeSmtpServer idle(kGreeting, {kEhloPlain});
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(Submission(idle)));
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Cancelled);
+    idle.received();
+    EXPECT_FALSE(idle.connected());
 }
 
 TEST(SmtpExchangeTest, ServerClosingMidExchangeFailsWithoutHarm)

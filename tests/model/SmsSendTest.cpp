@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -313,4 +314,31 @@ TEST_F(SmsQueueTest, RecipientListNeverOwnsAndRefusesRepeats)
         }
         EXPECT_EQ(master.Items(0)->Name(), "m"); // still alive after the recipient list went
     }
+}
+
+// Stands for a shutdown that begins while the first piece is on its way.
+struct TCancellingSender : TRecordingSender {
+    void DoSend(const std::string& phone, const std::string& text) override
+    {
+        TRecordingSender::DoSend(phone, text);
+        SetDeliveriesCancelled(true);
+    }
+};
+
+TEST(SmsPauseTest, CancellingDeliveriesEndsThePauseAndSendsNoFurtherPiece)
+{
+    TDeliveriesCancelledReset reset;
+    SetWaiter({}); // the real wait
+    // A day-long wait ends once another thread turns the switch on.
+    std::thread canceller([] { SetDeliveriesCancelled(true); });
+    WaitMs(24 * 3600 * 1000);
+    canceller.join();
+
+    SetDeliveriesCancelled(false);
+    std::vector<std::string> log;
+    TCancellingSender sender;
+    sender.Log = &log;
+    sender.MaxSmsLen = 160;
+    EXPECT_EQ(ErrorOf([&] { sender.Send("p", Digits(161)); }), U("Отправка SMS прервана."));
+    EXPECT_EQ(log, (std::vector<std::string> {"p|1 iz 2) " + Digits(150)}));
 }

@@ -2,6 +2,7 @@
 // Helpers shared by the test suites: temporary folders, CP1251 literals, and a
 // fake clock and waiter so that no test reads the real clock or sleeps.
 #include "model/Clock.h"
+#include "model/DeliveryCancel.h"
 #include "model/Text.h"
 
 #include <functional>
@@ -60,6 +61,11 @@ public:
 
 private:
     std::vector<int> Waits;
+};
+
+// Turns the "cancel deliveries" switch off when the test ends, however it ends.
+struct TDeliveriesCancelledReset {
+    ~TDeliveriesCancelledReset() { SetDeliveriesCancelled(false); }
 };
 
 // The message of the TError that the action raises, or "" when it raises none.
