@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -192,6 +193,22 @@ TEST_F(SmsQueueFormTest, ShutDownCancelsTheDeliveryOutAndRecordsIt)
     EXPECT_FALSE(Timer()->isActive());
     Refresh();
     EXPECT_FALSE(Timer()->isActive()); // no attempt after shut-down
+}
+
+TEST_F(SmsQueueFormTest, HistoryWriteErrorIsReportedAfterTheTimerCursorAndBusyMarkAreBack)
+{
+    std::filesystem::create_directory(Data.dir().file("SmsHistory.txt")); // the history cannot be written
+    SmsOptions().MaxTryCount = 1;
+    Queue({AddContact(U("Анна"), "101", AddFakeSender())});
+    ASSERT_TRUE(TickAndFinish());
+    EXPECT_FALSE(Form->Sending());
+    EXPECT_TRUE(Timer()->isActive());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    ASSERT_EQ(Ui.Calls.size(), 1u);
+    EXPECT_EQ(Ui.Calls[0].Kind, TUiCallKind::Error);
+    EXPECT_EQ(Ui.Calls[0].Title, QApplication::applicationDisplayName()); // the top-level report
+    EXPECT_TRUE(Ui.Calls[0].Text.endsWith(QLatin1Char('.')));
+    EXPECT_EQ(M().Queue.Count(), 0);
 }
 
 // Through the real timer to a real SMS gateway.
