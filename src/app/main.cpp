@@ -10,15 +10,14 @@
 #include "ui/dialogs/SmsSendersForm.h"
 #include "ui/dialogs/SmsTemplatesForm.h"
 #include "ui/dialogs/UiHelpers.h"
+#include "ui/QuitOnClose.h"
 #include "ui/WindowPlacement.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SmsQueueForm.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTimer>
 #include <QTranslator>
 
 #include <cstring>
@@ -36,26 +35,6 @@ void ReadArguments(int argc, char** argv)
     }
 }
 
-// The program ends when the main window closes, not when the last window
-// does: a dialog opened from the tray while the main window is hidden would
-// otherwise end it. A close that the window refused leaves it visible.
-class TQuitOnClose : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Close) {
-            auto* window = static_cast<QWidget*>(watched);
-            QTimer::singleShot(0, this, [window] {
-                if (!window->isVisible())
-                    QCoreApplication::quit();
-            });
-        }
-        return false;
-    }
-};
 } // namespace
 
 int main(int argc, char** argv)
