@@ -168,17 +168,27 @@ enum class TIcon {
 };
 QIcon AppIcon(TIcon icon);
 
+// How an action's handler reports an error: the error box titled "Ошибка",
+// or the top-level report (for handlers that leave errors to the program).
+enum class TErrorReport { Box, TopLevel };
+
 // An action owned by `window`, its caption also its hint, live in that window
-// only; its handler runs inside Guard.
+// only; its handler runs inside Guard (or TopLevelGuard).
 template <class W>
-QAction* MakeAction(W* window, const char* name, const QString& caption, TIcon icon, void (W::*handler)())
+QAction* MakeAction(W* window, const char* name, const QString& caption, TIcon icon, void (W::*handler)(),
+                    TErrorReport report = TErrorReport::Box)
 {
     auto* action = new QAction(AppIcon(icon), caption, window);
     action->setObjectName(QString::fromLatin1(name));
     action->setToolTip(caption);
     action->setStatusTip(caption);
     window->addAction(action);
-    QObject::connect(action, &QAction::triggered, window, [window, handler] { Guard([&] { (window->*handler)(); }); });
+    QObject::connect(action, &QAction::triggered, window, [window, handler, report] {
+        if (report == TErrorReport::TopLevel)
+            TopLevelGuard([&] { (window->*handler)(); });
+        else
+            Guard([&] { (window->*handler)(); });
+    });
     return action;
 }
 
