@@ -171,13 +171,16 @@ protected:
         FRows.clear();
         std::vector<TKey> objects;
         CollectObjects(objects);
-        std::unordered_map<TKey, bool> seen;
-        seen.reserve(objects.size());
         std::vector<TEntry*> fresh;
         FRows.reserve(objects.size());
-        for (const TKey& object : objects)
-            if (seen.emplace(object, true).second)
-                FRows.push_back({object, &EntryOf(object, fresh)});
+        ++FStamp; // marks the entries given a row, so that a repeated object gets one row
+        for (const TKey& object : objects) {
+            TEntry& entry = EntryOf(object, fresh);
+            if (entry.Stamp != FStamp) {
+                entry.Stamp = FStamp;
+                FRows.push_back({object, &entry});
+            }
+        }
         PlaceInOrder(fresh);
         EnsureRanks();
         std::sort(FRows.begin(), FRows.end(),
@@ -193,6 +196,7 @@ private:
         QString Text;
         std::optional<QCollatorSortKey> Key;
         int Rank = 0; // position in FOrder while FRanksValid
+        unsigned Stamp = 0;
     };
     struct TRow {
         TKey Object;
@@ -286,10 +290,13 @@ private:
     }
 
     // Forgets the objects that left long ago (a deleted object's address may
-    // come back as another object; its caption check keeps that right).
+    // come back as another object; its caption check keeps that right). A
+    // model that shows one group after another keeps the entries of the
+    // largest list it has shown, so going back to it costs no new keys.
     void Prune()
     {
-        if (FEntries.size() <= 2 * FRows.size() + 4096)
+        FMostRows = std::max(FMostRows, FRows.size());
+        if (FEntries.size() <= 2 * FMostRows + 4096)
             return;
         std::unordered_map<const TEntry*, bool> shown;
         for (const TRow& row : FRows)
@@ -303,6 +310,8 @@ private:
     std::unordered_map<TKey, TEntry> FEntries; // every object met (node addresses are stable)
     std::vector<TEntry*> FOrder;               // the entries in collated order
     bool FRanksValid = true;
+    size_t FMostRows = 0; // the most rows shown at once
+    unsigned FStamp = 0;
     QIcon FIcon;
 };
 

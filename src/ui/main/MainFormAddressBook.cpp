@@ -360,9 +360,9 @@ void TMainForm::GroupsListViewDragDrop(const QObject* source, const QPoint& poin
         return;
     TContact* contact = SelectedContact();
     TGroup* group = GroupAt(point);
-    // The all-contacts group and a group the contact is in already change nothing.
-    if (!contact || !group || group == SmsManager().AllContactsGroup || group->Contacts.IndexOf(contact) >= 0)
+    if (!contact || !group)
         return;
+    // On the all-contacts group, or a group the contact is in already, this changes nothing.
     SmsManager().AddContactToGroup(contact, group);
     if (FContacts->List() == &group->Contacts)
         FContacts->Sync();
