@@ -74,6 +74,7 @@ int main(int argc, char** argv)
         }
         // An operators window restored as visible was filled before the operators were read.
         TSmsSendersForm::RefillIfVisible();
+        form.FillGroups(); // the address-book panes, the first group selected
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         form.show();

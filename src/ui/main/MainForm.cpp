@@ -2,7 +2,17 @@
 // the actions behind them.
 #include "ui/main/MainForm.h"
 
+#include "engine/SmsManager.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/OptionsDlg.h"
+#include "ui/dialogs/SmsHistoryForm.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
+#include "ui/dialogs/TranslitDlg.h"
 #include "ui/dialogs/UiHelpers.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -260,13 +270,29 @@ void TMainForm::FormResize()
 
 void TMainForm::ExitActionExecute() { close(); }
 
-// The composer's and the other windows' commands are wired where those are built.
+// The other windows' commands.
+void TMainForm::SmsQueueActionExecute()
+{
+    // The queue window is created at start-up, a child of this window.
+    if (auto* queue = findChild<TSmsQueueForm*>()) {
+        queue->show();
+        queue->raise();
+        queue->activateWindow();
+    }
+}
+
+void TMainForm::TemplatesActionExecute() { TSmsTemplatesForm::Open(SmsManager().Templates, this); }
+void TMainForm::SmsHistoryActionExecute() { TSmsHistoryForm::Execute(SmsManager().History, this); }
+void TMainForm::OptionsActionExecute() { TOptionsDlg::Execute(this); }
+void TMainForm::AboutActionExecute() { TAboutDialog::Execute(this); }
+void TMainForm::SmsSendersActionExecute() { TSmsSendersForm::Open(this); }
+
+void TMainForm::TranslitEditorActionExecute()
+{
+    if (TTranslitDlg::Execute(this))
+        SaveTranslitTable(ProgramOptions().TranslitFileName);
+}
+
+// The composer's commands are built with the composer.
 void TMainForm::SendSmsActionExecute() {}
 void TMainForm::NewSmsActionExecute() {}
-void TMainForm::SmsQueueActionExecute() {}
-void TMainForm::TemplatesActionExecute() {}
-void TMainForm::SmsHistoryActionExecute() {}
-void TMainForm::OptionsActionExecute() {}
-void TMainForm::TranslitEditorActionExecute() {}
-void TMainForm::AboutActionExecute() {}
-void TMainForm::SmsSendersActionExecute() {}
