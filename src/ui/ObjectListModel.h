@@ -183,8 +183,16 @@ protected:
         }
         PlaceInOrder(fresh);
         EnsureRanks();
-        std::sort(FRows.begin(), FRows.end(),
-                  [](const TRow& a, const TRow& b) { return a.Entry->Rank < b.Entry->Rank; });
+        // Sorting (rank, position) pairs keeps the comparisons in one array.
+        std::vector<std::pair<int, int>> order(FRows.size());
+        for (size_t i = 0; i < FRows.size(); ++i)
+            order[i] = {FRows[i].Entry->Rank, static_cast<int>(i)};
+        std::sort(order.begin(), order.end());
+        std::vector<TRow> rows;
+        rows.reserve(FRows.size());
+        for (const auto& [rank, position] : order)
+            rows.push_back(FRows[static_cast<size_t>(position)]);
+        FRows = std::move(rows);
         endResetModel();
         Prune();
     }
