@@ -1,19 +1,14 @@
 // The program entry: the Russian locale and Qt's Russian texts, the
-// address-book classes and the transliteration defaults before any window;
-// the start-up loading with the window placement, the main window until it
-// closes, then the shut-down save.
-#include "engine/Startup.h"
+// address-book classes and the transliteration defaults before any window,
+// then the main window until it closes (it loads the program's data as it
+// first shows and saves it as it closes).
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Translit.h"
-#include "ui/dialogs/SmsSendersForm.h"
-#include "ui/dialogs/SmsTemplatesForm.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
-#include "ui/WindowPlacement.h"
 #include "ui/main/MainForm.h"
-#include "ui/main/SmsQueueForm.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -55,42 +50,11 @@ int main(int argc, char** argv)
         ResetTranslitTable();
         EnsureDataDir();
         TMainForm form;
-        TPlacedWidget mainPlacement(&form, "MainForm", true);
-        TSmsQueueForm* queue = nullptr;
-        // Placing the queue window creates it, and its send timer runs from then on.
-        const TStartupState state = LoadProgramData([&] {
-            ProgramOptions().RestoreWindow(mainPlacement);
-            ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(&form));
-            ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(&form));
-            queue = new TSmsQueueForm(&form);
-            ProgramOptions().RestoreWindow(*queue);
-        });
-        if (!state.Complete()) {
-            // Nothing is written back: a file whose load failed keeps what it holds.
-            ShowErrorBox(QStringLiteral("Критическая ошибка:\r\r") + ToQt(Trim(state.ErrorText)) +
-                             QStringLiteral("\r\rДействие не может быть выполнено."),
-                         QStringLiteral("Ошибка"));
-            return 1;
-        }
-        // An operators window restored as visible was filled before the operators were read.
-        TSmsSendersForm::RefillIfVisible();
-        form.FillGroups(); // the address-book panes, the first group selected
+        form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         form.show();
-        const int result = QApplication::exec();
-
-        // The delivery out ends (cancelled, its outcome recorded) before anything is saved.
-        queue->StopDelivery();
-        Guard([&] {
-            SaveProgramData(state, [&] {
-                ProgramOptions().SaveWindow(mainPlacement);
-                ProgramOptions().SaveWindow(*TSmsTemplatesForm::Instance(&form));
-                ProgramOptions().SaveWindow(*TSmsSendersForm::Instance(&form));
-                ProgramOptions().SaveWindow(*queue);
-            });
-        });
-        return result;
+        return QApplication::exec();
     } catch (...) {
         ShowTopLevelError(ExceptionMessage(std::current_exception()));
         return 1;

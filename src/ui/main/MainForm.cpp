@@ -69,9 +69,12 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(QStringLiteral("Velotext"));
     setWindowIcon(AppIcon(TIcon::Application));
     CreateActions();
+    CreateComposerActions();
     CreatePanels();
+    CreateComposerPanel(MsgPanel);
     CreateMenus();
     CreateLists();
+    CreateTrayIcon();
     resize(800, 514);
 }
 
@@ -283,7 +286,12 @@ void TMainForm::SmsQueueActionExecute()
 
 void TMainForm::TemplatesActionExecute() { TSmsTemplatesForm::Open(SmsManager().Templates, this); }
 void TMainForm::SmsHistoryActionExecute() { TSmsHistoryForm::Execute(SmsManager().History, this); }
-void TMainForm::OptionsActionExecute() { TOptionsDlg::Execute(this); }
+void TMainForm::OptionsActionExecute()
+{
+    if (TOptionsDlg::Execute(this))
+        ApplyOptions();
+}
+
 void TMainForm::AboutActionExecute() { TAboutDialog::Execute(this); }
 void TMainForm::SmsSendersActionExecute() { TSmsSendersForm::Open(this); }
 
@@ -293,6 +301,3 @@ void TMainForm::TranslitEditorActionExecute()
         SaveTranslitTable(ProgramOptions().TranslitFileName);
 }
 
-// The composer's commands are built with the composer.
-void TMainForm::SendSmsActionExecute() {}
-void TMainForm::NewSmsActionExecute() {}

@@ -2,14 +2,21 @@
 // The main window: the groups and contacts of the address book, the
 // recipient list and (below it) the composer. The frame, menus and toolbars
 // are built in MainForm.cpp; the address-book panes, the recipient list and
-// their commands in MainFormAddressBook.cpp.
+// their commands in MainFormAddressBook.cpp; the composer, the send, the
+// countdown and the status texts in MainFormComposer.cpp; start-up, shut-down
+// and the tray in MainFormLifecycle.cpp.
+#include "engine/Startup.h"
 #include "model/AddressBook.h"
 #include "ui/ObjectListModel.h"
 #include "ui/main/RecipientListModel.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSystemTrayIcon>
 
+#include <array>
 #include <optional>
+#include <string>
 
 class QAction;
 class QLabel;
@@ -17,7 +24,10 @@ class QLineEdit;
 class QMenu;
 class QToolBar;
 class QToolButton;
+class QTimer;
 class QTreeView;
+class TMessageMemo;
+class TSmsQueueForm;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -146,4 +156,90 @@ private:
     TObjectListModel<TContact>* FContacts;
     TRecipientListModel* FRecipients;
     bool FQuietGroupSelection = false; // a selection made by code refills the contacts itself
+
+    // ---- Composer, send cycle, countdown, status, tray, start-up and shut-down ----
+    // (MainFormComposer.cpp, MainFormLifecycle.cpp)
+public:
+    ~TMainForm() override;
+    // The program's start-up (options, placement, data files, panes) runs when
+    // the window is first shown, once this is set; the program entry sets it.
+    void SetStartUpOnShow(bool on) { FStartUpOnShow = on; }
+    // The text that is sent: the composer's text trimmed, line breaks as blanks.
+    std::string MessageText() const;
+    void UpdateCharCounter();
+    // The composer holds the prefix and the suffix of the sending options; the caret at the start.
+    void NewMessage();
+    // The templates list's insert notification: the text and a line break at the caret.
+    void InsertTemplateText(const std::string& text);
+    // Tray icon and TranslitTB after the sending options.
+    void ApplyOptions();
+    // Queue count, failure count and pause in the labels and the caption.
+    void UpdateStatus();
+    void UpdateQueueActions();
+    // Send unavailable for 16 ticks of DelayTimer; the label counts 14 down to 0.
+    void StartSendDelay();
+    // The checks and the hand-over of the composed message to the manager.
+    void EnqueueMessage();
+    void DelayTimerTimer();
+    void TemplatesPopupMenuPopup();
+    // The tray icon's clicks: a left click or a double-click toggles the window once.
+    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+
+    TSmsQueueForm* SmsQueueForm() const { return FSmsQueueForm; }
+    QSystemTrayIcon* TrayIcon() const { return FTrayIcon; }
+    // Which start-up steps completed: shut-down writes back only those files.
+    const TStartupState& StartupState() const { return FStartup; }
+    // True while the window is hidden in the tray.
+    bool HiddenToTray() const { return FHiddenToTray; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    // Creates the composer's actions, menus, timer and tray icon (FormCreate's part).
+    void CreateComposerActions();
+    // Fills the composer panel at the bottom of the right column.
+    void CreateComposerPanel(QWidget* panel);
+    // The tray icon with its menu, inactive until the options say otherwise (FormCreate's part).
+    void CreateTrayIcon();
+    void FormShow();
+    bool FormCloseQuery();
+    void FormClose();
+    void PlaceWindows(bool save);
+
+    void TranslitActionExecute();
+    void StartActionExecute();
+    void PauseActionExecute();
+    void HideToTray();
+    void RestoreFromTray();
+    bool TrayActive() const;
+
+    QToolBar* ToolBar1 = nullptr;
+    QLabel* SmsErrorLabel = nullptr;
+    QLabel* SmsInfoLabel = nullptr;
+    QLabel* CharCounterLabel = nullptr;
+    TMessageMemo* MessageMemo = nullptr;
+    QToolButton* SendButton = nullptr;
+    QLabel* SecondsLeftLabel = nullptr;
+    QToolButton* TranslitTB = nullptr;
+    QAction* TranslitAction = nullptr;
+    QAction* StartAction = nullptr;
+    QAction* PauseAction = nullptr;
+    QMenu* TemplatesPopupMenu = nullptr;
+    QMenu* SmsQueuePopupMenu = nullptr;
+    QMenu* TrayPopupMenu = nullptr;
+    std::array<QAction*, 20> TemplateItems {};
+    QTimer* DelayTimer = nullptr;
+    QSystemTrayIcon* FTrayIcon = nullptr;
+    QString BaseTitle;
+    int SecondsLeft = 0;
+    TSmsQueueForm* FSmsQueueForm = nullptr;
+    TStartupState FStartup;
+    bool FStartUpOnShow = false;
+    bool FStarted = false;      // FormShow has run
+    bool FHiddenToTray = false;
+    QElapsedTimer FLastTrayToggle;
+    // ---- end of the composer's block ----
 };

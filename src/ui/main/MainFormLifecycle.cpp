@@ -1,0 +1,229 @@
+// The main window's start-up and shut-down, its tray icon, and the commands
+// that open the other windows.
+#include "ui/main/MainForm.h"
+
+#include "engine/SmsManager.h"
+#include "model/Error.h"
+#include "model/Text.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "ui/WindowPlacement.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
+#include "ui/dialogs/UiHelpers.h"
+#include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+// The main window's placement: it is shown whatever its stored visibility says.
+class TMainPlacement : public TPlacedWidget {
+public:
+    explicit TMainPlacement(QWidget* window) : TPlacedWidget(window, "MainForm", true) {}
+    bool Visible() const override { return true; }
+    void SetVisible(bool) override {}
+};
+
+QString CriticalErrorText(const std::string& message)
+{
+    return QStringLiteral("Критическая ошибка:\r\r%1\r\rДействие не может быть выполнено.").arg(ToQt(Trim(message)));
+}
+} // namespace
+
+// ---- start-up ----
+
+TMainForm::~TMainForm()
+{
+    if (FStarted) // the templates list outlives the window
+        SmsManager().Templates.OnInsertTemplate = nullptr;
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (FStarted || !FStartUpOnShow)
+        return;
+    FStarted = true;
+    Guard([this] { FormShow(); });
+}
+
+void TMainForm::FormShow()
+{
+    std::string error;
+    FStartup = LoadProgramData([this] { PlaceWindows(false); });
+    if (!FStartup.Complete()) {
+        error = FStartup.ErrorText;
+    } else {
+        try {
+            SearchEdit->clear();
+            SecondsLeftLabel->clear();
+            DelayTimer->stop();
+            SendSmsAction->setEnabled(true);
+            TSmsSendersForm::RefillIfVisible(); // an operators window reopened before the operators were read
+            SmsManager().Templates.OnInsertTemplate = [this](const std::string& text) { InsertTemplateText(text); };
+            connect(FSmsQueueForm, &TSmsQueueForm::QueueChanged, this, [this] { Guard([this] { UpdateStatus(); }); });
+            FillGroups();
+            FillContacts();
+            UpdateStatus();
+            ApplyOptions();
+            NewMessage();
+            UpdateQueueActions();
+        } catch (...) {
+            error = ExceptionMessage(std::current_exception());
+            FStartup.ErrorText = error.empty() ? std::string(" ") : error;
+        }
+    }
+    if (!error.empty() || !FStartup.Complete()) {
+        ShowErrorBox(CriticalErrorText(error));
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    // The options dialog of a first run opens once the window is on the screen.
+    if (ProgramOptions().FirstRun)
+        QTimer::singleShot(0, this, [this] { Guard([this] { OptionsActionExecute(); }); });
+}
+
+void TMainForm::PlaceWindows(bool save)
+{
+    // The main window, the templates window, the operators window and the queue
+    // window, in this order; restoring a secondary window creates it, and
+    // creating the queue window starts its send timer.
+    if (!FSmsQueueForm)
+        FSmsQueueForm = new TSmsQueueForm(this);
+    TMainPlacement main(this);
+    TPlacedWindow* windows[] = {&main, TSmsTemplatesForm::Instance(this), TSmsSendersForm::Instance(this),
+                                FSmsQueueForm};
+    for (TPlacedWindow* window : windows) {
+        if (save)
+            ProgramOptions().SaveWindow(*window);
+        else
+            ProgramOptions().RestoreWindow(*window);
+    }
+}
+
+// ---- shut-down ----
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    bool close = true;
+    Guard([&] { close = FormCloseQuery(); });
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    Guard([this] { FormClose(); });
+    event->accept();
+}
+
+bool TMainForm::FormCloseQuery()
+{
+    const TSmsManager& manager = SmsManager();
+    if (manager.Queue.Count() == 0 && !manager.CurrentDelivery())
+        return true;
+    if (FHiddenToTray)
+        RestoreFromTray(); // the question needs a window to stand on
+    return AskConfirmation(
+        QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r\rВыйти из программы?"));
+}
+
+void TMainForm::FormClose()
+{
+    DelayTimer->stop();
+    if (FTrayIcon)
+        FTrayIcon->hide();
+    if (FSmsQueueForm)
+        FSmsQueueForm->StopDelivery(); // the attempt out ends here, its history record written
+    if (FStarted) {
+        SmsManager().Templates.OnInsertTemplate = nullptr;
+        const TStartupState state = FStartup;
+        FStartup = TStartupState {}; // a second close writes nothing
+        SaveProgramData(state, [this] { PlaceWindows(true); });
+    }
+}
+
+// ---- options ----
+
+void TMainForm::ApplyOptions()
+{
+    const TSmsOptions& options = SmsOptions();
+    TranslitAction->setChecked(options.TranslitFlag);
+    if (TrayActive()) {
+        FTrayIcon->show();
+    } else {
+        FTrayIcon->hide();
+        if (FHiddenToTray)
+            RestoreFromTray();
+    }
+}
+
+// ---- tray ----
+
+void TMainForm::CreateTrayIcon()
+{
+    TrayPopupMenu = Named(new QMenu(this), "TrayPopupMenu");
+    TrayPopupMenu->addAction(AboutAction);
+    TrayPopupMenu->addSeparator();
+    TrayPopupMenu->addAction(ExitAction);
+    QApplication::setWindowIcon(AppIcon(TIcon::Application));
+    FTrayIcon = new QSystemTrayIcon(AppIcon(TIcon::Application), this);
+    FTrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+    FTrayIcon->setToolTip(QStringLiteral("Velotext"));
+    FTrayIcon->setContextMenu(TrayPopupMenu); // the one context menu: Qt opens it on a right click
+    connect(FTrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { Guard([&] { TrayIconActivated(reason); }); });
+}
+
+bool TMainForm::TrayActive() const
+{
+    return SmsOptions().MinimizeToTrayFlag && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TMainForm::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayActive() && !FHiddenToTray)
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && TrayActive())
+                HideToTray();
+        });
+}
+
+void TMainForm::HideToTray()
+{
+    FHiddenToTray = true;
+    hide();
+}
+
+void TMainForm::RestoreFromTray()
+{
+    FHiddenToTray = false;
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::DoubleClick)
+        return;
+    // A double-click arrives as Trigger, then DoubleClick: one toggle only.
+    if (reason == QSystemTrayIcon::DoubleClick && FLastTrayToggle.isValid() &&
+        FLastTrayToggle.elapsed() <= QApplication::doubleClickInterval())
+        return;
+    FLastTrayToggle.start();
+    if (FHiddenToTray || !isVisible())
+        RestoreFromTray();
+    else if (TrayActive())
+        HideToTray();
+    else
+        showMinimized();
+}

@@ -1,0 +1,371 @@
+// The main window's composer, send cycle, countdown, status texts, start-up and
+// shut-down, driven offscreen against a temporary data folder.
+#include "UiTestSupport.h"
+
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "engine/StdSmsSenderIo.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "support/TestSupport.h"
+#include "ui/dialogs/UiHelpers.h"
+#include "ui/main/MainForm.h"
+#include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+class TMainFormComposer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        SetProgramSettingsFolder(Data.dir().path() + "/settings");
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+        ResetTranslitTable();
+        RegisterIoClasses();
+    }
+    void TearDown() override
+    {
+        if (Form)
+            Form->close();
+        Form.reset();
+        ResetSmsManagerForTests();
+        SetProgramSettingsFolder("");
+        EXPECT_EQ(Ui.Unanswered, 0);
+    }
+
+    // Starts the window as the program does; `firstRun` false stores a key first.
+    void Start(bool firstRun = false)
+    {
+        if (!firstRun) {
+            TProgramOptions stored;
+            stored.Load();
+        }
+        Form = std::make_unique<TMainForm>();
+        Form->SetStartUpOnShow(true);
+        Form->show();
+        Memo = Form->findChild<TMessageMemo*>("MessageMemo");
+        ASSERT_NE(Memo, nullptr);
+    }
+
+    // One contact (with a web-gate operator) added through the manager and picked as a recipient.
+    TContact* AddRecipient(const std::string& name, const std::string& phone)
+    {
+        auto* contact = new TContact;
+        contact->SetName(U(name));
+        contact->PhoneNumber = phone;
+        SmsManager().AddContact(contact);
+        SmsManager().AddRecipientContact(contact);
+        return contact;
+    }
+
+    QString Label(const char* name) const { return Form->findChild<QLabel*>(name)->text(); }
+    QAction* Action(const char* name) const { return Form->findChild<QAction*>(name); }
+    QStringList ErrorTexts() const { return Ui.Texts(TUiCallKind::Error); }
+
+    TScopedDataDir Data;
+    TUiScript Ui;
+    std::unique_ptr<TMainForm> Form;
+    TMessageMemo* Memo = nullptr;
+};
+
+TEST(ComposerRules, MessageTextAndCounter)
+{
+    EXPECT_EQ(ComposedMessageText(" \t ab\r\ncd\r\n "), "ab cd"); // a line break is one blank
+    EXPECT_EQ(ComposedMessageText("\r\n"), "");
+    EXPECT_EQ(CharCounterText(0), "0 (0 SMS)");
+    EXPECT_EQ(CharCounterText(160), "160 (1 SMS)");
+    EXPECT_EQ(CharCounterText(161), "161 (2 SMS)");
+}
+
+TEST_F(TMainFormComposer, TypingCountsTheSentTextAndStopsAt480ButOtherTextDoesNot)
+{
+    Start();
+    Memo->SetText("");
+    Memo->setFocus();
+    TypeText(Memo, QStringLiteral("  ab"));
+    QTest::keyClick(Memo, Qt::Key_Return);
+    TypeText(Memo, QStringLiteral("cd "));
+    EXPECT_EQ(Memo->Text(), "  ab\r\ncd ");
+    EXPECT_EQ(Form->MessageText(), "ab cd");
+    EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("5 (1 SMS)"));
+
+    // Typing: 478 characters, then a line break (two) fits, a letter no more.
+    Memo->SetText(std::string(478, 'x'));
+    Memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(Memo, Qt::Key_Return);
+    TypeText(Memo, QStringLiteral("я"));
+    EXPECT_EQ(Memo->Length(), 480);
+    // Paste is cut at the limit; a selection makes room.
+    Memo->SetText(std::string(470, 'x'));
+    Memo->moveCursor(QTextCursor::End);
+    QApplication::clipboard()->setText(QStringLiteral("0123456789ABCDEF"));
+    Memo->paste();
+    EXPECT_EQ(Memo->Text(), std::string(470, 'x') + "0123456789");
+    Memo->selectAll();
+    Memo->paste();
+    EXPECT_EQ(Memo->Text(), "0123456789ABCDEF");
+
+    // A template, a new message or transliteration may go past 480.
+    Memo->SetText(std::string(479, 'x'));
+    Memo->moveCursor(QTextCursor::End);
+    Form->InsertTemplateText(U("Шаблон"));
+    EXPECT_EQ(Memo->Length(), 479 + 6 + 2);
+    SmsOptions().Prefix = std::string(500, 'p');
+    Form->NewMessage();
+    EXPECT_EQ(Memo->Length(), 500);
+    EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("500 (4 SMS)"));
+}
+
+TEST_F(TMainFormComposer, TemplateGoesInAtTheCaretWithALineBreakAndTheCaretAfterIt)
+{
+    Start();
+    Memo->SetText("abcd");
+    Memo->SetSelStart(2);
+    SmsManager().Templates.Add(U("Привет"));
+    SmsManager().Templates.InsertTemplate(0); // the templates list's notification, installed at start-up
+    EXPECT_EQ(Memo->Text(), U("abПривет\r\ncd"));
+    EXPECT_EQ(Memo->SelStart(), 2 + 6 + 2); // at the start of the following text
+    EXPECT_EQ(Memo->textCursor().block().text(), QStringLiteral("cd"));
+    EXPECT_TRUE(Memo->hasFocus() || !Form->isActiveWindow());
+
+    // A selection is not replaced: the template goes in before it.
+    Memo->SetText("abcd");
+    QTextCursor select = Memo->textCursor();
+    select.setPosition(1);
+    select.setPosition(3, QTextCursor::KeepAnchor);
+    Memo->setTextCursor(select);
+    Form->InsertTemplateText("T");
+    EXPECT_EQ(Memo->Text(), "aT\r\nbcd");
+}
+
+TEST_F(TMainFormComposer, NewMessageTakesPrefixAndSuffix)
+{
+    Start();
+    SmsOptions().Prefix = U("  Здравствуйте! ");
+    SmsOptions().Suffix = U(" Иван\r\n");
+    Form->NewMessage();
+    EXPECT_EQ(Memo->Text(), U("Здравствуйте!\r\nИван"));
+    EXPECT_EQ(Memo->SelStart(), 0);
+    SmsOptions().Prefix = " ";
+    Form->NewMessage();
+    EXPECT_EQ(Memo->Text(), U("Иван"));
+    SmsOptions().Suffix = "";
+    Form->NewMessage();
+    EXPECT_EQ(Memo->Text(), "");
+    EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("0 (0 SMS)"));
+}
+
+TEST_F(TMainFormComposer, TemplatesMenuShowsTwentyItemsCutAt32Characters)
+{
+    Start();
+    TSmsTemplateList& templates = SmsManager().Templates;
+    templates.Add(std::string(32, 'a'));
+    templates.Add(std::string(33, 'b'));
+    templates.Add("R&D");
+    for (int i = 3; i < 21; ++i)
+        templates.Add("t" + std::to_string(i));
+    auto* menu = Form->findChild<QMenu*>("TemplatesPopupMenu");
+    emit menu->aboutToShow();
+    QStringList shown;
+    for (QAction* item : menu->actions())
+        if (item->isVisible())
+            shown << item->text();
+    ASSERT_EQ(shown.size(), 20);
+    EXPECT_EQ(shown[0], QString(32, 'a'));
+    EXPECT_EQ(shown[1], QString(32, 'b') + "...");
+    EXPECT_EQ(shown[2], QStringLiteral("R&&D")); // "&" shown as itself
+    EXPECT_EQ(shown[19], QStringLiteral("t19"));
+    EXPECT_EQ(menu->actions()[16]->objectName(), QStringLiteral("Template92"));
+
+    // Fewer templates hide the rest; an item inserts its own template.
+    templates.Clear();
+    templates.Add("one");
+    emit menu->aboutToShow();
+    EXPECT_FALSE(menu->actions()[1]->isVisible());
+    Memo->SetText("");
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(Memo->Text(), "one\r\n");
+}
+
+TEST_F(TMainFormComposer, RefusedSendsShowTheirMessageAndStartNoCountdown)
+{
+    Start();
+    auto* timer = Form->findChild<QTimer*>("DelayTimer");
+    Memo->SetText(" \r\n ");
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    Memo->SetText(U("Текст"));
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    // Groups that expand to nobody: the manager refuses, the transliteration stays.
+    auto* empty = new TGroup(false);
+    empty->SetName(U("Пустая"));
+    SmsManager().AddGroup(empty);
+    SmsManager().AddRecipientGroup(empty);
+    Action("TranslitAction")->trigger();
+    EXPECT_TRUE(SmsOptions().TranslitFlag);
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    EXPECT_EQ(ErrorTexts(), (QStringList {QStringLiteral("Не указан текст сообщения."),
+                                          QStringLiteral("Список адресатов пуст."),
+                                          QStringLiteral("Список адресатов пуст.")}));
+    EXPECT_EQ(Ui.Calls.back().Title, QStringLiteral("Ошибка"));
+    EXPECT_EQ(Memo->Text(), "Tekst");
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_TRUE(Action("SendSmsAction")->isEnabled());
+    EXPECT_EQ(SmsManager().Queue.Count(), 0);
+}
+
+TEST_F(TMainFormComposer, SendQueuesShowsTheCountAndCountsDownSixteenTicks)
+{
+    Start();
+    AddRecipient("Анна", "+79990001122");
+    AddRecipient("Борис", "+79990003344");
+    SmsOptions().ClearRecepientsAfterSendFlag = true;
+    SmsOptions().Suffix = U("Иван");
+    Memo->SetText(U("Встреча в 10"));
+    auto* timer = Form->findChild<QTimer*>("DelayTimer");
+    QSignalSpy changed(Form->SmsQueueForm(), &TSmsQueueForm::QueueChanged);
+    Form->SmsQueueForm()->Pause();
+
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    EXPECT_EQ(SmsManager().Queue.Count(), 2);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Text, U("Встреча в 10"));
+    EXPECT_EQ(SmsManager().Recipients.Contacts.Count(), 0); // its flag was set
+    EXPECT_EQ(Memo->Text(), U("Встреча в 10"));              // its flag was not
+    EXPECT_GE(changed.count(), 2);
+    EXPECT_EQ(Label("SmsInfoLabel"), QStringLiteral("В очереди 2 SMS (рассылка приостановлена)"));
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Velotext (2)"));
+
+    // The label stays as it was until the first tick, then reads 14 down to 0.
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_FALSE(Action("SendSmsAction")->isEnabled());
+    EXPECT_EQ(Label("SecondsLeftLabel"), QString());
+    Ui.Calls.clear();
+    Form->findChild<QWidget*>("SendButton")->setFocus();
+    QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier); // Ctrl+S is the disabled action too
+    EXPECT_EQ(SmsManager().Queue.Count(), 2);
+    for (int tick = 1; tick <= 15; ++tick) {
+        Form->DelayTimerTimer();
+        EXPECT_EQ(Label("SecondsLeftLabel"), QStringLiteral("Следующее SMS можно отослать через %1 сек.").arg(15 - tick));
+        EXPECT_FALSE(Action("SendSmsAction")->isEnabled()) << tick;
+    }
+    Form->DelayTimerTimer(); // the sixteenth
+    EXPECT_TRUE(Action("SendSmsAction")->isEnabled());
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_EQ(Label("SecondsLeftLabel"), QString());
+
+    // The queue empties: the caption loses the count; failures show in maroon.
+    SmsManager().ClearQueue();
+    SmsManager().Queue.FailedCount = 3;
+    Form->UpdateStatus();
+    EXPECT_EQ(Form->windowTitle(), QStringLiteral("Velotext"));
+    EXPECT_EQ(Label("SmsInfoLabel"), QStringLiteral("Сообщение: (рассылка приостановлена)"));
+    EXPECT_EQ(Label("SmsErrorLabel"), QStringLiteral("Не удалось отправить 3 SMS"));
+    EXPECT_TRUE(Ui.Calls.empty());
+}
+
+TEST_F(TMainFormComposer, StartAndPauseActionsShowOneAtATime)
+{
+    Start();
+    EXPECT_TRUE(Action("PauseAction")->isVisible());
+    EXPECT_FALSE(Action("StartAction")->isVisible());
+    EXPECT_TRUE(Trigger(Form.get(), "PauseAction"));
+    EXPECT_TRUE(Form->SmsQueueForm()->Paused());
+    EXPECT_TRUE(Action("StartAction")->isVisible());
+    EXPECT_FALSE(Action("PauseAction")->isVisible());
+    EXPECT_TRUE(Label("SmsInfoLabel").endsWith(QStringLiteral(" (рассылка приостановлена)")));
+    EXPECT_TRUE(Trigger(Form.get(), "StartAction"));
+    EXPECT_FALSE(Form->SmsQueueForm()->Paused());
+    EXPECT_EQ(Label("SmsInfoLabel"), QStringLiteral("Сообщение:"));
+}
+
+TEST_F(TMainFormComposer, ClosingWithQueuedMessagesAsksAndNoKeepsEverything)
+{
+    Start();
+    AddRecipient("Анна", "+79990001122");
+    Form->SmsQueueForm()->Pause();
+    Memo->SetText("hello");
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    Ui.No();
+    EXPECT_FALSE(Form->close());
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(SmsManager().Queue.Count(), 1);
+    EXPECT_EQ(Ui.Calls.back().Text,
+              QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r\rВыйти из программы?"));
+    EXPECT_EQ(Ui.Calls.back().Title, QStringLiteral("Подтверждение"));
+    Ui.Yes();
+    EXPECT_TRUE(Form->close());
+    // The address book was written at the close.
+    EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Анна")), std::string::npos);
+}
+
+TEST_F(TMainFormComposer, FirstRunOpensTheOptionsDialogOnItsConnectionPage)
+{
+    QString page;
+    Ui.Dialog([&](QDialog& dialog) {
+        auto* tabs = dialog.findChild<QTabWidget*>();
+        page = tabs ? tabs->tabText(tabs->currentIndex()) : QString();
+        dialog.reject();
+    });
+    Start(true);
+    QApplication::processEvents(); // the dialog opens once the window is shown
+    ASSERT_EQ(Ui.Calls.size(), 1u);
+    EXPECT_EQ(Ui.Calls[0].Kind, TUiCallKind::Dialog);
+    EXPECT_EQ(Ui.Calls[0].Text, QStringLiteral("OptionsDlg"));
+    EXPECT_EQ(page, QStringLiteral("Соединение"));
+    // The key is stored now: the next start is not a first one.
+    ResetProgramOptionsForTests();
+    ProgramOptions().Load();
+    EXPECT_FALSE(ProgramOptions().FirstRun);
+}
+
+TEST_F(TMainFormComposer, AFailedStartIsCriticalAndWritesNoFileBack)
+{
+    // Two contacts of one name: the address book cannot load.
+    const std::string broken = U("[Contact:TContact:А]\r\nContactId=1\r\nName=Анна\r\nPhoneNumber=1\r\n"
+                                 "[Contact:TContact:Б]\r\nContactId=2\r\nName=Анна\r\nPhoneNumber=2\r\n");
+    Data.dir().write("SmsAddressBook.ini", broken);
+    Start();
+    ASSERT_EQ(ErrorTexts().size(), 1);
+    EXPECT_TRUE(ErrorTexts()[0].startsWith(QStringLiteral("Критическая ошибка:\r\r")));
+    EXPECT_TRUE(ErrorTexts()[0].endsWith(QStringLiteral("\r\rДействие не может быть выполнено.")));
+    EXPECT_FALSE(Form->StartupState().Complete());
+    QTest::qWait(0); // the close posted by the start-up runs
+    QApplication::processEvents();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(Data.dir().read("SmsAddressBook.ini"), broken);
+}
+
+TEST_F(TMainFormComposer, WithoutATrayHostMinimizingNeverHidesTheWindow)
+{
+    SmsOptions().MinimizeToTrayFlag = true;
+    Start();
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()); // offscreen: no tray host
+    EXPECT_FALSE(Form->TrayIcon()->isVisible());
+    Form->showMinimized();
+    QApplication::processEvents();
+    EXPECT_FALSE(Form->HiddenToTray());
+    // A double-click comes as Trigger then DoubleClick: one toggle, not two.
+    Form->showNormal();
+    Form->TrayIconActivated(QSystemTrayIcon::Trigger);
+    Form->TrayIconActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(Form->isMinimized());
+    EXPECT_FALSE(Form->HiddenToTray());
+}
+
+} // namespace
