@@ -273,6 +273,21 @@ TEST_F(EndToEnd, ACyrillicMessageToAGroupReachesKannelAndTheMailServer)
     EXPECT_NE(Data.dir().read("SmsOptions.ini").find("MinimizeToTray"), std::string::npos);
 }
 
+// The program itself on an empty data folder and an empty settings store: a
+// first run, whose options dialog opens by itself over the main window.
+TEST(EndToEndProgram, FirstRunOnAnEmptyFolderOpensTheOptionsDialog)
+{
+    TTempDir home;
+    const std::string script = "XDG_CONFIG_HOME='" + home.path() + "/config' '" VELOTEXT_PROGRAM "' --data-dir '" +
+                               home.path() + "/data' & "
+                               "xdotool search --sync --name '^Настройки программы' >/dev/null && echo READY; wait";
+    std::unique_ptr<TPeerProcess> program;
+    ASSERT_NO_THROW(program = std::make_unique<TPeerProcess>(std::vector<std::string> {"bash", "-c", script}, 60));
+    program.reset(); // ends the program
+    EXPECT_TRUE(std::filesystem::exists(home.file("config/Velotext/Velotext.ini")));
+    EXPECT_TRUE(std::filesystem::exists(home.file("data/SmsAddressBook.ini")));
+}
+
 } // namespace
 
 // The application lives on main's stack: a static one would outlive the X
