@@ -86,6 +86,48 @@ std::string ConvertByTable(std::string_view text, const TByteTable& table)
     return out;
 }
 
+// The reverse of a single-byte table: each KOI8 byte to its CP1251 byte, "?"
+// where CP1251 has no such character.
+std::array<char, 128> ReverseTable(const TByteTable& table)
+{
+    std::array<char, 128> reverse;
+    reverse.fill('?');
+    for (int b = 128; b < 256; ++b) {
+        const std::string& to = table[b - 128];
+        auto k = to.size() == 1 ? static_cast<unsigned char>(to[0]) : 0;
+        if (k >= 128)
+            reverse[k - 128] = static_cast<char>(b);
+    }
+    return reverse;
+}
+
+// UTF-7 to UTF-8 through iconv; a byte iconv cannot take becomes "?".
+std::string Utf7ToUtf8(std::string_view bytes)
+{
+    iconv_t cd = iconv_open("UTF-8", "UTF-7");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw TError(Cp1251("Не удалось подготовить перекодировку текста из UTF-7."));
+    std::string out;
+    std::string in(bytes);
+    char* inPtr = in.data();
+    size_t inLeft = in.size();
+    char buf[4096];
+    while (inLeft > 0) {
+        char* outPtr = buf;
+        size_t outLeft = sizeof buf;
+        size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        out.append(buf, static_cast<size_t>(outPtr - buf));
+        if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+            out.push_back('?'); // malformed or cut short: skip one byte and go on
+            ++inPtr;
+            --inLeft;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // Base64 of UTF-16 big-endian code units without the trailing "=".
@@ -181,6 +223,30 @@ std::string ConvertFromCp1251(std::string_view text, TCharset charset)
         return ConvertByTable(text, TableFor(charset));
     }
     return std::string(text);
+}
+
+std::string ConvertToCp1251(std::string_view bytes, TCharset charset)
+{
+    switch (charset) {
+    case TCharset::Windows1251:
+        return std::string(bytes);
+    case TCharset::Utf8:
+        return Utf8ToCp1251(bytes);
+    case TCharset::Utf7:
+        return Utf8ToCp1251(Utf7ToUtf8(bytes));
+    case TCharset::Koi8R:
+    case TCharset::Koi8U: {
+        static const std::array<char, 128> koi8r = ReverseTable(TableFor(TCharset::Koi8R));
+        static const std::array<char, 128> koi8u = ReverseTable(TableFor(TCharset::Koi8U));
+        const std::array<char, 128>& reverse = charset == TCharset::Koi8R ? koi8r : koi8u;
+        std::string out(bytes);
+        for (char& ch : out)
+            if (static_cast<unsigned char>(ch) >= 128)
+                ch = reverse[static_cast<unsigned char>(ch) - 128];
+        return out;
+    }
+    }
+    return std::string(bytes);
 }
 
 std::string CharsetMimeName(TCharset charset)

@@ -43,6 +43,8 @@ bool HasScheme(const std::string& url)
 struct TExchange {
     std::string LastStatusLine; // the last status line seen (a proxy's CONNECT answer comes first)
     bool HeaderComplete = false; // the empty line after the last status line's header arrived
+    std::string Body;            // of the last response, up to HttpBodyLimit
+    bool BodyCut = false;
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user)
@@ -55,13 +57,28 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
             line.pop_back();
         exchange->LastStatusLine = line;
         exchange->HeaderComplete = false;
+        exchange->Body.clear();
     } else if (line == "\r\n" || line == "\n") {
         exchange->HeaderComplete = true;
     }
     return n;
 }
 
-size_t OnBody(char*, size_t size, size_t count, void*) { return size * count; }
+// Keeps the body up to the limit; past it, ends the transfer (returning less
+// than was given makes libcurl stop with a write error).
+size_t OnBody(char* data, size_t size, size_t count, void* user)
+{
+    size_t n = size * count;
+    auto* exchange = static_cast<TExchange*>(user);
+    size_t room = HttpBodyLimit - exchange->Body.size();
+    if (n > room) {
+        exchange->Body.append(data, room);
+        exchange->BodyCut = true;
+        return 0;
+    }
+    exchange->Body.append(data, n);
+    return n;
+}
 
 int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return DeliveriesCancelled() ? 1 : 0; }
 
@@ -86,7 +103,7 @@ void SetHttpSettings(const THttpSettings& settings)
     Settings = settings;
 }
 
-std::string HttpGet(const THttpRequest& request)
+THttpResponse HttpGet(const THttpRequest& request)
 {
     if (DeliveriesCancelled())
         throw TError(DeliveriesCancelledMessage());
@@ -137,6 +154,7 @@ std::string HttpGet(const THttpRequest& request)
     set(CURLOPT_HEADERFUNCTION, OnHeader);
     set(CURLOPT_HEADERDATA, &exchange);
     set(CURLOPT_WRITEFUNCTION, OnBody);
+    set(CURLOPT_WRITEDATA, &exchange);
     set(CURLOPT_NOPROGRESS, 0L);
     set(CURLOPT_XFERINFOFUNCTION, OnProgress);
     // The proxy is exactly what the options say: the environment's proxy
@@ -160,6 +178,8 @@ std::string HttpGet(const THttpRequest& request)
     rc = curl_easy_perform(h);
     if (rc == CURLE_ABORTED_BY_CALLBACK)
         throw TError(DeliveriesCancelledMessage());
+    if (rc == CURLE_WRITE_ERROR && exchange.BodyCut)
+        rc = CURLE_OK; // the body was cut at the limit: the answer so far stands
     if (rc != CURLE_OK) {
         // A proxy that refused the tunnel answered with a status line of its own.
         long connectCode = 0;
@@ -175,7 +195,7 @@ std::string HttpGet(const THttpRequest& request)
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200 && code <= 299)
-        return exchange.LastStatusLine;
+        return THttpResponse {exchange.LastStatusLine, std::move(exchange.Body), exchange.BodyCut};
     if (!exchange.LastStatusLine.empty())
         throw TError(exchange.LastStatusLine);
     Fail("HTTP " + IntToStr(code));

@@ -30,10 +30,18 @@ struct THttpSettings {
 THttpSettings HttpSettings();
 void SetHttpSettings(const THttpSettings& settings);
 
-// Performs the GET and reads the whole response (the body is discarded).
-// Returns the final status line when the final status is 2xx. Raises TError
-// otherwise: with the status line the server sent for any other status
-// (redirections are not followed), or with a Russian lead-in and libcurl's
+// The most of a response body that is read; the rest is cut off.
+constexpr size_t HttpBodyLimit = 64 * 1024;
+
+struct THttpResponse {
+    std::string StatusLine; // the final status line, without its line break
+    std::string Body;       // at most HttpBodyLimit bytes
+    bool BodyCut = false;   // the server had more to send; the transfer was ended there
+};
+
+// Performs the GET and reads the response, its body up to HttpBodyLimit.
+// Returns it when the final status is 2xx. Raises TError otherwise: with
+// the status line the server sent for any other status (redirections are not followed), or with a Russian lead-in and libcurl's
 // error text for a network failure, a malformed URL or a scheme other than
 // http and https.
-std::string HttpGet(const THttpRequest& request);
+THttpResponse HttpGet(const THttpRequest& request);

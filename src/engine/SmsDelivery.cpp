@@ -40,11 +40,11 @@ void TSmsDelivery::Run()
     int expected = Ready;
     if (!FState.compare_exchange_strong(expected, Running))
         return;
-    std::optional<std::string> error;
+    std::optional<TSmsFailure> error;
     if (!FSender) {
-        error = NoSmsSenderErrorText();
+        error = TSmsFailure {NoSmsSenderErrorText()};
     } else if (FCancel.load()) {
-        error = CancelledErrorText();
+        error = TSmsFailure {CancelledErrorText()};
     } else {
         TCancellableSender sender(*FSender, FCancel);
         error = DeliverSms(&sender, FPhone, FText, &FTranslit);

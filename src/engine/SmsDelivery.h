@@ -6,6 +6,7 @@
 //   2. TSmsDelivery::Run (any thread) delivers using only that snapshot;
 //   3. TSmsManager::FinishDelivery (UI thread) records the outcome in the
 //      message and retries it, writes it to the history or counts it failed.
+#include "model/SmsQueue.h"
 #include "model/Translit.h"
 #include "storage/SmsOptions.h"
 
@@ -44,7 +45,9 @@ public:
     const std::string& Text() const { return FText; }
     const TSmsSender* SmsSender() const { return FSender.get(); }
     // After Run: the error text of a failed attempt, nothing when it succeeded.
-    const std::optional<std::string>& Error() const { return FError; }
+    std::optional<std::string> Error() const { return FError ? std::optional(FError->Text) : std::nullopt; }
+    // After Run: the attempt failed for good (no retry).
+    bool PermanentFailure() const { return FError && FError->Permanent; }
 
     static std::string CancelledErrorText(); // "Отправка прервана."
 
@@ -63,7 +66,7 @@ private:
     TSmsOptions FOptions;
     TTranslitTable FTranslit;
     // The outcome.
-    std::optional<std::string> FError;
+    std::optional<TSmsFailure> FError;
     std::atomic<int> FState {Ready};
     std::atomic<bool> FCancel {false};
 };

@@ -214,7 +214,7 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
         throw SystemError("TSmsManager.FinishDelivery: not the delivery in progress");
     int state = TSmsDelivery::Ready;
     if (delivery->FState.compare_exchange_strong(state, TSmsDelivery::Finished))
-        delivery->FError = TSmsDelivery::CancelledErrorText(); // never ran
+        delivery->FError = TSmsFailure {TSmsDelivery::CancelledErrorText()}; // never ran
     else if (state == TSmsDelivery::Running)
         throw SystemError("TSmsManager.FinishDelivery: the delivery is still running");
 
@@ -224,7 +224,7 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
 
     sms->FinishAttempt(delivery->FError);
     const TSmsOptions& options = SmsOptions();
-    if (sms->Status == SmsStatusFailed && sms->TryCount < options.MaxTryCount) {
+    if (sms->Status == SmsStatusFailed && !sms->PermanentFailure && sms->TryCount < options.MaxTryCount) {
         Queue.Add(std::move(sms));
         return;
     }

@@ -46,6 +46,11 @@ public:
     std::string EmailSubj;  // "{message}"
     std::string EmailBody;  // "{message}"
     std::string Notes;
+    // Regular expressions that judge the body of a web gate's 2xx reply
+    // (engine/ReplyPattern.h); all empty: every 2xx reply is a delivery.
+    std::string ReplyOkPattern;       // set: a body that does not match fails (retried)
+    std::string ReplyTempFailPattern; // a matching body fails (retried)
+    std::string ReplyPermFailPattern; // a matching body fails for good (no retry)
 
     // Not owned; copied by Clone(). nullptr means the process-wide options.
     const TSmsOptions* Options = nullptr;

@@ -5,6 +5,22 @@
 #include "storage/IniFile.h"
 #include "storage/SmsIo.h"
 
+#include <array>
+#include <utility>
+
+namespace {
+
+// The reply-pattern keys and the fields they hold.
+template <typename TSender>
+auto ReplyPatternKeys(TSender& sender)
+{
+    return std::array {std::pair {"ReplyOkPattern", &sender.ReplyOkPattern},
+                       std::pair {"ReplyTempFailPattern", &sender.ReplyTempFailPattern},
+                       std::pair {"ReplyPermFailPattern", &sender.ReplyPermFailPattern}};
+}
+
+} // namespace
+
 void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string& prefix)
 {
     const auto* sender = dynamic_cast<const TStdSmsSender*>(object.SmsSender());
@@ -18,6 +34,10 @@ void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string
     ini.WriteString(section, "EmailBody", sender->EmailBody);
     ini.WriteInteger(section, "GateType", sender->GateType);
     ini.WriteString(section, "Notes", EncodeNotes(sender->Notes));
+    // Written only when set, so files that never used them stay as they were.
+    for (const auto& [key, value] : ReplyPatternKeys(*sender))
+        if (!value->empty())
+            ini.WriteString(section, key, *value);
 }
 
 void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
@@ -37,6 +57,8 @@ void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string&
     sender->GateType = ini.ReadInteger(section, "GateType", sender->GateType);
     if (ini.ValueExists(section, "Notes")) // a missing key leaves the notes as they are
         sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
+    for (const auto& [key, value] : ReplyPatternKeys(*sender))
+        *value = ini.ReadString(section, key, *value);
 }
 
 void RegisterIoClasses()

@@ -14,6 +14,13 @@ private:
     std::string Message;
 };
 
+// A delivery failure that another attempt cannot mend (the gateway refused the
+// message for good): the message is given up at once, without retries.
+class TPermanentError : public TError {
+public:
+    using TError::TError;
+};
+
 // The form of internal consistency errors: "Системная ошибка:", two carriage
 // returns, the fault text in double quotes and a full stop.
 TError SystemError(const std::string& fault);

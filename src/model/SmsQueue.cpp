@@ -8,16 +8,18 @@
 
 std::string NoSmsSenderErrorText() { return Cp1251("Для абонента не указан оператор."); }
 
-std::optional<std::string> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
+std::optional<TSmsFailure> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
                                       const TTranslitTable* table)
 {
     if (!sender)
-        return NoSmsSenderErrorText();
+        return TSmsFailure {NoSmsSenderErrorText()};
     try {
         sender->Send(phone, text, table);
         return std::nullopt;
+    } catch (const TPermanentError& e) {
+        return TSmsFailure {e.message(), true};
     } catch (...) {
-        return ExceptionMessage(std::current_exception());
+        return TSmsFailure {ExceptionMessage(std::current_exception())};
     }
 }
 
@@ -26,13 +28,15 @@ TSms::TSms(TContact* contact, std::string text) : Contact(contact), Text(std::mo
 void TSms::BeginAttempt()
 {
     ErrorText.clear();
+    PermanentFailure = false;
     ++TryCount;
 }
 
-void TSms::FinishAttempt(const std::optional<std::string>& error)
+void TSms::FinishAttempt(const std::optional<TSmsFailure>& failure)
 {
-    if (error) {
-        ErrorText = *error;
+    if (failure) {
+        ErrorText = failure->Text;
+        PermanentFailure = failure->Permanent;
         Status = SmsStatusFailed;
     } else {
         Status = SmsStatusSent;
@@ -42,9 +46,9 @@ void TSms::FinishAttempt(const std::optional<std::string>& error)
 void TSms::TrySend(const TTranslitTable* table)
 {
     BeginAttempt();
-    std::optional<std::string> error;
+    std::optional<TSmsFailure> error;
     if (!Contact)
-        error = Cp1251("Не указан абонент.");
+        error = TSmsFailure {Cp1251("Не указан абонент.")};
     else
         error = DeliverSms(Contact->SmsSender, Contact->PhoneNumber, Text, table);
     FinishAttempt(error);

@@ -15,6 +15,12 @@ constexpr int SmsStatusSent = 1;
 constexpr int SmsStatusFailed = -1;
 constexpr int SmsStatusCancelled = 2; // history format only; nothing sets it
 
+// Why an attempt failed: the error text, and whether it failed for good.
+struct TSmsFailure {
+    std::string Text;
+    bool Permanent = false;
+};
+
 // One message to one contact.
 class TSms {
 public:
@@ -27,6 +33,8 @@ public:
     int TryCount = 0;
     int Status = SmsStatusNone;
     std::string ErrorText;
+    // The last attempt failed for good (TPermanentError): no retry.
+    bool PermanentFailure = false;
 
     // One delivery attempt through the contact's current operator and phone
     // number. Never raises for a delivery failure: the outcome goes to Status
@@ -37,12 +45,12 @@ public:
     // thread with a copy of the operator): BeginAttempt, then the delivery
     // (DeliverSms), then FinishAttempt with its outcome.
     void BeginAttempt();
-    void FinishAttempt(const std::optional<std::string>& error);
+    void FinishAttempt(const std::optional<TSmsFailure>& failure);
 };
 
-// Sends a text through an operator; returns the error text when it fails
-// (no operator included), nothing when it succeeds. Never raises.
-std::optional<std::string> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
+// Sends a text through an operator; returns the failure when it fails (no
+// operator included), nothing when it succeeds. Never raises.
+std::optional<TSmsFailure> DeliverSms(TSmsSender* sender, const std::string& phone, const std::string& text,
                                       const TTranslitTable* table = nullptr);
 
 // "Для абонента не указан оператор."

@@ -1,0 +1,144 @@
+#include "engine/ReplyPattern.h"
+
+#include "engine/StdSmsSender.h"
+#include "model/Error.h"
+#include "model/Text.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+namespace {
+
+// Limits of one match: the number of backtracking steps and the memory for
+// them. A 64 KB body against a pattern like "(a|b)*c" needs about 25 MB.
+constexpr uint32_t kMatchLimit = 10'000'000;
+constexpr uint32_t kHeapLimitKb = 64 * 1024;
+
+// Most characters of the reply that go into an error text.
+constexpr size_t kRefusalTextLimit = 200;
+
+// PCRE2's own tables fold the case of ASCII letters only; the Cyrillic letters
+// of CP1251 are folded beforehand, in the pattern and in the body alike.
+std::string FoldCyrillic(std::string_view text)
+{
+    std::string out(text);
+    for (char& ch : out)
+        if (static_cast<unsigned char>(ch) >= 128)
+            ch = static_cast<char>(UpperCaseChar(static_cast<unsigned char>(ch)));
+    return out;
+}
+
+struct TCodeDeleter {
+    void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+};
+using TCode = std::unique_ptr<pcre2_code, TCodeDeleter>;
+
+// Compiles a non-empty pattern; on failure returns nothing and the Russian error.
+TCode Compile(const std::string& pattern, std::string& error)
+{
+    const std::string folded = FoldCyrillic(pattern);
+    int code = 0;
+    PCRE2_SIZE offset = 0;
+    const uint32_t options = PCRE2_CASELESS | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF | PCRE2_NEVER_UTF |
+                             PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C;
+    TCode compiled(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(folded.data()), folded.size(), options, &code,
+                                 &offset, nullptr));
+    if (!compiled) {
+        PCRE2_UCHAR text[256];
+        if (pcre2_get_error_message(code, text, sizeof text) < 0)
+            text[0] = 0;
+        error = Cp1251("Ошибка в регулярном выражении (позиция ") + IntToStr(static_cast<long long>(offset) + 1) +
+                "): " + reinterpret_cast<const char*>(text) + ".";
+    }
+    return compiled;
+}
+
+} // namespace
+
+class TReplyRules::TPattern {
+public:
+    explicit TPattern(TCode code) : FCode(std::move(code)) {}
+
+    bool Matches(const std::string& foldedBody, const std::string& senderName) const
+    {
+        std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> data(
+            pcre2_match_data_create(1, nullptr), pcre2_match_data_free);
+        std::unique_ptr<pcre2_match_context, decltype(&pcre2_match_context_free)> context(
+            pcre2_match_context_create(nullptr), pcre2_match_context_free);
+        if (!data || !context)
+            throw TError(Cp1251("Недостаточно памяти для проверки ответа шлюза."));
+        pcre2_set_match_limit(context.get(), kMatchLimit);
+        pcre2_set_heap_limit(context.get(), kHeapLimitKb);
+        int rc = pcre2_match(FCode.get(), reinterpret_cast<PCRE2_SPTR>(foldedBody.data()), foldedBody.size(), 0, 0,
+                             data.get(), context.get());
+        if (rc >= 0) // 0: matched, with more groups than the match data holds
+            return true;
+        if (rc == PCRE2_ERROR_NOMATCH)
+            return false;
+        throw TError(Cp1251("Не удалось проверить ответ шлюза по шаблону оператора \"") + senderName +
+                     Cp1251("\": шаблон слишком сложен для такого ответа."));
+    }
+
+private:
+    TCode FCode;
+};
+
+std::optional<std::string> CheckReplyPattern(const std::string& pattern)
+{
+    if (pattern.empty())
+        return std::nullopt;
+    std::string error;
+    if (Compile(pattern, error))
+        return std::nullopt;
+    return error;
+}
+
+TReplyRules::TReplyRules(const TStdSmsSender& sender) : FSenderName(sender.Name())
+{
+    auto compile = [&](const std::string& pattern, const char* caption) -> std::unique_ptr<TPattern> {
+        if (pattern.empty())
+            return nullptr;
+        std::string error;
+        TCode code = Compile(pattern, error);
+        if (!code)
+            throw TError(Cp1251("Неверный шаблон ответа у оператора \"") + FSenderName + "\" (" + Cp1251(caption) +
+                         "). " + error);
+        return std::make_unique<TPattern>(std::move(code));
+    };
+    FOk = compile(sender.ReplyOkPattern, "шаблон успешного ответа");
+    FTempFail = compile(sender.ReplyTempFailPattern, "шаблон временной ошибки");
+    FPermFail = compile(sender.ReplyPermFailPattern, "шаблон постоянной ошибки");
+}
+
+TReplyRules::~TReplyRules() = default;
+
+bool TReplyRules::Empty() const { return !FOk && !FTempFail && !FPermFail; }
+
+void TReplyRules::Judge(std::string_view body) const
+{
+    if (Empty())
+        return;
+    const std::string folded = FoldCyrillic(body);
+    if (FPermFail && FPermFail->Matches(folded, FSenderName))
+        throw TPermanentError(RefusalText(body));
+    if (FTempFail && FTempFail->Matches(folded, FSenderName))
+        throw TError(RefusalText(body));
+    if (FOk && !FOk->Matches(folded, FSenderName))
+        throw TError(RefusalText(body));
+}
+
+std::string TReplyRules::RefusalText(std::string_view body)
+{
+    std::string line;
+    size_t pos = 0;
+    while (pos < body.size() && line.empty()) {
+        size_t end = body.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = body.size();
+        line = Trim(ControlCharsToSpaces(body.substr(pos, end - pos)));
+        pos = end + 1;
+    }
+    if (line.size() > kRefusalTextLimit)
+        line.resize(kRefusalTextLimit);
+    return Cp1251("Шлюз отклонил сообщение: ") + line;
+}
