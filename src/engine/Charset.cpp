@@ -101,7 +101,7 @@ std::array<char, 128> ReverseTable(const TByteTable& table)
     return reverse;
 }
 
-// UTF-7 to UTF-8 through iconv; a byte iconv cannot take becomes "?".
+// UTF-7 to UTF-8 through iconv.
 std::string Utf7ToUtf8(std::string_view bytes)
 {
     iconv_t cd = iconv_open("UTF-8", "UTF-7");
@@ -118,7 +118,10 @@ std::string Utf7ToUtf8(std::string_view bytes)
         size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
         out.append(buf, static_cast<size_t>(outPtr - buf));
         if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-            out.push_back('?'); // malformed or cut short: skip one byte and go on
+            // A byte iconv's strict decoder refuses ("~", "\\" written directly, as our
+            // own encoder does, or a broken run): ASCII is kept, anything else is "?".
+            auto b = static_cast<unsigned char>(*inPtr);
+            out.push_back(b < 128 && b != '+' ? static_cast<char>(b) : '?');
             ++inPtr;
             --inLeft;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);

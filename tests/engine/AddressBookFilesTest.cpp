@@ -301,3 +301,27 @@ TEST_F(AddressBookFilesTest, ReadOnlyFoldersAndPipesInPlaceOfDataFiles)
         std::filesystem::remove(Data.dir().file(name));
     }
 }
+
+TEST_F(AddressBookFilesTest, ReplyPatternsAreStoredOnlyWhenSet)
+{
+    TStdSmsSender* gate = AddStdSender("Gate");
+    gate->ReplyOkPattern = R"("status":\s*"ok")";
+    gate->ReplyPermFailPattern = U(" ^неверный номер ");
+    AddStdSender("Plain");
+    M().SaveSmsSenders("SmsGates.ini");
+    const std::string file = Read("SmsGates.ini");
+    const std::string tail = U("Notes=\r\nReplyOkPattern=\"\"status\":\\s*\"ok\"\"\r\n"
+                               "ReplyPermFailPattern=\" ^неверный номер \"\r\n");
+    EXPECT_EQ(file.substr(0, file.find("[SmsSender:TStdSmsSender:Gate]")).find("Reply"), std::string::npos) << file;
+    EXPECT_EQ(file.substr(file.size() - tail.size()), tail);
+
+    ResetSmsManagerForTests();
+    M().LoadSmsSenders("SmsGates.ini");
+    const auto* loaded = dynamic_cast<const TStdSmsSender*>(M().SmsSenders[M().SmsSenders.IndexOfName("Gate")]);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->ReplyOkPattern, R"("status":\s*"ok")");
+    EXPECT_EQ(loaded->ReplyTempFailPattern, "");
+    EXPECT_EQ(loaded->ReplyPermFailPattern, U(" ^неверный номер "));
+    std::unique_ptr<TSmsSender> copy = loaded->Clone();
+    EXPECT_EQ(static_cast<TStdSmsSender&>(*copy).ReplyPermFailPattern, loaded->ReplyPermFailPattern);
+}

@@ -164,3 +164,18 @@ TEST(CharsetUtf7, DecodesBackWithPythonCodec)
             EXPECT_LT(static_cast<unsigned char>(c), 128u) << encoded;
     }
 }
+
+TEST(CharsetConversion, RepliesComeBackToCp1251)
+{
+    const std::string text = U("Ошибка: ЁёЄіЇґ №5, 1+1 ~ok~");
+    EXPECT_EQ(ConvertToCp1251(ConvertFromCp1251(text, TCharset::Utf8), TCharset::Utf8), text);
+    EXPECT_EQ(ConvertToCp1251(ConvertFromCp1251(text, TCharset::Utf7), TCharset::Utf7), text);
+    EXPECT_EQ(ConvertToCp1251(ConvertFromCp1251(text, TCharset::Koi8U), TCharset::Koi8U), U("Ошибка: ЁёЄіЇґ _5, 1+1 ~ok~"));
+    EXPECT_EQ(ConvertToCp1251(ConvertFromCp1251(U("Привет"), TCharset::Koi8R), TCharset::Koi8R), U("Привет"));
+    // What CP1251 lacks or cannot be read becomes "?": a KOI8 box line, CJK
+    // characters, a broken UTF-8 sequence.
+    EXPECT_EQ(ConvertToCp1251(Bytes({'a', 0x80, 'b'}), TCharset::Koi8R), "a?b");
+    EXPECT_EQ(ConvertToCp1251("a\xE4\xB8\xAD" "b\xD0", TCharset::Utf8), "a?b?");
+    EXPECT_EQ(ConvertToCp1251("+ZeVnLIqe-", TCharset::Utf7), "???");
+    EXPECT_EQ(ConvertToCp1251(AllBytes(), TCharset::Windows1251), AllBytes());
+}

@@ -97,14 +97,37 @@ void TFakeHttpServer::Serve(int fd)
         poll(&p, 1, -1);
         return;
     }
-    size_t sent = 0;
-    while (sent < reply->size()) {
-        ssize_t n = send(fd, reply->data() + sent, reply->size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            break;
-        sent += static_cast<size_t>(n);
+    auto sendAll = [&](const std::string& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    };
+    std::string chunk;
+    {
+        std::lock_guard lock(Mutex);
+        chunk = EndlessChunk;
+    }
+    if (sendAll(*reply) && !chunk.empty()) {
+        // Until the client hangs up (send fails) or the server stops.
+        for (;;) {
+            pollfd p[2] = {{fd, POLLOUT, 0}, {StopPipe[0], POLLIN, 0}};
+            poll(p, 2, -1);
+            if (p[1].revents || !sendAll(chunk))
+                break;
+        }
     }
     shutdown(fd, SHUT_WR);
+}
+
+void TFakeHttpServer::repeatAfterReply(const std::string& chunk)
+{
+    std::lock_guard lock(Mutex);
+    EndlessChunk = chunk;
 }
 
 std::string RequestLine(const std::string& head) { return head.substr(0, head.find("\r\n")); }

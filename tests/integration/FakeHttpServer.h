@@ -26,6 +26,9 @@ public:
     // The request heads received so far (request line and headers, up to the empty line).
     std::vector<std::string> requests() const;
     int connections() const { return Connections.load(); }
+    // After each reply, sends this chunk again and again until the client
+    // closes the connection (an endless body); empty: the reply is all.
+    void repeatAfterReply(const std::string& chunk);
 
     // A complete response with the given status line and body.
     static std::string Reply(const std::string& statusLine, const std::string& body = "OK",
@@ -42,6 +45,7 @@ private:
     std::atomic<int> Connections{0};
     mutable std::mutex Mutex;
     std::vector<std::string> Requests;
+    std::string EndlessChunk;
     std::thread Thread;
 };
 

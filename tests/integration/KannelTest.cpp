@@ -102,3 +102,15 @@ TEST_F(KannelGate, Utf7DecodedByTheGateway)
     EXPECT_EQ(Deliver("+79001000008", U(text)), "<delivered>");
     EXPECT_EQ(ArrivedText("+79001000008"), text);
 }
+
+TEST_F(KannelGate, TheAcceptedReplyPassesAnOkPattern)
+{
+    Operator.WebGate = Template("windows-1251");
+    Operator.ReplyOkPattern = "^0: Accepted for delivery";
+    EXPECT_EQ(Deliver("+79001000009", U("Принято")), "<delivered>");
+    EXPECT_EQ(ArrivedText("+79001000009"), "Принято");
+
+    // A pattern the reply does not meet fails the delivery with the gateway's own words.
+    Operator.ReplyOkPattern = U("^3: Queued|^отправлено");
+    EXPECT_EQ(Deliver("+79001000010", "x"), U("Шлюз отклонил сообщение: 0: Accepted for delivery"));
+}
