@@ -70,6 +70,12 @@ TEST_F(ReplyPatterns, BodiesUnderATwoHundredStatusAreJudged)
     const std::string json = R"({"status": "error", "text": ")" + std::string(300, 'x') + "\"}";
     EXPECT_EQ(Deliver(json), "permanent: " + Refused + json.substr(0, 200));
     EXPECT_EQ(Deliver(R"({"status": "ok"})"), "<delivered>");
+
+    // A pattern that backtracks without end stops at its limit and fails the delivery.
+    Operator.ReplyPermFailPattern = "^(a+a+)+$";
+    EXPECT_EQ(Deliver(std::string(5000, 'a') + "!"),
+              U("Не удалось проверить ответ шлюза по шаблону оператора \"Шлюз\": шаблон слишком сложен для "
+                "такого ответа."));
 }
 
 TEST_F(ReplyPatterns, ABadPatternFailsBeforeAnythingIsSent)
