@@ -28,6 +28,37 @@ std::string FoldCyrillic(std::string_view text)
     return out;
 }
 
+// The reason a pattern does not compile: in Russian for the usual slips,
+// otherwise PCRE2's own (English) text.
+std::string CompileErrorText(int code)
+{
+    switch (code) {
+    case PCRE2_ERROR_END_BACKSLASH:
+        return Cp1251("\\ в конце выражения");
+    case PCRE2_ERROR_QUANTIFIER_OUT_OF_ORDER:
+        return Cp1251("числа в {} идут не по порядку");
+    case PCRE2_ERROR_QUANTIFIER_TOO_BIG:
+        return Cp1251("слишком большое число в {}");
+    case PCRE2_ERROR_MISSING_SQUARE_BRACKET:
+        return Cp1251("нет закрывающей ]");
+    case PCRE2_ERROR_CLASS_RANGE_ORDER:
+        return Cp1251("диапазон в [] идёт не по порядку");
+    case PCRE2_ERROR_QUANTIFIER_INVALID:
+        return Cp1251("повторять нечего (*, +, ? или { стоит не после символа или группы)");
+    case PCRE2_ERROR_MISSING_CLOSING_PARENTHESIS:
+        return Cp1251("нет закрывающей )");
+    case PCRE2_ERROR_UNMATCHED_CLOSING_PARENTHESIS:
+        return Cp1251("лишняя )");
+    case PCRE2_ERROR_PARENTHESES_NEST_TOO_DEEP:
+    case PCRE2_ERROR_PATTERN_TOO_LARGE:
+        return Cp1251("выражение слишком сложное");
+    }
+    PCRE2_UCHAR text[256];
+    if (pcre2_get_error_message(code, text, sizeof text) < 0)
+        return IntToStr(code);
+    return reinterpret_cast<const char*>(text);
+}
+
 struct TCodeDeleter {
     void operator()(pcre2_code* code) const { pcre2_code_free(code); }
 };
@@ -43,13 +74,9 @@ TCode Compile(const std::string& pattern, std::string& error)
                              PCRE2_NEVER_UCP | PCRE2_NEVER_BACKSLASH_C;
     TCode compiled(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(folded.data()), folded.size(), options, &code,
                                  &offset, nullptr));
-    if (!compiled) {
-        PCRE2_UCHAR text[256];
-        if (pcre2_get_error_message(code, text, sizeof text) < 0)
-            text[0] = 0;
+    if (!compiled)
         error = Cp1251("Ошибка в регулярном выражении (позиция ") + IntToStr(static_cast<long long>(offset) + 1) +
-                "): " + reinterpret_cast<const char*>(text) + ".";
-    }
+                "): " + CompileErrorText(code) + ".";
     return compiled;
 }
 
