@@ -69,6 +69,22 @@ TEST_F(TSmsSendersFormTest, RenameChecksKeepTheOldNameAndReturnTheFocus)
     EXPECT_EQ(beeline->Name(), U("БИЛАЙН"));
     EXPECT_EQ(Rows(List), (QStringList{QStringLiteral("БИЛАЙН"), QStringLiteral("МТС")}));
     EXPECT_EQ(SelectedText(List), QStringLiteral("БИЛАЙН"));
+
+    // A reply pattern is taken when its field is left, and refused there when it does not compile.
+    auto* perm = Form->findChild<QLineEdit*>("ReplyPermFailPatternEdit");
+    beeline->ReplyPermFailPattern = "^ERR";
+    perm->setFocus();
+    perm->setText(QStringLiteral("(ошибка"));
+    List->setFocus();
+    EXPECT_EQ(Ui.Calls.size(), 3u);
+    EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::Error);
+    EXPECT_TRUE(Ui.Calls.back().Text.startsWith(QStringLiteral("Ошибка в регулярном выражении")));
+    EXPECT_EQ(beeline->ReplyPermFailPattern, "^ERR");
+    EXPECT_TRUE(perm->hasFocus());
+    perm->setText(QStringLiteral(" нет денег|-1 "));
+    List->setFocus();
+    EXPECT_EQ(beeline->ReplyPermFailPattern, U("нет денег|-1"));
+    EXPECT_EQ(Ui.Calls.size(), 3u);
 }
 
 TEST_F(TSmsSendersFormTest, SelectingNeverShortensStoredTextAndEditsWriteBack)

@@ -1,5 +1,6 @@
 #include "ui/dialogs/SmsSendersForm.h"
 
+#include "engine/ReplyPattern.h"
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "model/DataPaths.h"
@@ -47,7 +48,12 @@ QString GateHint()
                           "{minute} - текущее время (минуты)\n"
                           "{day} - текущий день\n"
                           "{month} - текущий месяц\n"
-                          "{year} - текущий год");
+                          "{year} - текущий год\n\n"
+                          "Ответ WEB-gate (регулярные выражения, регистр букв не важен;\n"
+                          "пустые поля: любой ответ с кодом 2xx означает доставку):\n"
+                          "Успешный ответ шлюза - ответ без совпадения считается ошибкой, будет новая попытка\n"
+                          "Временный отказ шлюза - при совпадении будет новая попытка\n"
+                          "Окончательный отказ шлюза - при совпадении сообщение больше не отправляется");
 }
 
 QFrame* Separator(QWidget* parent)
@@ -183,6 +189,20 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
     EmailBodyEdit = gateEdit("EmailBodyEdit", QStringLiteral("Текст письма:"), &TStdSmsSender::EmailBody);
     form->addRow(Separator(panel));
 
+    // Reply patterns: taken when the field is left, refused there when they do not compile.
+    auto patternEdit = [&](const char* name, const QString& caption) {
+        auto* edit = Named(new QLineEdit(panel), name);
+        edit->setMaxLength(GateLimit);
+        edit->setToolTip(GateHint());
+        edit->installEventFilter(this);
+        addRow(caption, edit);
+        return edit;
+    };
+    ReplyOkPatternEdit = patternEdit("ReplyOkPatternEdit", QStringLiteral("Успешный ответ шлюза:"));
+    ReplyTempFailPatternEdit = patternEdit("ReplyTempFailPatternEdit", QStringLiteral("Временный отказ шлюза:"));
+    ReplyPermFailPatternEdit = patternEdit("ReplyPermFailPatternEdit", QStringLiteral("Окончательный отказ шлюза:"));
+    form->addRow(Separator(panel));
+
     GateTypeComboBox = Named(new QComboBox(panel), "GateTypeComboBox");
     GateTypeComboBox->addItems({QStringLiteral("WEB-gate"), QStringLiteral("EMAIL-gate")});
     addRow(QStringLiteral("Использовать:"), GateTypeComboBox);
@@ -259,8 +279,7 @@ void TSmsSendersForm::FillList()
     struct TRestore {
         ~TRestore() { QApplication::restoreOverrideCursor(); }
     } restore;
-    if (NameEdit->hasFocus())
-        NameEditExit(); // the selection is about to go
+    CommitFocusedField(); // the selection is about to go
     FSelecting = true;
     FSender = nullptr;
     FModel->SetList(nullptr);
@@ -304,8 +323,7 @@ void TSmsSendersForm::SmsSendersListViewSelectItem()
         auto* sender = dynamic_cast<TStdSmsSender*>(CurrentRowSender());
         if (sender == FSender && EditorPanel->isHidden() == (sender == nullptr))
             return;
-        if (NameEdit->hasFocus())
-            NameEditExit();
+        CommitFocusedField();
         FSender = sender;
         RefreshEditor();
     });
@@ -323,6 +341,8 @@ void TSmsSendersForm::RefreshEditor()
         SetLimitedText(EmailGateEdit, ToQt(FSender->EmailGate), GateLimit);
         SetLimitedText(EmailSubjEdit, ToQt(FSender->EmailSubj), GateLimit);
         SetLimitedText(EmailBodyEdit, ToQt(FSender->EmailBody), GateLimit);
+        for (const auto& [edit, member] : PatternFields())
+            SetLimitedText(edit, ToQt((*FSender).*member), GateLimit);
         {
             const QSignalBlocker blocker(GateTypeComboBox); // showing writes no gate type
             const int type = FSender->GateType;
@@ -334,7 +354,8 @@ void TSmsSendersForm::RefreshEditor()
         TranslitCheckBox->setChecked(FSender->TranslitFlag);
         NotesMemo->setPlainText(NotesForDisplay(FSender->Notes));
     }
-    for (QLineEdit* edit : {NameEdit, WebGateEdit, EmailGateEdit, EmailSubjEdit, EmailBodyEdit})
+    for (QLineEdit* edit : {NameEdit, WebGateEdit, EmailGateEdit, EmailSubjEdit, EmailBodyEdit, ReplyOkPatternEdit,
+                            ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
         SetEditActive(edit, shown);
     // The name stands out in the tooltip colour.
     QPalette palette = NameEdit->palette();
@@ -357,14 +378,53 @@ void TSmsSendersForm::WriteBack(F&& write)
 
 bool TSmsSendersForm::eventFilter(QObject* watched, QEvent* event)
 {
-    // The name is committed when its field is left for another control of the
-    // window, not when the whole window loses the focus.
-    if (watched == NameEdit && event->type() == QEvent::FocusOut) {
+    // The name and the reply patterns are committed when their field is left
+    // for another control of the window, not when the whole window loses the focus.
+    if (event->type() == QEvent::FocusOut) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
-            NameEditExit();
+            CommitField(watched);
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TSmsSendersForm::CommitFocusedField()
+{
+    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
+        if (edit->hasFocus())
+            CommitField(edit);
+}
+
+bool TSmsSendersForm::CommitField(QObject* field)
+{
+    if (field == NameEdit)
+        return NameEditExit();
+    for (const auto& [edit, member] : PatternFields())
+        if (field == edit)
+            return PatternEditExit(edit, member);
+    return true;
+}
+
+std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> TSmsSendersForm::PatternFields() const
+{
+    return {{ReplyOkPatternEdit, &TStdSmsSender::ReplyOkPattern},
+            {ReplyTempFailPatternEdit, &TStdSmsSender::ReplyTempFailPattern},
+            {ReplyPermFailPatternEdit, &TStdSmsSender::ReplyPermFailPattern}};
+}
+
+bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member)
+{
+    if (!FSender)
+        return true;
+    const bool taken = Guard([&] {
+        const std::string pattern = Trim(FromQt(edit->text()));
+        if (std::optional<std::string> error = CheckReplyPattern(pattern))
+            throw TError(*error);
+        (*FSender).*member = pattern;
+    });
+    if (!taken && edit->isVisible() && edit->isEnabled())
+        edit->setFocus(Qt::OtherFocusReason);
+    return taken;
 }
 
 bool TSmsSendersForm::NameEditExit()
@@ -451,15 +511,13 @@ void TSmsSendersForm::AddFromFileActionExecute()
 
 void TSmsSendersForm::CloseTBClick()
 {
-    if (NameEdit->hasFocus())
-        NameEditExit();
+    CommitFocusedField();
     close();
 }
 
 void TSmsSendersForm::closeEvent(QCloseEvent* event)
 {
-    if (NameEdit->hasFocus())
-        NameEditExit();
+    CommitFocusedField();
     event->accept(); // hidden, kept for the next opening
     TopLevelGuard([] { SmsManager().SaveSmsSenders(ProgramOptions().SmsGatesFileName); });
 }

@@ -10,6 +10,10 @@
 
 #include <QWidget>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -60,6 +64,11 @@ private:
     void SmsSendersListViewSelectItem();
     void RefreshEditor();
     bool NameEditExit();
+    bool PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member);
+    std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> PatternFields() const;
+    // The fields written back when they are left (the name, the reply patterns).
+    bool CommitField(QObject* field);
+    void CommitFocusedField();
     // Runs a write-back when an operator is shown; its errors are not the window's.
     template <class F>
     void WriteBack(F&& write);
@@ -75,6 +84,9 @@ private:
     QLineEdit* EmailGateEdit = nullptr;
     QLineEdit* EmailSubjEdit = nullptr;
     QLineEdit* EmailBodyEdit = nullptr;
+    QLineEdit* ReplyOkPatternEdit = nullptr;
+    QLineEdit* ReplyTempFailPatternEdit = nullptr;
+    QLineEdit* ReplyPermFailPatternEdit = nullptr;
     QComboBox* GateTypeComboBox = nullptr;
     QLineEdit* MaxSmsLenEdit = nullptr;
     QComboBox* CharsetComboBox = nullptr;
