@@ -24,6 +24,7 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -349,6 +350,18 @@ TEST_F(TMainFormComposer, AFailedStartIsCriticalAndWritesNoFileBack)
     QApplication::processEvents();
     EXPECT_FALSE(Form->isVisible());
     EXPECT_EQ(Data.dir().read("SmsAddressBook.ini"), broken);
+}
+
+TEST_F(TMainFormComposer, AManagerThatCannotStartGivesOneCriticalBoxOnly)
+{
+    std::filesystem::create_directory(Data.dir().file("SmsTemplates.txt")); // the templates cannot load
+    Data.dir().write("SmsAddressBook.ini", "keep");
+    Start();
+    QApplication::processEvents(); // the close posted by the start-up runs
+    EXPECT_FALSE(Form->isVisible());
+    ASSERT_EQ(ErrorTexts().size(), 1); // the close neither saves nor creates anything
+    EXPECT_TRUE(ErrorTexts()[0].startsWith(QStringLiteral("Критическая ошибка:\r\r")));
+    EXPECT_EQ(Data.dir().read("SmsAddressBook.ini"), "keep");
 }
 
 TEST_F(TMainFormComposer, WithoutATrayHostMinimizingNeverHidesTheWindow)

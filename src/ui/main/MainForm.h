@@ -239,6 +239,7 @@ private:
     TStartupState FStartup;
     bool FStartUpOnShow = false;
     bool FStarted = false;      // FormShow has run
+    bool FTemplatesBound = false; // the templates list's insert notification is ours
     bool FHiddenToTray = false;
     QElapsedTimer FLastTrayToggle;
     // ---- end of the composer's block ----

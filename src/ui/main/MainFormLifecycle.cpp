@@ -42,7 +42,7 @@ QString CriticalErrorText(const std::string& message)
 
 TMainForm::~TMainForm()
 {
-    if (FStarted) // the templates list outlives the window
+    if (FTemplatesBound) // the templates list outlives the window
         SmsManager().Templates.OnInsertTemplate = nullptr;
 }
 
@@ -69,6 +69,7 @@ void TMainForm::FormShow()
             SendSmsAction->setEnabled(true);
             TSmsSendersForm::RefillIfVisible(); // an operators window reopened before the operators were read
             SmsManager().Templates.OnInsertTemplate = [this](const std::string& text) { InsertTemplateText(text); };
+            FTemplatesBound = true;
             connect(FSmsQueueForm, &TSmsQueueForm::QueueChanged, this, [this] { Guard([this] { UpdateStatus(); }); });
             FillGroups();
             FillContacts();
@@ -82,6 +83,8 @@ void TMainForm::FormShow()
         }
     }
     if (!error.empty() || !FStartup.Complete()) {
+        if (FSmsQueueForm) // no delivery is tried over data that did not load
+            FSmsQueueForm->StopDelivery();
         ShowErrorBox(CriticalErrorText(error));
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
@@ -94,19 +97,25 @@ void TMainForm::FormShow()
 void TMainForm::PlaceWindows(bool save)
 {
     // The main window, the templates window, the operators window and the queue
-    // window, in this order; restoring a secondary window creates it, and
-    // creating the queue window starts its send timer.
+    // window, in this order. Restoring a secondary window creates it (creating
+    // the queue window starts its send timer); saving skips one that a failed
+    // start never created.
+    TMainPlacement main(this);
+    if (save) {
+        for (TPlacedWindow* window : {static_cast<TPlacedWindow*>(&main),
+                                      static_cast<TPlacedWindow*>(TSmsTemplatesForm::Existing()),
+                                      static_cast<TPlacedWindow*>(TSmsSendersForm::Existing()),
+                                      static_cast<TPlacedWindow*>(FSmsQueueForm)})
+            if (window)
+                ProgramOptions().SaveWindow(*window);
+        return;
+    }
+    ProgramOptions().RestoreWindow(main);
+    ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(this));
+    ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(this));
     if (!FSmsQueueForm)
         FSmsQueueForm = new TSmsQueueForm(this);
-    TMainPlacement main(this);
-    TPlacedWindow* windows[] = {&main, TSmsTemplatesForm::Instance(this), TSmsSendersForm::Instance(this),
-                                FSmsQueueForm};
-    for (TPlacedWindow* window : windows) {
-        if (save)
-            ProgramOptions().SaveWindow(*window);
-        else
-            ProgramOptions().RestoreWindow(*window);
-    }
+    ProgramOptions().RestoreWindow(*FSmsQueueForm);
 }
 
 // ---- shut-down ----
@@ -125,6 +134,8 @@ void TMainForm::closeEvent(QCloseEvent* event)
 
 bool TMainForm::FormCloseQuery()
 {
+    if (!FStarted || !FStartup.Complete())
+        return true; // nothing can have been queued
     const TSmsManager& manager = SmsManager();
     if (manager.Queue.Count() == 0 && !manager.CurrentDelivery())
         return true;
@@ -141,8 +152,11 @@ void TMainForm::FormClose()
         FTrayIcon->hide();
     if (FSmsQueueForm)
         FSmsQueueForm->StopDelivery(); // the attempt out ends here, its history record written
-    if (FStarted) {
+    if (FTemplatesBound) {
         SmsManager().Templates.OnInsertTemplate = nullptr;
+        FTemplatesBound = false;
+    }
+    if (FStarted) {
         const TStartupState state = FStartup;
         FStartup = TStartupState {}; // a second close writes nothing
         SaveProgramData(state, [this] { PlaceWindows(true); });
@@ -220,7 +234,7 @@ void TMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
         FLastTrayToggle.elapsed() <= QApplication::doubleClickInterval())
         return;
     FLastTrayToggle.start();
-    if (FHiddenToTray || !isVisible())
+    if (FHiddenToTray || !isVisible() || isMinimized())
         RestoreFromTray();
     else if (TrayActive())
         HideToTray();
