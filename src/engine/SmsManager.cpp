@@ -115,32 +115,21 @@ void TSmsManager::CheckSmsSenderUnused(const TSmsSender* sender) const
 void TSmsManager::SearchContacts(const std::string& text)
 {
     TContactList& found = FoundContactsGroup->Contacts;
-    found.Clear();
     const std::string key = UpperCase(text);
-    if (key.empty())
+    if (key.empty()) {
+        found.Clear();
         return;
-    static const std::array<char, 256> upper = [] {
-        std::array<char, 256> table {};
-        for (int c = 0; c < 256; ++c)
-            table[static_cast<size_t>(c)] = static_cast<char>(UpperCaseChar(static_cast<unsigned char>(c)));
-        return table;
-    }();
-    auto appendUpper = [&](std::string& out, std::string_view text) {
-        for (char c : text)
-            out += upper[static_cast<unsigned char>(c)];
-    };
-    const TContactList& all = Contacts();
-    std::string caption; // the upper-cased ContactCaption, reused: no allocation per contact
-    for (int i = all.Count() - 1; i >= 0; --i) {
-        TContact* contact = all[i];
-        caption.clear();
-        appendUpper(caption, contact->Name());
-        caption += " (";
-        appendUpper(caption, contact->PhoneNumber);
-        caption += ')';
-        if (caption.find(key) != std::string::npos)
-            found.Add(contact, true);
     }
+    // The master list holds distinct contacts with distinct names and ids, so
+    // the matches go into the found group as they are.
+    const TContactList& all = Contacts();
+    std::vector<TContact*> matches;
+    for (auto it = all.end(); it != all.begin();) {
+        TContact* contact = *--it;
+        if (contact->UpperCaption().find(key) != std::string::npos)
+            matches.push_back(contact);
+    }
+    found.AssignDistinct(std::move(matches));
 }
 
 // --- recipients ---

@@ -106,6 +106,19 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
         // contact), which gives what resolving at the end gives without
         // holding every placeholder at once; the passes below then find
         // nothing left to do.
+        // The readers take the operators and contacts by name straight away,
+        // so no placeholder is made at all on this path.
+        const TContactList& master = Contacts();
+        TNameResolvers resolvers;
+        resolvers.SmsSender = [this](std::string_view name) -> TSmsSender* {
+            const int index = SmsSenders.IndexOfName(name);
+            return index >= 0 ? SmsSenders[index] : nullptr;
+        };
+        resolvers.Contact = [&master](std::string_view name) -> TContact* {
+            const int index = master.IndexOfName(name);
+            return index >= 0 ? master[index] : nullptr;
+        };
+        TScopedNameResolvers scope(resolvers);
         ReadContacts(ini, Contacts(), "", [this](TContact* contact) { ResolveSenderOf(contact); });
         ReadGroups(ini, Groups, "", [this](TGroup* group) { ResolveMembersOf(group); });
     } catch (...) {

@@ -8,6 +8,25 @@ std::string ContactCaption(const TContact& contact) { return contact.Name() + " 
 
 std::string ContactCaption(const TContact* contact) { return contact ? ContactCaption(*contact) : std::string(); }
 
+const std::string& TContact::UpperCaption() const
+{
+    if (FCaptionMade && FCaptionNameVersion == NameVersion() && FCaptionPhone == PhoneNumber)
+        return FUpperCaption;
+    const unsigned char* upper = UpperCaseTable();
+    FUpperCaption.clear();
+    FUpperCaption.reserve(Name().size() + PhoneNumber.size() + 3);
+    for (char c : Name())
+        FUpperCaption += static_cast<char>(upper[static_cast<unsigned char>(c)]);
+    FUpperCaption += " (";
+    for (char c : PhoneNumber)
+        FUpperCaption += static_cast<char>(upper[static_cast<unsigned char>(c)]);
+    FUpperCaption += ')';
+    FCaptionPhone = PhoneNumber;
+    FCaptionNameVersion = NameVersion();
+    FCaptionMade = true;
+    return FUpperCaption;
+}
+
 TContactList::TContactList(bool ownsItems)
     : TItemList<TContact>(ownsItems, {Cp1251("Не указано имя абонента."),
                                       Cp1251("Уже существует абонент с таким именем."),

@@ -22,6 +22,16 @@ public:
 
     TSmsSender* SmsSender = nullptr; // not owned
     std::string PhoneNumber;         // exactly as typed, passed to the operator unchanged
+
+    // ContactCaption in upper case, for the search: kept with the contact and
+    // made anew once the name or the phone number has changed.
+    const std::string& UpperCaption() const;
+
+private:
+    mutable std::string FUpperCaption;
+    mutable std::string FCaptionPhone; // the phone number the caption was made with
+    mutable std::uint64_t FCaptionNameVersion = 0;
+    mutable bool FCaptionMade = false;
 };
 
 // "Name (PhoneNumber)": the one-line form of a contact in every window.

@@ -6,6 +6,7 @@
 
 namespace {
 std::atomic<std::uint64_t> gGeneration {1};
+std::atomic<std::uint64_t> gNameVersion {0};
 }
 
 std::uint64_t ListedItemGeneration() { return gGeneration.load(std::memory_order_relaxed); }
@@ -20,6 +21,7 @@ void TListedItem::SetName(std::string name)
     if (name == FName)
         return;
     FName = std::move(name);
+    FNameVersion = gNameVersion.fetch_add(1, std::memory_order_relaxed) + 1;
     if (FListed)
         gGeneration.fetch_add(1, std::memory_order_relaxed);
 }

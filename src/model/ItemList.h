@@ -9,6 +9,7 @@
 // that a rename or a re-numbering of an item that is in some list makes every
 // list index rebuild lazily (a global change counter).
 #include "model/Error.h"
+#include "model/Text.h"
 
 #include <climits>
 #include <cstdint>
@@ -27,11 +28,14 @@ class TListedItem {
 public:
     const std::string& Name() const { return FName; }
     void SetName(std::string name);
+    // Changes with every change of the name, never coming back to an earlier
+    // value of any item (for caches built from the name).
+    std::uint64_t NameVersion() const { return FNameVersion; }
 
 protected:
     TListedItem() = default;
     // A copy is a new object: it carries name and id but is in no list.
-    TListedItem(const TListedItem& other) : FName(other.FName), FId(other.FId) {}
+    TListedItem(const TListedItem& other) : FName(other.FName), FNameVersion(other.FNameVersion), FId(other.FId) {}
     TListedItem& operator=(const TListedItem& other);
     ~TListedItem() = default;
 
@@ -42,6 +46,7 @@ private:
     template <class T>
     friend class TItemList;
     std::string FName;
+    std::uint64_t FNameVersion = 0;
     int FId = 0;
     bool FListed = false; // has been appended to some list
 };
@@ -96,6 +101,13 @@ public:
     T* Extract(T* item);
     // Removes every item; an owning list destroys them.
     void Clear();
+    // Replaces the items of a list that does not own them by these, in this
+    // order, without the validated append: they must be distinct objects with
+    // distinct names and ids that are in some list already (e.g. taken from
+    // one list). Raises a system error for an owning list.
+    void AssignDistinct(std::vector<T*> items);
+    // Room for this many items without regrowing (a hint).
+    void Reserve(size_t count);
 
 protected:
     // The validated append. Returns true when the item is in the list
@@ -114,7 +126,8 @@ private:
 
     mutable bool FIndexValid = false;
     mutable std::uint64_t FIndexGeneration = 0;
-    mutable std::unordered_map<std::string, int> FNamePos; // upper-cased name -> last position
+    // name (a view of the item's own name, letter case ignored) -> last position
+    mutable std::unordered_map<std::string_view, int, TCaseFoldHash, TCaseFoldEqual> FNamePos;
     mutable std::unordered_map<int, int> FIdPos;           // id -> last position
     mutable std::unordered_map<const T*, int> FItemPos;    // item -> position
     mutable int FMaxId = 0;                                // largest id, at least 0

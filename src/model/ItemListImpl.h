@@ -8,7 +8,7 @@ template <class T>
 int TItemList<T>::IndexOfName(std::string_view name) const
 {
     EnsureIndex();
-    auto it = FNamePos.find(UpperCase(name));
+    auto it = FNamePos.find(name);
     return it == FNamePos.end() ? -1 : it->second;
 }
 
@@ -54,6 +54,25 @@ void TItemList<T>::Clear()
 }
 
 template <class T>
+void TItemList<T>::AssignDistinct(std::vector<T*> items)
+{
+    if (FOwns)
+        throw SystemError("TItemList.AssignDistinct");
+    FItems = std::move(items);
+    InvalidateIndex();
+}
+
+template <class T>
+void TItemList<T>::Reserve(size_t count)
+{
+    FItems.reserve(count);
+    EnsureIndex();
+    FNamePos.reserve(count);
+    FIdPos.reserve(count);
+    FItemPos.reserve(count);
+}
+
+template <class T>
 void TItemList<T>::EnsureIndex() const
 {
     std::uint64_t generation = ListedItemGeneration();
@@ -70,7 +89,7 @@ void TItemList<T>::EnsureIndex() const
     for (size_t i = 0; i < FItems.size(); ++i) {
         const TListedItem* item = FItems[i];
         int pos = static_cast<int>(i);
-        FNamePos[UpperCase(item->FName)] = pos;
+        FNamePos[std::string_view(item->FName)] = pos;
         FIdPos[item->FId] = pos;
         FItemPos[FItems[i]] = pos;
         FMaxId = std::max(FMaxId, item->FId);
@@ -106,15 +125,14 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     if (FItemPos.count(item))
         return true;
     // 2. The trimmed name is stored back, even if a later step fails.
-    std::string trimmed = Trim(x->FName);
-    if (trimmed != x->FName)
-        x->SetName(trimmed);
+    if (!IsTrimmedText(x->FName))
+        x->SetName(Trim(x->FName));
     // 3. A missing name is an error even in quiet mode.
     if (x->FName.empty())
         throw TError(FMessages.MissingName);
     // 4. The clash nearest the end of the list decides; a name clash wins
     // over an id clash on the same item.
-    std::string key = UpperCase(x->FName);
+    const std::string_view key = x->FName;
     int givenId = x->FId;
     int namePos = -1, idPos = -1;
     if (auto it = FNamePos.find(key); it != FNamePos.end())

@@ -1,6 +1,7 @@
 #include "model/Text.h"
 
 #include <array>
+#include <cstdint>
 #include <charconv>
 #include <limits>
 #include <unordered_map>
@@ -107,6 +108,25 @@ std::string UpperCase(std::string_view text)
     for (char& c : r)
         c = static_cast<char>(UpperCaseChar(static_cast<unsigned char>(c)));
     return r;
+}
+
+const unsigned char* UpperCaseTable() { return UpperTable().data(); }
+
+size_t CaseFoldHash(std::string_view text)
+{
+    const auto& t = UpperTable();
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    for (char c : text) {
+        h ^= t[static_cast<unsigned char>(c)];
+        h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h ^ (h >> 29));
+}
+
+bool IsTrimmedText(std::string_view text)
+{
+    return text.empty() || (!IsTrimmed(static_cast<unsigned char>(text.front())) &&
+                            !IsTrimmed(static_cast<unsigned char>(text.back())));
 }
 
 bool SameText(std::string_view a, std::string_view b)

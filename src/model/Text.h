@@ -1,6 +1,7 @@
 #pragma once
 // Text helpers shared by every layer. Model text is CP1251 bytes in std::string;
 // lengths and positions count bytes.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,22 @@ std::string TrimRight(std::string_view text);
 unsigned char UpperCaseChar(unsigned char c);
 std::string UpperCase(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
+// The 256 upper-case bytes of UpperCaseChar, for loops over many characters.
+const unsigned char* UpperCaseTable();
+// A hash that ignores letter case: texts equal under SameText hash alike.
+size_t CaseFoldHash(std::string_view text);
+// Functors for unordered containers keyed without regard to letter case;
+// lookups take any string_view without building a key.
+struct TCaseFoldHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const { return CaseFoldHash(text); }
+};
+struct TCaseFoldEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return SameText(a, b); }
+};
+// Whether Trim would leave the text as it is.
+bool IsTrimmedText(std::string_view text);
 
 // A copy of the same length where every character below code 32 is a blank.
 std::string ControlCharsToSpaces(std::string_view text);

@@ -6,6 +6,7 @@
 #include "model/TextLines.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <sys/stat.h>
 
@@ -23,12 +24,14 @@ std::string_view TrimBlanks(std::string_view s)
     return s.substr(b, e - b);
 }
 
-// A section or key name as the file will give it back.
-std::string NormalName(std::string_view name)
+// A section or key name as the file will give it back; `buffer` holds it
+// when it differs from a part of `name`.
+std::string_view NormalName(std::string_view name, std::string& buffer)
 {
-    if (HasLineBreak(name))
-        return std::string(TrimBlanks(LineBreaksToBlanks(name)));
-    return std::string(TrimBlanks(name));
+    if (!HasLineBreak(name))
+        return TrimBlanks(name);
+    buffer = std::string(TrimBlanks(LineBreaksToBlanks(name)));
+    return buffer;
 }
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
@@ -76,59 +79,241 @@ int IniStrToInt(std::string_view text, int def)
     return TryStrToInt(text, value) ? value : def;
 }
 
-struct TIniFile::TSection {
-    struct TEntry {
-        std::string Key;
-        std::string Value;
-    };
-    std::string Name;
-    std::vector<TEntry> Entries;
-    int Headers = 0; // section lines of this name in the loaded text
-    // Upper-case key -> position; built only once a section grows past a few keys.
-    std::unordered_map<std::string, size_t> Index;
+namespace {
 
-    static constexpr size_t IndexFrom = 12;
+// A range of the profile's buffer.
+struct TRef {
+    uint32_t Off = 0;
+    uint32_t Len = 0;
+};
 
-    long Find(std::string_view key) const
+struct TEntry {
+    TRef Key;
+    TRef Value;
+};
+
+// Open addressing over item positions (position + 1; 0 is a free slot, Gone
+// one whose item was erased). The caller gives the hash of a name and tells
+// whether the item at a position has that name.
+constexpr uint32_t FreeSlot = 0;
+constexpr uint32_t GoneSlot = UINT32_MAX;
+
+struct TTable {
+    std::vector<uint32_t> Slots;
+    size_t Used = 0; // slots that are not free (gone ones included)
+
+    template <class Match>
+    long Find(size_t hash, Match match) const
     {
-        if (Entries.size() > IndexFrom) {
-            auto it = Index.find(UpperCase(key));
-            return it == Index.end() ? -1 : static_cast<long>(it->second);
+        if (Slots.empty())
+            return -1;
+        const size_t mask = Slots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            const uint32_t v = Slots[i];
+            if (v == FreeSlot)
+                return -1;
+            if (v != GoneSlot && match(v - 1))
+                return static_cast<long>(v - 1);
         }
-        for (size_t i = 0; i < Entries.size(); ++i)
-            if (SameText(Entries[i].Key, key))
-                return static_cast<long>(i);
-        return -1;
     }
-
-    void Add(std::string key, std::string value)
+    // Whether a new item fits without a rebuild.
+    bool HasRoomForOneMore() const { return !Slots.empty() && (Used + 1) * 2 <= Slots.size(); }
+    void Place(size_t hash, size_t position)
     {
-        Entries.push_back({std::move(key), std::move(value)});
-        if (Entries.size() == IndexFrom + 1) {
-            Index.reserve(Entries.size() * 2);
-            for (size_t i = 0; i < Entries.size(); ++i)
-                Index.emplace(UpperCase(Entries[i].Key), i);
-        } else if (Entries.size() > IndexFrom + 1) {
-            Index.emplace(UpperCase(Entries.back().Key), Entries.size() - 1);
-        }
+        const size_t mask = Slots.size() - 1;
+        size_t i = hash & mask;
+        while (Slots[i] != FreeSlot)
+            i = (i + 1) & mask;
+        Slots[i] = static_cast<uint32_t>(position + 1);
+        ++Used;
     }
-
-    void Remove(size_t pos)
+    void Erase(size_t hash, size_t position)
     {
-        Entries.erase(Entries.begin() + static_cast<long>(pos));
-        Index.clear();
-        if (Entries.size() > IndexFrom)
-            for (size_t i = 0; i < Entries.size(); ++i)
-                Index.emplace(UpperCase(Entries[i].Key), i);
+        const size_t mask = Slots.size() - 1;
+        for (size_t i = hash & mask; Slots[i] != FreeSlot; i = (i + 1) & mask)
+            if (Slots[i] == position + 1) {
+                Slots[i] = GoneSlot;
+                return;
+            }
+    }
+    void Reset(size_t items)
+    {
+        size_t size = 16;
+        while (size < items * 2 + 2)
+            size <<= 1;
+        Slots.assign(size, FreeSlot);
+        Used = 0;
+    }
+    void Clear()
+    {
+        Slots.clear();
+        Used = 0;
     }
 };
 
-TIniFile::TIniFile() = default;
+} // namespace
+
+struct TIniFile::TImpl {
+    struct TSection {
+        TRef Name;
+        size_t Hash = 0;
+        std::vector<TEntry> Entries;
+        // Keys by name, built once a section grows past a few keys.
+        mutable TTable Keys;
+        uint32_t Headers = 0; // section lines of this name in the loaded text
+        bool Live = true;
+    };
+    static constexpr size_t IndexKeysFrom = 12;
+
+    // The loaded text, then every name and value written since.
+    std::string Store;
+    std::vector<TSection> Sections; // erased ones stay (not Live) until compacted
+    TTable Index;                   // live sections by name
+    size_t Erased = 0;
+
+    bool Holds(std::string_view text) const
+    {
+        return !text.empty() && text.data() >= Store.data() && text.data() < Store.data() + Store.size();
+    }
+
+    // A text given to a writer that lies in the buffer is copied out first:
+    // appending to the buffer may move it.
+    std::string_view Owned(std::string_view text, std::string& copy) const
+    {
+        if (!Holds(text))
+            return text;
+        copy.assign(text);
+        return copy;
+    }
+
+    std::string_view View(TRef r) const { return std::string_view(Store.data() + r.Off, r.Len); }
+
+    TRef RefOf(std::string_view inStore) const
+    {
+        return {static_cast<uint32_t>(inStore.data() - Store.data()), static_cast<uint32_t>(inStore.size())};
+    }
+
+    TRef Put(std::string_view text)
+    {
+        if (Store.size() + text.size() > UINT32_MAX)
+            throw TError(Cp1251("Слишком большой INI-файл."));
+        // A part of the buffer is used where it is (the parse names its
+        // ranges so); writers never pass one (see Owned).
+        if (Holds(text))
+            return RefOf(text);
+        TRef r {static_cast<uint32_t>(Store.size()), static_cast<uint32_t>(text.size())};
+        Store.append(text);
+        return r;
+    }
+
+    long FindSection(std::string_view name) const
+    {
+        return Index.Find(CaseFoldHash(name),
+                          [&](size_t i) { return SameText(View(Sections[i].Name), name); });
+    }
+
+    void IndexSections()
+    {
+        Index.Reset(Sections.size() - Erased);
+        for (size_t i = 0; i < Sections.size(); ++i)
+            if (Sections[i].Live)
+                Index.Place(Sections[i].Hash, i);
+    }
+
+    // The position of the section, added at the end when missing; `name` is
+    // already in the form the file gives back.
+    size_t ObtainSection(std::string_view name)
+    {
+        const size_t hash = CaseFoldHash(name);
+        const long found = Index.Find(hash, [&](size_t i) { return SameText(View(Sections[i].Name), name); });
+        if (found >= 0)
+            return static_cast<size_t>(found);
+        TSection s;
+        s.Name = Put(name);
+        s.Hash = hash;
+        Sections.push_back(std::move(s));
+        if (Index.HasRoomForOneMore())
+            Index.Place(hash, Sections.size() - 1);
+        else
+            IndexSections();
+        return Sections.size() - 1;
+    }
+
+    long FindKey(const TSection& s, std::string_view key) const
+    {
+        if (s.Entries.size() <= IndexKeysFrom) {
+            for (size_t i = 0; i < s.Entries.size(); ++i)
+                if (SameText(View(s.Entries[i].Key), key))
+                    return static_cast<long>(i);
+            return -1;
+        }
+        if (s.Keys.Slots.empty())
+            IndexKeys(s);
+        return s.Keys.Find(CaseFoldHash(key), [&](size_t i) { return SameText(View(s.Entries[i].Key), key); });
+    }
+
+    void IndexKeys(const TSection& s) const
+    {
+        s.Keys.Reset(s.Entries.size());
+        for (size_t i = 0; i < s.Entries.size(); ++i)
+            s.Keys.Place(CaseFoldHash(View(s.Entries[i].Key)), i);
+    }
+
+    void AddEntry(TSection& s, TRef key, TRef value)
+    {
+        s.Entries.push_back({key, value});
+        if (s.Entries.size() <= IndexKeysFrom)
+            return;
+        if (s.Keys.HasRoomForOneMore())
+            s.Keys.Place(CaseFoldHash(View(key)), s.Entries.size() - 1);
+        else
+            IndexKeys(s);
+    }
+
+    const TSection* Find(std::string_view section) const
+    {
+        std::string buffer;
+        const long i = FindSection(NormalName(section, buffer));
+        return i < 0 ? nullptr : &Sections[static_cast<size_t>(i)];
+    }
+
+    const TEntry* Find(std::string_view section, std::string_view key) const
+    {
+        const TSection* s = Find(section);
+        if (!s)
+            return nullptr;
+        std::string buffer;
+        const long i = FindKey(*s, NormalName(key, buffer));
+        return i < 0 ? nullptr : &s->Entries[static_cast<size_t>(i)];
+    }
+
+    void Compact()
+    {
+        std::vector<TSection> live;
+        live.reserve(Sections.size() - Erased);
+        for (auto& s : Sections)
+            if (s.Live)
+                live.push_back(std::move(s));
+        Sections = std::move(live);
+        Erased = 0;
+        IndexSections();
+    }
+
+    void Clear()
+    {
+        Store.clear();
+        Sections.clear();
+        Index.Clear();
+        Erased = 0;
+    }
+};
+
+TIniFile::TIniFile() : Impl(std::make_unique<TImpl>()) {}
 TIniFile::~TIniFile() = default;
 TIniFile::TIniFile(TIniFile&&) noexcept = default;
 TIniFile& TIniFile::operator=(TIniFile&&) noexcept = default;
 
-TIniFile::TIniFile(std::string fileName) : Name(std::move(fileName)) { Load(); }
+TIniFile::TIniFile(std::string fileName) : Name(std::move(fileName)), Impl(std::make_unique<TImpl>()) { Load(); }
 
 void TIniFile::Load()
 {
@@ -142,10 +327,15 @@ void TIniFile::Load()
     LoadFromText(ReadWholeFile(Name));
 }
 
-void TIniFile::LoadFromText(std::string_view text)
+void TIniFile::LoadFromText(std::string_view bytes)
 {
-    Clear();
-    TSection* current = nullptr;
+    TImpl& d = D();
+    d.Clear();
+    if (bytes.size() > UINT32_MAX)
+        throw TError(Cp1251("Слишком большой INI-файл."));
+    d.Store.assign(bytes);
+    const std::string_view text = d.Store;
+    long current = -1;
     size_t pos = 0;
     const size_t n = text.size();
     while (pos < n) {
@@ -166,42 +356,47 @@ void TIniFile::LoadFromText(std::string_view text)
             continue;
         if (line.front() == '[') {
             size_t close = line.rfind(']');
-            current = close == std::string_view::npos ? nullptr
-                                                      : &ObtainSection(TrimBlanks(line.substr(1, close - 1)));
-            if (current)
-                ++current->Headers;
+            current = close == std::string_view::npos
+                          ? -1
+                          : static_cast<long>(d.ObtainSection(TrimBlanks(line.substr(1, close - 1))));
+            if (current >= 0)
+                ++d.Sections[static_cast<size_t>(current)].Headers;
             continue;
         }
-        if (!current)
+        if (current < 0)
             continue;
         size_t eq = line.find('=');
         if (eq == std::string_view::npos)
             continue;
         std::string_view key = TrimBlanks(line.substr(0, eq));
-        if (key.empty() || current->Find(key) >= 0)
+        TImpl::TSection& s = d.Sections[static_cast<size_t>(current)];
+        if (key.empty() || d.FindKey(s, key) >= 0)
             continue;
-        current->Add(std::string(key), std::string(Unquote(TrimBlanks(line.substr(eq + 1)))));
+        d.AddEntry(s, d.RefOf(key), d.RefOf(Unquote(TrimBlanks(line.substr(eq + 1)))));
     }
 }
 
 std::string TIniFile::SaveToText() const
 {
+    const TImpl& d = D();
     std::string out;
-    for (const auto& s : Sections) {
-        if (!s)
+    out.reserve(d.Store.size() + d.Sections.size() * 4 + 64);
+    for (const auto& s : d.Sections) {
+        if (!s.Live)
             continue;
         out += '[';
-        out += s->Name;
+        out += d.View(s.Name);
         out += "]\r\n";
-        for (const auto& e : s->Entries) {
-            out += e.Key;
+        for (const auto& e : s.Entries) {
+            out += d.View(e.Key);
             out += '=';
-            if (ValueNeedsQuotes(e.Value)) {
+            const std::string_view value = d.View(e.Value);
+            if (ValueNeedsQuotes(value)) {
                 out += '"';
-                out += e.Value;
+                out += value;
                 out += '"';
             } else {
-                out += e.Value;
+                out += value;
             }
             out += "\r\n";
         }
@@ -211,45 +406,25 @@ std::string TIniFile::SaveToText() const
 
 void TIniFile::Save(unsigned mode) const { SaveFileSafely(Name, SaveToText(), mode); }
 
-const TIniFile::TSection* TIniFile::FindSection(std::string_view section) const
+bool TIniFile::FindValue(std::string_view section, std::string_view key, std::string_view& value) const
 {
-    auto it = SectionIndex.find(UpperCase(NormalName(section)));
-    return it == SectionIndex.end() ? nullptr : Sections[it->second].get();
-}
-
-TIniFile::TSection* TIniFile::FindSection(std::string_view section)
-{
-    return const_cast<TSection*>(static_cast<const TIniFile*>(this)->FindSection(section));
-}
-
-TIniFile::TSection& TIniFile::ObtainSection(std::string_view section)
-{
-    std::string name = NormalName(section);
-    auto [it, added] = SectionIndex.try_emplace(UpperCase(name), Sections.size());
-    if (added) {
-        auto s = std::make_unique<TSection>();
-        s->Name = std::move(name);
-        Sections.push_back(std::move(s));
-    }
-    return *Sections[it->second];
+    const TEntry* e = D().Find(section, key);
+    if (!e)
+        return false;
+    value = D().View(e->Value);
+    return true;
 }
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const
 {
-    const TSection* s = FindSection(section);
-    if (!s)
-        return std::string(def);
-    long i = s->Find(NormalName(key));
-    return i < 0 ? std::string(def) : s->Entries[static_cast<size_t>(i)].Value;
+    std::string_view value;
+    return std::string(FindValue(section, key, value) ? value : def);
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view key, int def) const
 {
-    const TSection* s = FindSection(section);
-    if (!s)
-        return def;
-    long i = s->Find(NormalName(key));
-    return i < 0 ? def : IniStrToInt(s->Entries[static_cast<size_t>(i)].Value, def);
+    std::string_view value;
+    return FindValue(section, key, value) ? IniStrToInt(value, def) : def;
 }
 
 bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def) const
@@ -260,14 +435,26 @@ bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool def
 void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
     CheckKeyName(key);
-    std::string k(TrimBlanks(key));
-    std::string v = HasLineBreak(value) ? LineBreaksToBlanks(value) : std::string(value);
-    TSection& s = ObtainSection(section);
-    long i = s.Find(k);
-    if (i >= 0)
-        s.Entries[static_cast<size_t>(i)].Value = std::move(v);
-    else
-        s.Add(std::move(k), std::move(v));
+    TImpl& d = D();
+    std::string sectionCopy, keyCopy, valueCopy, sectionBuffer, valueBuffer;
+    section = d.Owned(section, sectionCopy);
+    key = d.Owned(key, keyCopy);
+    value = d.Owned(value, valueCopy);
+    const std::string_view k = TrimBlanks(key);
+    const size_t index = d.ObtainSection(NormalName(section, sectionBuffer));
+    if (HasLineBreak(value)) {
+        valueBuffer = LineBreaksToBlanks(value);
+        value = valueBuffer;
+    }
+    const long i = d.FindKey(d.Sections[index], k);
+    if (i >= 0) {
+        const TRef v = d.Put(value);
+        d.Sections[index].Entries[static_cast<size_t>(i)].Value = v;
+    } else {
+        const TRef kr = d.Put(k);
+        const TRef vr = d.Put(value);
+        d.AddEntry(d.Sections[index], kr, vr);
+    }
 }
 
 void TIniFile::WriteInteger(std::string_view section, std::string_view key, int value)
@@ -283,76 +470,92 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 std::vector<std::string> TIniFile::ReadSections() const
 {
     std::vector<std::string> names;
-    names.reserve(Sections.size() - Erased);
-    for (const auto& s : Sections)
-        if (s)
-            names.push_back(s->Name);
+    names.reserve(D().Sections.size() - D().Erased);
+    for (const auto& s : D().Sections)
+        if (s.Live)
+            names.emplace_back(D().View(s.Name));
     return names;
 }
 
-bool TIniFile::SectionExists(std::string_view section) const { return FindSection(section) != nullptr; }
+std::vector<std::string_view> TIniFile::SectionNames() const
+{
+    std::vector<std::string_view> names;
+    names.reserve(D().Sections.size() - D().Erased);
+    for (const auto& s : D().Sections)
+        if (s.Live)
+            names.push_back(D().View(s.Name));
+    return names;
+}
+
+bool TIniFile::SectionExists(std::string_view section) const { return D().Find(section) != nullptr; }
 
 bool TIniFile::SectionRepeated(std::string_view section) const
 {
-    const TSection* s = FindSection(section);
+    const TImpl::TSection* s = D().Find(section);
     return s && s->Headers > 1;
 }
 
 std::vector<std::string> TIniFile::ReadSection(std::string_view section) const
 {
     std::vector<std::string> keys;
-    if (const TSection* s = FindSection(section)) {
+    if (const TImpl::TSection* s = D().Find(section)) {
         keys.reserve(s->Entries.size());
         for (const auto& e : s->Entries)
-            keys.push_back(e.Key);
+            keys.emplace_back(D().View(e.Key));
     }
     return keys;
 }
 
+void TIniFile::ForEachValue(std::string_view section,
+                            const std::function<void(std::string_view key, std::string_view value)>& visit) const
+{
+    if (const TImpl::TSection* s = D().Find(section))
+        for (const auto& e : s->Entries)
+            visit(D().View(e.Key), D().View(e.Value));
+}
+
 bool TIniFile::ValueExists(std::string_view section, std::string_view key) const
 {
-    const TSection* s = FindSection(section);
-    return s && s->Find(NormalName(key)) >= 0;
+    return D().Find(section, key) != nullptr;
 }
 
 void TIniFile::DeleteKey(std::string_view section, std::string_view key)
 {
-    if (TSection* s = FindSection(section)) {
-        long i = s->Find(NormalName(key));
-        if (i >= 0)
-            s->Remove(static_cast<size_t>(i));
-    }
+    TImpl& d = D();
+    const TImpl::TSection* found = d.Find(section);
+    if (!found)
+        return;
+    auto& s = const_cast<TImpl::TSection&>(*found);
+    std::string buffer;
+    const long i = d.FindKey(s, NormalName(key, buffer));
+    if (i < 0)
+        return;
+    s.Entries.erase(s.Entries.begin() + i);
+    s.Keys.Clear();
 }
 
 void TIniFile::EraseSection(std::string_view section)
 {
-    auto it = SectionIndex.find(UpperCase(NormalName(section)));
-    if (it == SectionIndex.end())
+    TImpl& d = D();
+    std::string buffer;
+    const long i = d.FindSection(NormalName(section, buffer));
+    if (i < 0)
         return;
-    Sections[it->second].reset();
-    SectionIndex.erase(it);
-    ++Erased;
-    if (Erased > 64 && Erased > Sections.size() / 2)
-        Compact();
+    TImpl::TSection& s = d.Sections[static_cast<size_t>(i)];
+    d.Index.Erase(s.Hash, static_cast<size_t>(i));
+    s.Live = false;
+    s.Entries.clear();
+    s.Keys.Clear();
+    ++d.Erased;
+    if (d.Erased > 64 && d.Erased > d.Sections.size() / 2)
+        d.Compact();
 }
 
-void TIniFile::Compact()
-{
-    std::vector<std::unique_ptr<TSection>> live;
-    live.reserve(Sections.size() - Erased);
-    for (auto& s : Sections)
-        if (s)
-            live.push_back(std::move(s));
-    Sections = std::move(live);
-    SectionIndex.clear();
-    for (size_t i = 0; i < Sections.size(); ++i)
-        SectionIndex.emplace(UpperCase(Sections[i]->Name), i);
-    Erased = 0;
-}
+void TIniFile::Clear() { D().Clear(); }
 
-void TIniFile::Clear()
+TIniFile::TImpl& TIniFile::D() const
 {
-    Sections.clear();
-    SectionIndex.clear();
-    Erased = 0;
+    if (!Impl) // moved from
+        Impl = std::make_unique<TImpl>();
+    return *Impl;
 }

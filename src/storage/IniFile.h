@@ -32,10 +32,14 @@
 //
 // New sections are added at the end, new keys at the end of their section;
 // writing an existing key replaces its value in place.
+//
+// The loaded text is kept as one buffer and every name and value read from it
+// is a range of that buffer (written ones are appended to it): loading parses
+// in one pass without a string per entry.
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class TIniFile {
@@ -71,6 +75,9 @@ public:
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
     // Read as an integer: any value other than 0 is true.
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+    // The value as ReadString gives it, without a copy: false when the key is
+    // missing. The view is valid until the profile changes.
+    bool FindValue(std::string_view section, std::string_view key, std::string_view& value) const;
 
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
@@ -78,6 +85,8 @@ public:
 
     // Section names in file order.
     std::vector<std::string> ReadSections() const;
+    // The same, as views valid until the profile changes.
+    std::vector<std::string_view> SectionNames() const;
     bool SectionExists(std::string_view section) const;
     // Whether the loaded text had more than one line for this section (names
     // equal without regard to letter case): the reading above merges them,
@@ -85,24 +94,22 @@ public:
     bool SectionRepeated(std::string_view section) const;
     // Key names of one section in order (empty for a missing section).
     std::vector<std::string> ReadSection(std::string_view section) const;
+    // Calls `visit` with every key and value of the section, in order (each
+    // key once, with the value that ReadString gives).
+    void ForEachValue(std::string_view section,
+                      const std::function<void(std::string_view key, std::string_view value)>& visit) const;
     bool ValueExists(std::string_view section, std::string_view key) const;
     void DeleteKey(std::string_view section, std::string_view key);
     void EraseSection(std::string_view section);
     // Removes every section.
     void Clear();
 
-    struct TSection;
+    struct TImpl;
 
 private:
-    const TSection* FindSection(std::string_view section) const;
-    TSection* FindSection(std::string_view section);
-    TSection& ObtainSection(std::string_view section);
-    void Compact();
-
+    TImpl& D() const;
     std::string Name;
-    std::vector<std::unique_ptr<TSection>> Sections; // erased ones are null until compacted
-    std::unordered_map<std::string, size_t> SectionIndex; // upper-case name -> position
-    size_t Erased = 0;
+    mutable std::unique_ptr<TImpl> Impl;
 };
 
 // The integer reading rule of profile files, for other stores that keep

@@ -25,8 +25,9 @@ void TIoObject::Dispose()
         std::vector<TContact*> members(FGroup->Contacts.begin(), FGroup->Contacts.end());
         if (!FGroup->Contacts.OwnsItems()) {
             FGroup->Contacts.Clear();
-            for (TContact* member : members)
-                delete member;
+            if (!FKeepMembers)
+                for (TContact* member : members)
+                    delete member;
         }
         delete FGroup;
     } else {

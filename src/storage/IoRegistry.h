@@ -45,6 +45,9 @@ public:
     bool Owned() const { return FOwned; }
     // The object has been taken over (by a list): it is no longer destroyed here.
     void Release() { FOwned = false; }
+    // The group's members are real contacts (resolved while reading), not
+    // placeholders: an owned group that nobody took is destroyed without them.
+    void KeepMembers() { FKeepMembers = true; }
 
 private:
     void Dispose();
@@ -52,6 +55,7 @@ private:
     TGroup* FGroup = nullptr;
     TSmsSender* FSender = nullptr;
     bool FOwned = false;
+    bool FKeepMembers = false;
 };
 
 // Writes the object's section into the INI file under the list prefix.

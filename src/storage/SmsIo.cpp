@@ -6,6 +6,7 @@
 #include "storage/IniFile.h"
 
 #include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 std::string WrongObjectTypeFault() { return Cp1251("Некорректный тип объекта"); }
@@ -34,58 +35,79 @@ std::string PrefixOr(const std::string& prefix, const char* fallback)
 template <class Fn>
 void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const std::string& duplicateName, Fn read)
 {
-    const std::vector<std::string> sections = ini.ReadSections();
+    const std::vector<std::string_view> sections = ini.SectionNames();
+    // Neighbouring sections mostly name the same class: its entry is looked up once.
+    std::string lastClass;
+    TIoEntry* lastEntry = nullptr;
+    std::string section;
     for (size_t i = sections.size(); i-- > 0;) {
-        const std::string& section = sections[i];
-        if (section.compare(0, prefix.size(), prefix) != 0)
+        const std::string_view name = sections[i];
+        if (name.substr(0, prefix.size()) != prefix)
             continue;
-        std::string className = IoClassName(section);
+        const std::string className = IoClassName(name);
         if (className.empty())
             continue;
-        TIoEntry* entry = IoRegistry().Find(className);
+        if (!lastEntry || className != lastClass) {
+            lastEntry = IoRegistry().Find(className);
+            lastClass = className;
+        }
+        TIoEntry* entry = lastEntry;
         if (!entry)
             continue;
-        if (ini.SectionRepeated(section))
+        if (ini.SectionRepeated(name))
             throw TError(duplicateName);
+        section.assign(name);
         TIoObject object;
         entry->Read(ini, object, section);
         read(object);
     }
 }
 
-// Positions i (descending, each once) for which "Contact" i can hold a value
-// in a section with `count` members. A count far beyond the keys the section
-// has is answered from its keys, so a corrupt count cannot stall the reading;
-// the members found are the same.
-std::vector<int> MemberPositions(const TIniFile& ini, const std::string& section, int count)
+// The number of sections that start with the prefix: room to reserve in a
+// list before reading (never more than the file holds).
+size_t SectionsWithPrefix(const TIniFile& ini, const std::string& prefix)
 {
-    std::vector<int> positions;
-    if (count <= 0)
-        return positions;
-    const std::vector<std::string> keys = ini.ReadSection(section);
-    if (static_cast<size_t>(count) <= keys.size() + 16) {
-        positions.reserve(static_cast<size_t>(count));
-        for (int i = count - 1; i >= 0; --i)
-            positions.push_back(i);
-        return positions;
-    }
-    static const std::string stem = "CONTACT";
-    for (const std::string& key : keys) {
-        if (key.size() <= stem.size() || UpperCase(std::string_view(key).substr(0, stem.size())) != stem)
-            continue;
-        std::string_view digits = std::string_view(key).substr(stem.size());
-        if (digits.size() > 1 && digits[0] == '0')
-            continue; // "Contact" + IntToStr(i) never has a leading zero
-        if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        int index = 0;
-        if (TryStrToInt(digits, index) && index < count)
-            positions.push_back(index);
-    }
-    std::sort(positions.begin(), positions.end(), std::greater<int>());
-    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    return positions;
+    size_t count = 0;
+    for (std::string_view name : ini.SectionNames())
+        count += name.substr(0, prefix.size()) == prefix;
+    return count;
 }
+
+// The members of a group section: the values of "Contact" i for i from
+// count - 1 down to 0, skipping missing and empty ones. One pass over the
+// section's keys; a key counts only as IntToStr(i) spells it (no sign, no
+// leading zero), so a corrupt count cannot stall the reading.
+std::vector<std::string_view> MemberNames(const TIniFile& ini, const std::string& section, int count)
+{
+    std::vector<std::pair<int, std::string_view>> found;
+    if (count <= 0)
+        return {};
+    static constexpr std::string_view stem = "CONTACT";
+    bool descending = true;
+    ini.ForEachValue(section, [&](std::string_view key, std::string_view value) {
+        if (key.size() <= stem.size() || !SameText(key.substr(0, stem.size()), stem) || value.empty())
+            return;
+        const std::string_view digits = key.substr(stem.size());
+        if ((digits.size() > 1 && digits[0] == '0') ||
+            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return;
+        int index = 0;
+        if (!TryStrToInt(digits, index) || index >= count)
+            return;
+        if (!found.empty() && found.back().first < index)
+            descending = false;
+        found.emplace_back(index, value);
+    });
+    if (!descending)
+        std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::string_view> names;
+    names.reserve(found.size());
+    for (const auto& member : found)
+        names.push_back(member.second);
+    return names;
+}
+
+thread_local const TNameResolvers* gResolvers = nullptr;
 
 // Writes every object of a list, from the last to the first, through the
 // writer registered for its class; objects of unregistered classes are skipped.
@@ -174,9 +196,13 @@ void ReadContact(const TIniFile& ini, TIoObject& object, const std::string& sect
     contact->SetContactId(ini.ReadInteger(section, "ContactId", contact->ContactId()));
     contact->SetName(ini.ReadString(section, "Name", contact->Name()));
     contact->PhoneNumber = ini.ReadString(section, "PhoneNumber", contact->PhoneNumber);
-    std::string senderName = ini.ReadString(section, "SmsSenderName", "");
-    if (!senderName.empty())
-        contact->SmsSender = new TSmsSenderPlaceholder(senderName); // resolved after loading
+    std::string_view senderName;
+    if (ini.FindValue(section, "SmsSenderName", senderName) && !senderName.empty()) {
+        if (gResolvers && gResolvers->SmsSender)
+            contact->SmsSender = gResolvers->SmsSender(senderName);
+        else
+            contact->SmsSender = new TSmsSenderPlaceholder(std::string(senderName)); // resolved after loading
+    }
 }
 
 void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::string& prefix)
@@ -187,6 +213,7 @@ void WriteContacts(TIniFile& ini, const TContactList& contacts, const std::strin
 void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string& prefix,
                   const std::function<void(TContact*)>& added)
 {
+    contacts.Reserve(static_cast<size_t>(contacts.Count()) + SectionsWithPrefix(ini, PrefixOr(prefix, ContactPrefix)));
     ForEachObjectSection(ini, PrefixOr(prefix, ContactPrefix), contacts.Messages().DuplicateName, [&](TIoObject& object) {
         TContact* contact = object.Contact();
         if (!contact)
@@ -226,14 +253,44 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
     group->SetGroupId(ini.ReadInteger(section, "GroupId", group->GroupId()));
     group->SetName(ini.ReadString(section, "Name", group->Name()));
     const int count = ini.ReadInteger(section, "ContactCount", 0);
-    for (int i : MemberPositions(ini, section, count)) {
-        std::string name = ini.ReadString(section, "Contact" + IntToStr(i), "");
-        if (name.empty())
-            continue;
+    const std::vector<std::string_view> names = MemberNames(ini, section, count);
+    if (gResolvers && gResolvers->Contact && !group->Contacts.OwnsItems() && group->Contacts.Empty()) {
+        // Each name becomes its contact at once; a name that no contact has is
+        // dropped, a contact named twice is kept once.
+        std::vector<TContact*> members;
+        members.reserve(names.size());
+        std::unordered_set<TContact*> seen;
+        for (std::string_view name : names) {
+            std::string trimmed;
+            if (!IsTrimmedText(name)) {
+                trimmed = Trim(name);
+                if (trimmed.empty())
+                    throw TError(group->Contacts.Messages().MissingName);
+                name = trimmed;
+            }
+            TContact* contact = gResolvers->Contact(name);
+            if (!contact)
+                continue;
+            bool fresh;
+            if (members.size() < 64) {
+                fresh = std::find(members.begin(), members.end(), contact) == members.end();
+            } else {
+                if (seen.empty())
+                    seen.insert(members.begin(), members.end());
+                fresh = seen.insert(contact).second;
+            }
+            if (fresh)
+                members.push_back(contact);
+        }
+        object.KeepMembers();
+        group->Contacts.AssignDistinct(std::move(members));
+        return;
+    }
+    for (std::string_view name : names) {
         // A placeholder known by name only, resolved after loading; a name
         // already among the members is skipped.
         auto placeholder = std::make_unique<TContact>();
-        placeholder->SetName(std::move(name));
+        placeholder->SetName(std::string(name));
         if (group->Contacts.Add(placeholder.get(), true))
             placeholder.release();
     }
@@ -304,3 +361,10 @@ void ReadSmsSenders(const TIniFile& ini, TSmsSenderList& senders, const std::str
             object.Release();
     });
 }
+
+TScopedNameResolvers::TScopedNameResolvers(const TNameResolvers& resolvers) : FPrevious(gResolvers)
+{
+    gResolvers = &resolvers;
+}
+
+TScopedNameResolvers::~TScopedNameResolvers() { gResolvers = FPrevious; }

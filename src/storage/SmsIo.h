@@ -54,6 +54,28 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
 void WriteSmsSender(TIniFile& ini, const TIoObject& object, const std::string& prefix);
 void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section);
 
+// While a TScopedNameResolvers lives on this thread, the readers put real
+// objects in place of the names they read instead of name-only placeholders:
+// the contact reader gives a contact the operator that `SmsSender` returns for
+// its operator name (nullptr: none), and the group reader makes the members
+// the contacts that `Contact` returns for the member names (nullptr: the
+// member is dropped; a contact named twice is kept once). What the lists end
+// up holding is what resolving the placeholders afterwards gives.
+struct TNameResolvers {
+    std::function<TSmsSender*(std::string_view name)> SmsSender;
+    std::function<TContact*(std::string_view name)> Contact;
+};
+class TScopedNameResolvers {
+public:
+    explicit TScopedNameResolvers(const TNameResolvers& resolvers);
+    ~TScopedNameResolvers();
+    TScopedNameResolvers(const TScopedNameResolvers&) = delete;
+    TScopedNameResolvers& operator=(const TScopedNameResolvers&) = delete;
+
+private:
+    const TNameResolvers* FPrevious;
+};
+
 // prefix ":" class name ":" name.
 std::string IoSectionName(const std::string& prefix, const std::string& className, const std::string& name);
 // The class name in a section name: the text after the first ":" up to the
