@@ -101,13 +101,10 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
         if (!dynamic_cast<TSpecialGroup*>(Recipients.Groups[i]))
             Recipients.Groups.Delete(i);
     try {
-        // Names are resolved as each object arrives (the master list is
-        // complete before the first group, the operators before the first
-        // contact), which gives what resolving at the end gives without
-        // holding every placeholder at once; the passes below then find
-        // nothing left to do.
-        // The readers take the operators and contacts by name straight away,
-        // so no placeholder is made at all on this path.
+        // The readers take the operators and contacts by name as each object
+        // arrives (the operators are complete before the first contact, the
+        // master list before the first group): what resolving placeholders at
+        // the end gives, without making one.
         const TContactList& master = Contacts();
         TNameResolvers resolvers;
         resolvers.SmsSender = [this](std::string_view name) -> TSmsSender* {
@@ -119,26 +116,33 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
             return index >= 0 ? master[index] : nullptr;
         };
         TScopedNameResolvers scope(resolvers);
-        ReadContacts(ini, Contacts(), "", [this](TContact* contact) { ResolveSenderOf(contact); });
-        ReadGroups(ini, Groups, "", [this](TGroup* group) { ResolveMembersOf(group); });
+        ReadContacts(ini, Contacts());
+        ReadGroups(ini, Groups);
     } catch (...) {
         // What was read stays; its names become references all the same.
         ResolveGroupMembers();
         ResolveContactSenders();
         throw;
     }
-    ResolveGroupMembers();
+    // Every group just read holds master contacts already; the contacts that
+    // were there before the load keep only operators that are in the list.
     ResolveContactSenders();
 }
 
 void TSmsManager::SaveAddressBook(const std::string& fileName)
 {
     RegisterIoClasses();
-    TIniFile ini;
-    ini.SetFileName(PrepareDataFile(fileName, false));
-    WriteContacts(ini, Contacts());
-    WriteGroups(ini, Groups);
-    ini.Save();
+    const std::string path = PrepareDataFile(fileName, false);
+    // Straight to text when the bytes are sure to be the same; otherwise
+    // through the profile.
+    std::string text;
+    if (!AddressBookText(Contacts(), Groups, text)) {
+        TIniFile ini;
+        WriteContacts(ini, Contacts());
+        WriteGroups(ini, Groups);
+        text = ini.SaveToText();
+    }
+    SaveFileSafely(path, text);
 }
 
 void TSmsManager::ResolveGroupMembers()

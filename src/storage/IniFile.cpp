@@ -384,22 +384,9 @@ std::string TIniFile::SaveToText() const
     for (const auto& s : d.Sections) {
         if (!s.Live)
             continue;
-        out += '[';
-        out += d.View(s.Name);
-        out += "]\r\n";
-        for (const auto& e : s.Entries) {
-            out += d.View(e.Key);
-            out += '=';
-            const std::string_view value = d.View(e.Value);
-            if (ValueNeedsQuotes(value)) {
-                out += '"';
-                out += value;
-                out += '"';
-            } else {
-                out += value;
-            }
-            out += "\r\n";
-        }
+        AppendIniSectionLine(out, d.View(s.Name));
+        for (const auto& e : s.Entries)
+            AppendIniEntryLine(out, d.View(e.Key), d.View(e.Value));
     }
     return out;
 }
@@ -558,4 +545,31 @@ TIniFile::TImpl& TIniFile::D() const
     if (!Impl) // moved from
         Impl = std::make_unique<TImpl>();
     return *Impl;
+}
+
+void AppendIniSectionLine(std::string& out, std::string_view name)
+{
+    std::string buffer;
+    out += '[';
+    out += NormalName(name, buffer);
+    out += "]\r\n";
+}
+
+void AppendIniEntryLine(std::string& out, std::string_view key, std::string_view value)
+{
+    std::string buffer;
+    if (HasLineBreak(value)) {
+        buffer = LineBreaksToBlanks(value);
+        value = buffer;
+    }
+    out += TrimBlanks(key);
+    out += '=';
+    if (ValueNeedsQuotes(value)) {
+        out += '"';
+        out += value;
+        out += '"';
+    } else {
+        out += value;
+    }
+    out += "\r\n";
 }

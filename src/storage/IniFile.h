@@ -112,6 +112,12 @@ private:
     mutable std::unique_ptr<TImpl> Impl;
 };
 
+// The lines TIniFile writes for a section and for an entry, with the same
+// writing rules, for writers that build a profile straight as text (the key
+// must be a plain name).
+void AppendIniSectionLine(std::string& out, std::string_view name);
+void AppendIniEntryLine(std::string& out, std::string_view key, std::string_view value);
+
 // The integer reading rule of profile files, for other stores that keep
 // numbers as text: decimal, or hexadecimal after "0x"/"0X" (more than two
 // characters, up to 32 bits); anything else gives `def`.

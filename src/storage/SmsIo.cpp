@@ -3,9 +3,11 @@
 #include "model/AddressBook.h"
 #include "model/Error.h"
 #include "model/Text.h"
+#include "model/TextLines.h"
 #include "storage/IniFile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_set>
 #include <vector>
 
@@ -368,3 +370,82 @@ TScopedNameResolvers::TScopedNameResolvers(const TNameResolvers& resolvers) : FP
 }
 
 TScopedNameResolvers::~TScopedNameResolvers() { gResolvers = FPrevious; }
+
+namespace {
+
+void AppendInt(std::string& out, int value)
+{
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+// Whether every object of the list is written by `routine` (other classes
+// are skipped by the writers) and no two of their sections would merge.
+template <class TList>
+bool WrittenAlone(const TList& list, TIoWriteRoutine routine, std::unordered_set<std::string_view, TCaseFoldHash,
+                  TCaseFoldEqual>& names)
+{
+    for (const auto* item : list) {
+        const TIoEntry* entry = IoRegistry().Find(item->ClassName());
+        if (!entry)
+            continue;
+        if (entry->Write != routine || HasLineBreak(item->Name()) || !names.insert(item->Name()).second)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AddressBookText(const TContactList& contacts, const TGroupList& groups, std::string& out)
+{
+    out.clear();
+    std::unordered_set<std::string_view, TCaseFoldHash, TCaseFoldEqual> names;
+    names.reserve(static_cast<size_t>(contacts.Count()));
+    if (!WrittenAlone(contacts, WriteContact, names))
+        return false;
+    names.clear();
+    if (!WrittenAlone(groups, WriteGroup, names))
+        return false;
+    size_t size = 0;
+    for (const TContact* contact : contacts)
+        size += 2 * contact->Name().size() + contact->PhoneNumber.size() + 96;
+    out.reserve(size + static_cast<size_t>(groups.Count()) * 96);
+    std::string key;
+    for (int i = contacts.Count() - 1; i >= 0; --i) {
+        const TContact* contact = contacts.Items(i);
+        if (!IoRegistry().Find(contact->ClassName()))
+            continue;
+        key.assign(ContactPrefix).append(":").append(contact->ClassName()).append(":").append(contact->Name());
+        AppendIniSectionLine(out, key);
+        out += "ContactId=";
+        AppendInt(out, contact->ContactId());
+        out += "\r\n";
+        AppendIniEntryLine(out, "Name", contact->Name());
+        AppendIniEntryLine(out, "PhoneNumber", contact->PhoneNumber);
+        if (contact->SmsSender)
+            AppendIniEntryLine(out, "SmsSenderName", contact->SmsSender->Name());
+    }
+    for (int g = groups.Count() - 1; g >= 0; --g) {
+        const TGroup* group = groups.Items(g);
+        if (!IoRegistry().Find(group->ClassName()))
+            continue;
+        key.assign(GroupPrefix).append(":").append(group->ClassName()).append(":").append(group->Name());
+        AppendIniSectionLine(out, key);
+        out += "GroupId=";
+        AppendInt(out, group->GroupId());
+        out += "\r\n";
+        AppendIniEntryLine(out, "Name", group->Name());
+        const int count = group->Contacts.Count();
+        out += "ContactCount=";
+        AppendInt(out, count);
+        out += "\r\n";
+        for (int i = count - 1; i >= 0; --i) {
+            key.assign("Contact");
+            AppendInt(key, i);
+            AppendIniEntryLine(out, key, group->Contacts.Items(i)->Name());
+        }
+    }
+    return true;
+}

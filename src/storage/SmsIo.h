@@ -54,6 +54,14 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
 void WriteSmsSender(TIniFile& ini, const TIoObject& object, const std::string& prefix);
 void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section);
 
+// The address-book file as WriteContacts and then WriteGroups (default
+// prefixes) write it into an empty TIniFile, built straight as text. Returns
+// false, leaving `out` empty, when it cannot vouch for the same bytes: an
+// object whose class has other routines than the contact and group writers,
+// or two objects whose sections the profile would merge (names equal but for
+// letter case or line breaks); the caller then goes through TIniFile.
+bool AddressBookText(const TContactList& contacts, const TGroupList& groups, std::string& out);
+
 // While a TScopedNameResolvers lives on this thread, the readers put real
 // objects in place of the names they read instead of name-only placeholders:
 // the contact reader gives a contact the operator that `SmsSender` returns for
