@@ -4,6 +4,8 @@
 #include "ManagerFixture.h"
 
 #include "engine/StdSmsSender.h"
+#include "storage/IniFile.h"
+#include "storage/SmsIo.h"
 
 #include <fstream>
 #include <sstream>
@@ -73,4 +75,40 @@ TEST_F(AddressBookGoldenTest, AGeneratedBookIsSavedByteForByteAsBefore)
     ASSERT_FALSE(golden.empty());
     EXPECT_EQ(saved.size(), golden.size());
     EXPECT_TRUE(saved == golden);
+}
+
+TEST_F(AddressBookGoldenTest, TheTextWriterGivesWhatTheProfileGives)
+{
+    BuildBook();
+    RegisterIoClasses();
+    auto profileText = [&] {
+        TIniFile ini;
+        WriteContacts(ini, M().Contacts());
+        WriteGroups(ini, M().Groups);
+        return ini.SaveToText();
+    };
+    // The golden book's names with line breaks could merge two sections
+    // (a break is written as a blank): the text writer leaves them to the profile.
+    std::string text;
+    EXPECT_FALSE(AddressBookText(M().Contacts(), M().Groups, text));
+    for (TContact* contact : M().Contacts())
+        if (contact->Name().find_first_of("\r\n") != std::string::npos)
+            contact->SetName(U("без переноса ") + std::to_string(contact->ContactId()));
+    for (TGroup* group : M().Groups)
+        if (group->Name().find_first_of("\r\n") != std::string::npos)
+            group->SetName(U("без переноса ") + std::to_string(group->GroupId()));
+    ASSERT_TRUE(AddressBookText(M().Contacts(), M().Groups, text));
+    EXPECT_GT(text.size(), 30000u);
+    EXPECT_TRUE(text == profileText());
+    M().SaveAddressBook("SmsAddressBook.ini");
+    const std::string saved = Data.dir().read("SmsAddressBook.ini");
+    EXPECT_EQ(saved.size(), text.size());
+    EXPECT_TRUE(saved == text);
+    // A name with a line break could merge two sections: left to the profile.
+    M().Contacts()[5]->SetName("Line\r\nbreak");
+    EXPECT_FALSE(AddressBookText(M().Contacts(), M().Groups, text));
+    // Two contacts whose names the list would refuse as equal (a rename
+    // behind its back) are left to the profile too.
+    M().Contacts()[0]->SetName(UpperCase(M().Contacts()[1]->Name()));
+    EXPECT_FALSE(AddressBookText(M().Contacts(), M().Groups, text));
 }

@@ -159,4 +159,13 @@ TEST_F(ManagerTest, SearchMatchesTheCaptionWithoutRegardToCase)
     M().SearchContacts("");
     EXPECT_EQ(found.Count(), 0);
     EXPECT_EQ(M().Contacts().Count(), 3);
+    // A rename or a new phone number is seen by the next search; the found
+    // group answers lookups like any list.
+    petrov->SetName(U("Сидоров"));
+    ivanov->PhoneNumber = "+7 000";
+    M().SearchContacts("555");
+    EXPECT_EQ(std::vector<TContact*>(found.begin(), found.end()), (std::vector<TContact*> {petrov}));
+    M().SearchContacts(U("сидоров (555"));
+    EXPECT_EQ(found.IndexOfName(U("СИДОРОВ")), 0);
+    EXPECT_EQ(found.IndexOf(petrov), 0);
 }
