@@ -231,6 +231,7 @@ struct TIniFile::TImpl {
         TSection s;
         s.Name = Put(name);
         s.Hash = hash;
+        s.Entries.reserve(4);
         Sections.push_back(std::move(s));
         if (Index.HasRoomForOneMore())
             Index.Place(hash, Sections.size() - 1);
@@ -270,10 +271,18 @@ struct TIniFile::TImpl {
             IndexKeys(s);
     }
 
+    // Stored names are in normal form (no line break, no blank at either
+    // end), so a name found as given is the one its normal form finds; only a
+    // miss needs the normal form.
     const TSection* Find(std::string_view section) const
     {
-        std::string buffer;
-        const long i = FindSection(NormalName(section, buffer));
+        long i = FindSection(section);
+        if (i < 0) {
+            std::string buffer;
+            const std::string_view normal = NormalName(section, buffer);
+            if (normal.size() != section.size() || normal.data() != section.data())
+                i = FindSection(normal);
+        }
         return i < 0 ? nullptr : &Sections[static_cast<size_t>(i)];
     }
 
@@ -282,8 +291,13 @@ struct TIniFile::TImpl {
         const TSection* s = Find(section);
         if (!s)
             return nullptr;
-        std::string buffer;
-        const long i = FindKey(*s, NormalName(key, buffer));
+        long i = FindKey(*s, key);
+        if (i < 0) {
+            std::string buffer;
+            const std::string_view normal = NormalName(key, buffer);
+            if (normal.size() != key.size() || normal.data() != key.data())
+                i = FindKey(*s, normal);
+        }
         return i < 0 ? nullptr : &s->Entries[static_cast<size_t>(i)];
     }
 
@@ -324,17 +338,25 @@ void TIniFile::Load()
     }
     // Anything that exists goes through the reader, which names the file when
     // it is a folder or cannot be read.
-    LoadFromText(ReadWholeFile(Name));
+    Parse(ReadWholeFile(Name));
 }
 
-void TIniFile::LoadFromText(std::string_view bytes)
+void TIniFile::LoadFromText(std::string_view bytes) { Parse(std::string(bytes)); }
+
+void TIniFile::Parse(std::string&& bytes)
 {
     TImpl& d = D();
     d.Clear();
     if (bytes.size() > UINT32_MAX)
         throw TError(Cp1251("Слишком большой INI-файл."));
-    d.Store.assign(bytes);
+    d.Store = std::move(bytes);
     const std::string_view text = d.Store;
+    // Room for the sections the text can hold (lines starting with "["):
+    // counted, not trusted from anything the file says.
+    size_t headers = !text.empty() && text.front() == '[';
+    for (size_t at = text.find("\n["); at != std::string_view::npos; at = text.find("\n[", at + 2))
+        ++headers;
+    d.Sections.reserve(headers);
     long current = -1;
     size_t pos = 0;
     const size_t n = text.size();

@@ -108,6 +108,7 @@ public:
 
 private:
     TImpl& D() const;
+    void Parse(std::string&& bytes);
     std::string Name;
     mutable std::unique_ptr<TImpl> Impl;
 };
