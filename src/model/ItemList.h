@@ -126,8 +126,18 @@ private:
 
     mutable bool FIndexValid = false;
     mutable std::uint64_t FIndexGeneration = 0;
-    // name (a view of the item's own name, letter case ignored) -> last position
-    mutable std::unordered_map<std::string_view, int, TCaseFoldHash, TCaseFoldEqual> FNamePos;
+    // Names (letter case ignored) -> last position: open addressing over the
+    // items' own names, no allocation per item.
+    struct TNameSlot {
+        std::uint32_t Hash = 0;
+        int Pos = -1; // -1: free
+    };
+    static std::uint32_t NameHash(std::string_view name);
+    int NamePos(std::string_view name) const;
+    void SetNamePos(std::string_view name, int pos) const;
+    void ResizeNameSlots(size_t items) const;
+    mutable std::vector<TNameSlot> FNameSlots;
+    mutable size_t FNameCount = 0;
     mutable std::unordered_map<int, int> FIdPos;           // id -> last position
     mutable std::unordered_map<const T*, int> FItemPos;    // item -> position
     mutable int FMaxId = 0;                                // largest id, at least 0

@@ -8,8 +8,74 @@ template <class T>
 int TItemList<T>::IndexOfName(std::string_view name) const
 {
     EnsureIndex();
-    auto it = FNamePos.find(name);
-    return it == FNamePos.end() ? -1 : it->second;
+    return NamePos(name);
+}
+
+template <class T>
+std::uint32_t TItemList<T>::NameHash(std::string_view name)
+{
+    const std::uint64_t h = CaseFoldHash(name);
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+template <class T>
+int TItemList<T>::NamePos(std::string_view name) const
+{
+    if (FNameSlots.empty())
+        return -1;
+    const std::uint32_t hash = NameHash(name);
+    const size_t mask = FNameSlots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const TNameSlot& slot = FNameSlots[i];
+        if (slot.Pos < 0)
+            return -1;
+        if (slot.Hash == hash &&
+            SameText(static_cast<const TListedItem*>(FItems[static_cast<size_t>(slot.Pos)])->FName, name))
+            return slot.Pos;
+    }
+}
+
+template <class T>
+void TItemList<T>::ResizeNameSlots(size_t items) const
+{
+    size_t size = 16;
+    while (size < items * 2 + 2)
+        size <<= 1;
+    if (size <= FNameSlots.size())
+        return;
+    std::vector<TNameSlot> old;
+    old.swap(FNameSlots);
+    FNameSlots.assign(size, TNameSlot {});
+    const size_t mask = size - 1;
+    for (const TNameSlot& slot : old) {
+        if (slot.Pos < 0)
+            continue;
+        size_t i = slot.Hash & mask;
+        while (FNameSlots[i].Pos >= 0)
+            i = (i + 1) & mask;
+        FNameSlots[i] = slot;
+    }
+}
+
+template <class T>
+void TItemList<T>::SetNamePos(std::string_view name, int pos) const
+{
+    ResizeNameSlots(FNameCount + 1);
+    const std::uint32_t hash = NameHash(name);
+    const size_t mask = FNameSlots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        TNameSlot& slot = FNameSlots[i];
+        if (slot.Pos < 0) {
+            slot = {hash, pos};
+            ++FNameCount;
+            return;
+        }
+        if (slot.Hash == hash &&
+            SameText(static_cast<const TListedItem*>(FItems[static_cast<size_t>(slot.Pos)])->FName, name)) {
+            slot.Pos = pos;
+            return;
+        }
+    }
 }
 
 template <class T>
@@ -67,7 +133,7 @@ void TItemList<T>::Reserve(size_t count)
 {
     FItems.reserve(count);
     EnsureIndex();
-    FNamePos.reserve(count);
+    ResizeNameSlots(count);
     FIdPos.reserve(count);
     FItemPos.reserve(count);
 }
@@ -78,18 +144,19 @@ void TItemList<T>::EnsureIndex() const
     std::uint64_t generation = ListedItemGeneration();
     if (FIndexValid && FIndexGeneration == generation)
         return;
-    FNamePos.clear();
+    FNameSlots.clear();
+    FNameCount = 0;
     FIdPos.clear();
     FItemPos.clear();
     FMaxId = 0;
     FFreeIdFrom = 1;
-    FNamePos.reserve(FItems.size());
+    ResizeNameSlots(FItems.size());
     FIdPos.reserve(FItems.size());
     FItemPos.reserve(FItems.size());
     for (size_t i = 0; i < FItems.size(); ++i) {
         const TListedItem* item = FItems[i];
         int pos = static_cast<int>(i);
-        FNamePos[std::string_view(item->FName)] = pos;
+        SetNamePos(item->FName, pos);
         FIdPos[item->FId] = pos;
         FItemPos[FItems[i]] = pos;
         FMaxId = std::max(FMaxId, item->FId);
@@ -134,9 +201,8 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     // over an id clash on the same item.
     const std::string_view key = x->FName;
     int givenId = x->FId;
-    int namePos = -1, idPos = -1;
-    if (auto it = FNamePos.find(key); it != FNamePos.end())
-        namePos = it->second;
+    const int namePos = NamePos(key);
+    int idPos = -1;
     if (givenId >= 1)
         if (auto it = FIdPos.find(givenId); it != FIdPos.end())
             idPos = it->second;
@@ -151,7 +217,7 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     int pos = static_cast<int>(FItems.size());
     FItems.push_back(item);
     x->FListed = true;
-    FNamePos[key] = pos;
+    SetNamePos(key, pos);
     FIdPos[x->FId] = pos;
     FItemPos[item] = pos;
     FMaxId = std::max(FMaxId, x->FId);
