@@ -9,6 +9,7 @@
 // that a rename or a re-numbering of an item that is in some list makes every
 // list index rebuild lazily (a global change counter).
 #include "model/Error.h"
+#include "model/PosTable.h"
 #include "model/Text.h"
 
 #include <climits>
@@ -86,8 +87,7 @@ public:
     int IndexOf(const T* item) const
     {
         EnsureIndex();
-        auto it = FItemPos.find(item);
-        return it == FItemPos.end() ? -1 : it->second;
+        return FItemPos.Find(ItemKey(item));
     }
     // Position of the last item whose name equals the text without regard to
     // letter case (the text is not trimmed), or -1.
@@ -138,8 +138,10 @@ private:
     void ResizeNameSlots(size_t items) const;
     mutable std::vector<TNameSlot> FNameSlots;
     mutable size_t FNameCount = 0;
-    mutable std::unordered_map<int, int> FIdPos;           // id -> last position
-    mutable std::unordered_map<const T*, int> FItemPos;    // item -> position
+    static std::uint64_t IdKey(int id) { return static_cast<std::uint32_t>(id); }
+    static std::uint64_t ItemKey(const T* item) { return reinterpret_cast<std::uintptr_t>(item); }
+    mutable TPosTable FIdPos;                              // id -> last position
+    mutable TPosTable FItemPos;                            // item -> position
     mutable int FMaxId = 0;                                // largest id, at least 0
     mutable int FFreeIdFrom = 1;                           // every id below it is in use
 };

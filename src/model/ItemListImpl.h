@@ -134,8 +134,8 @@ void TItemList<T>::Reserve(size_t count)
     FItems.reserve(count);
     EnsureIndex();
     ResizeNameSlots(count);
-    FIdPos.reserve(count);
-    FItemPos.reserve(count);
+    FIdPos.Reserve(count);
+    FItemPos.Reserve(count);
 }
 
 template <class T>
@@ -146,19 +146,19 @@ void TItemList<T>::EnsureIndex() const
         return;
     FNameSlots.clear();
     FNameCount = 0;
-    FIdPos.clear();
-    FItemPos.clear();
+    FIdPos.Clear();
+    FItemPos.Clear();
     FMaxId = 0;
     FFreeIdFrom = 1;
     ResizeNameSlots(FItems.size());
-    FIdPos.reserve(FItems.size());
-    FItemPos.reserve(FItems.size());
+    FIdPos.Reserve(FItems.size());
+    FItemPos.Reserve(FItems.size());
     for (size_t i = 0; i < FItems.size(); ++i) {
         const TListedItem* item = FItems[i];
         int pos = static_cast<int>(i);
         SetNamePos(item->FName, pos);
-        FIdPos[item->FId] = pos;
-        FItemPos[FItems[i]] = pos;
+        FIdPos.Set(IdKey(item->FId), pos);
+        FItemPos.Set(ItemKey(FItems[i]), pos);
         FMaxId = std::max(FMaxId, item->FId);
     }
     FIndexGeneration = generation;
@@ -175,7 +175,7 @@ int TItemList<T>::FreeIdAfterMax() const
     // in use (ids are only added while the index stays valid), so the search
     // goes on where the last one stopped and a whole load stays linear.
     int id = std::max(FFreeIdFrom, 1);
-    while (id < INT_MAX && FIdPos.count(id))
+    while (id < INT_MAX && FIdPos.Find(IdKey(id)) >= 0)
         ++id;
     FFreeIdFrom = id;
     return id;
@@ -189,7 +189,7 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     TListedItem* x = item;
     EnsureIndex();
     // 1. The very object is already here.
-    if (FItemPos.count(item))
+    if (FItemPos.Find(ItemKey(item)) >= 0)
         return true;
     // 2. The trimmed name is stored back, even if a later step fails.
     if (!IsTrimmedText(x->FName))
@@ -204,8 +204,7 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     const int namePos = NamePos(key);
     int idPos = -1;
     if (givenId >= 1)
-        if (auto it = FIdPos.find(givenId); it != FIdPos.end())
-            idPos = it->second;
+        idPos = FIdPos.Find(IdKey(givenId));
     if (namePos >= 0 || idPos >= 0) {
         if (quiet)
             return false;
@@ -218,8 +217,8 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     FItems.push_back(item);
     x->FListed = true;
     SetNamePos(key, pos);
-    FIdPos[x->FId] = pos;
-    FItemPos[item] = pos;
+    FIdPos.Set(IdKey(x->FId), pos);
+    FItemPos.Set(ItemKey(item), pos);
     FMaxId = std::max(FMaxId, x->FId);
     // Only the new item may have changed since the index was checked, and its
     // entries are current: the index stays valid.

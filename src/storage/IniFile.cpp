@@ -93,27 +93,35 @@ struct TEntry {
 };
 
 // Open addressing over item positions (position + 1; 0 is a free slot, Gone
-// one whose item was erased). The caller gives the hash of a name and tells
-// whether the item at a position has that name.
+// one whose item was erased), each with the high bits of its name's hash so
+// that a probe compares names only when the hashes agree. The caller gives
+// the hash of a name and tells whether the item at a position has that name.
 constexpr uint32_t FreeSlot = 0;
 constexpr uint32_t GoneSlot = UINT32_MAX;
 
 struct TTable {
-    std::vector<uint32_t> Slots;
+    struct TSlot {
+        uint32_t Pos = FreeSlot;
+        uint32_t Tag = 0;
+    };
+    std::vector<TSlot> Slots;
     size_t Used = 0; // slots that are not free (gone ones included)
+
+    static uint32_t TagOf(size_t hash) { return static_cast<uint32_t>(static_cast<uint64_t>(hash) >> 32) ^ static_cast<uint32_t>(hash); }
 
     template <class Match>
     long Find(size_t hash, Match match) const
     {
         if (Slots.empty())
             return -1;
+        const uint32_t tag = TagOf(hash);
         const size_t mask = Slots.size() - 1;
         for (size_t i = hash & mask;; i = (i + 1) & mask) {
-            const uint32_t v = Slots[i];
-            if (v == FreeSlot)
+            const TSlot& v = Slots[i];
+            if (v.Pos == FreeSlot)
                 return -1;
-            if (v != GoneSlot && match(v - 1))
-                return static_cast<long>(v - 1);
+            if (v.Pos != GoneSlot && v.Tag == tag && match(v.Pos - 1))
+                return static_cast<long>(v.Pos - 1);
         }
     }
     // Whether a new item fits without a rebuild.
@@ -122,17 +130,17 @@ struct TTable {
     {
         const size_t mask = Slots.size() - 1;
         size_t i = hash & mask;
-        while (Slots[i] != FreeSlot)
+        while (Slots[i].Pos != FreeSlot)
             i = (i + 1) & mask;
-        Slots[i] = static_cast<uint32_t>(position + 1);
+        Slots[i] = {static_cast<uint32_t>(position + 1), TagOf(hash)};
         ++Used;
     }
     void Erase(size_t hash, size_t position)
     {
         const size_t mask = Slots.size() - 1;
-        for (size_t i = hash & mask; Slots[i] != FreeSlot; i = (i + 1) & mask)
-            if (Slots[i] == position + 1) {
-                Slots[i] = GoneSlot;
+        for (size_t i = hash & mask; Slots[i].Pos != FreeSlot; i = (i + 1) & mask)
+            if (Slots[i].Pos == position + 1) {
+                Slots[i].Pos = GoneSlot;
                 return;
             }
     }
@@ -141,7 +149,7 @@ struct TTable {
         size_t size = 16;
         while (size < items * 2 + 2)
             size <<= 1;
-        Slots.assign(size, FreeSlot);
+        Slots.assign(size, TSlot {});
         Used = 0;
     }
     void Clear()
@@ -169,6 +177,7 @@ struct TIniFile::TImpl {
     std::string Store;
     std::vector<TSection> Sections; // erased ones stay (not Live) until compacted
     TTable Index;                   // live sections by name
+    mutable size_t LastFound = SIZE_MAX; // the section Find gave last
     size_t Erased = 0;
 
     bool Holds(std::string_view text) const
@@ -276,6 +285,15 @@ struct TIniFile::TImpl {
     // miss needs the normal form.
     const TSection* Find(std::string_view section) const
     {
+        // A reader asks for one section several times in a row: the section
+        // found last is checked first. Live names differ but for letter case
+        // at least, so the live section that has exactly these bytes is the
+        // one the index gives.
+        if (LastFound < Sections.size()) {
+            const TSection& last = Sections[LastFound];
+            if (last.Live && View(last.Name) == section)
+                return &last;
+        }
         long i = FindSection(section);
         if (i < 0) {
             std::string buffer;
@@ -283,7 +301,10 @@ struct TIniFile::TImpl {
             if (normal.size() != section.size() || normal.data() != section.data())
                 i = FindSection(normal);
         }
-        return i < 0 ? nullptr : &Sections[static_cast<size_t>(i)];
+        if (i < 0)
+            return nullptr;
+        LastFound = static_cast<size_t>(i);
+        return &Sections[LastFound];
     }
 
     const TEntry* Find(std::string_view section, std::string_view key) const
