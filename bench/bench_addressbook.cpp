@@ -220,10 +220,10 @@ int main(int argc, char** argv)
     GenerateFiles(20000, 1000);
     std::printf("book: 20000 contacts, 1000 groups of %d, %d operators, %zu bytes\n", GroupSize, SenderCount,
                 FileSize("SmsAddressBook.ini"));
-    const double load20 = Median(LoadRuns(7));
+    const double load20 = Median(LoadRuns(21));
     const double destroy20 = destroyMs;
     TSmsManager& m = SmsManager();
-    const double save20 = Median(Runs(7, Save));
+    const double save20 = Median(Runs(21, Save));
     std::vector<double> copies;
     for (int i = 0; i < 7; ++i)
         copies.push_back(CommandMs("cp '" + book + "' '" + book + ".copy'"));
@@ -265,7 +265,7 @@ int main(int argc, char** argv)
     // --- four times the book ---
     GenerateFiles(80000, 4000);
     const size_t size80 = FileSize("SmsAddressBook.ini");
-    const double load80 = Median(LoadRuns(3));
+    const double load80 = Median(LoadRuns(7));
     const double destroy80 = destroyMs;
     ResetSmsManagerForTests();
     const double peak80 = ChildPeakMb();

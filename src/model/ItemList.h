@@ -93,6 +93,14 @@ public:
     // letter case (the text is not trimmed), or -1.
     int IndexOfName(std::string_view name) const;
 
+    // Whether no two items have names equal without regard to letter case
+    // (a rename may have made two alike).
+    bool NamesDistinct() const
+    {
+        EnsureIndex();
+        return FNameCount == FItems.size();
+    }
+
     // Removes the item at the position; an owning list destroys it.
     void Delete(int index);
     // Removes the object if present (destroying it if the list owns it); its former position or -1.

@@ -381,19 +381,19 @@ void AppendInt(std::string& out, int value)
 }
 
 // Whether every object of the list is written by `routine` (other classes
-// are skipped by the writers) and no two of their sections would merge.
+// are skipped by the writers) and no two of their sections would merge: the
+// list's own name index tells whether any two names are alike.
 template <class TList>
-bool WrittenAlone(const TList& list, TIoWriteRoutine routine, std::unordered_set<std::string_view, TCaseFoldHash,
-                  TCaseFoldEqual>& names)
+bool WrittenAlone(const TList& list, TIoWriteRoutine routine)
 {
     for (const auto* item : list) {
         const TIoEntry* entry = IoRegistry().Find(item->ClassName());
         if (!entry)
             continue;
-        if (entry->Write != routine || HasLineBreak(item->Name()) || !names.insert(item->Name()).second)
+        if (entry->Write != routine || HasLineBreak(item->Name()))
             return false;
     }
-    return true;
+    return list.NamesDistinct();
 }
 
 } // namespace
@@ -401,12 +401,7 @@ bool WrittenAlone(const TList& list, TIoWriteRoutine routine, std::unordered_set
 bool AddressBookText(const TContactList& contacts, const TGroupList& groups, std::string& out)
 {
     out.clear();
-    std::unordered_set<std::string_view, TCaseFoldHash, TCaseFoldEqual> names;
-    names.reserve(static_cast<size_t>(contacts.Count()));
-    if (!WrittenAlone(contacts, WriteContact, names))
-        return false;
-    names.clear();
-    if (!WrittenAlone(groups, WriteGroup, names))
+    if (!WrittenAlone(contacts, WriteContact) || !WrittenAlone(groups, WriteGroup))
         return false;
     size_t size = 0;
     for (const TContact* contact : contacts)
