@@ -1,5 +1,5 @@
 // The program entry's windows: the queue window, the transliteration dialog
-// and the about box (the main window: Part2Windows.cpp).
+// and the about box (the main window: AddressBookWindows.cpp).
 #include "Screenshots.h"
 
 #include "ui/dialogs/AboutDialog.h"
