@@ -13,3 +13,18 @@ std::string FromQt(const QString& text)
     return Utf16ToCp1251(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
                                              static_cast<size_t>(text.size())));
 }
+
+QString WithLineFeeds(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QString ToQtLines(const std::string& cp1251) { return WithLineFeeds(ToQt(cp1251)); }
+
+std::string FromQtLines(QString text)
+{
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return FromQt(text);
+}

@@ -65,19 +65,9 @@ QFrame* Separator(QWidget* parent)
 }
 
 // Notes keep CR LF line breaks in the model; the memo shows "\n".
-QString NotesForDisplay(const std::string& notes)
-{
-    QString text = ToQt(notes);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
+QString NotesForDisplay(const std::string& notes) { return ToQtLines(notes); }
 
-std::string NotesFromDisplay(QString text)
-{
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return Trim(FromQt(text));
-}
+std::string NotesFromDisplay(const QString& text) { return Trim(FromQtLines(text)); }
 } // namespace
 
 // --- The one instance -----------------------------------------------------------

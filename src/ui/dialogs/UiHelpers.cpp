@@ -20,14 +20,6 @@
 namespace {
 TUiScript* CurrentScript = nullptr;
 
-// A QLabel ignores a lone "\r": the program's line breaks become "\n" for display.
-QString ForDisplay(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-
 QWidget* BoxParent()
 {
     QWidget* parent = QApplication::activeModalWidget();
@@ -38,7 +30,7 @@ QWidget* BoxParent()
 
 int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
 {
-    QMessageBox box(icon, title, ForDisplay(text), QMessageBox::NoButton, BoxParent());
+    QMessageBox box(icon, title, WithLineFeeds(text), QMessageBox::NoButton, BoxParent());
     if (yesNo) {
         box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
         QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
@@ -150,7 +142,7 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
         return s->TakeInput();
     }
     bool ok = false;
-    QString text = QInputDialog::getText(BoxParent(), caption, ForDisplay(prompt), QLineEdit::Normal, initial, &ok);
+    QString text = QInputDialog::getText(BoxParent(), caption, WithLineFeeds(prompt), QLineEdit::Normal, initial, &ok);
     if (!ok)
         return std::nullopt;
     return text;

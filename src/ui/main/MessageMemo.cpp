@@ -79,14 +79,6 @@ int QtPosition(const QString& text, int position)
     return static_cast<int>(i);
 }
 
-QString ToBox(const std::string& text)
-{
-    QString box = ToQt(text);
-    box.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    box.replace(QChar('\r'), QChar('\n'));
-    return box;
-}
-
 } // namespace
 
 TMessageMemo::TMessageMemo(QWidget* parent) : QPlainTextEdit(parent)
@@ -102,12 +94,10 @@ TMessageMemo::TMessageMemo(QWidget* parent) : QPlainTextEdit(parent)
 
 std::string TMessageMemo::Text() const
 {
-    QString text = toPlainText();
-    text.replace(QChar('\n'), QStringLiteral("\r\n"));
-    return FromQt(text);
+    return FromQtLines(toPlainText());
 }
 
-void TMessageMemo::SetText(const std::string& text) { setPlainText(ToBox(text)); }
+void TMessageMemo::SetText(const std::string& text) { setPlainText(ToQtLines(text)); }
 
 int TMessageMemo::Length() const { return ModelLength(toPlainText()); }
 
@@ -127,7 +117,7 @@ void TMessageMemo::InsertAt(int position, const std::string& text)
 {
     QTextCursor cursor = textCursor();
     cursor.setPosition(QtPosition(toPlainText(), position));
-    cursor.insertText(ToBox(text));
+    cursor.insertText(ToQtLines(text));
 }
 
 int TMessageMemo::Room() const
@@ -165,9 +155,7 @@ void TMessageMemo::insertFromMimeData(const QMimeData* source)
 {
     if (!source || !source->hasText())
         return;
-    QString text = source->text();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QChar('\r'), QChar('\n'));
+    const QString text = WithLineFeeds(source->text());
     const QString allowed = LeftByModelLength(text, std::max(0, Room()));
     if (!allowed.isEmpty())
         insertPlainText(allowed);
