@@ -1,12 +1,22 @@
 #include "model/TextLines.h"
 
+size_t FindLineBreak(std::string_view text, size_t from)
+{
+    // A plain scan: std::string_view::find_first_of calls memchr on the set
+    // of two characters for every character of the text.
+    for (size_t i = from; i < text.size(); ++i)
+        if (text[i] == '\r' || text[i] == '\n')
+            return i;
+    return std::string_view::npos;
+}
+
 std::vector<std::string> SplitLines(std::string_view text)
 {
     std::vector<std::string> lines;
     size_t pos = 0;
     const size_t n = text.size();
     while (pos < n) {
-        size_t end = text.find_first_of("\r\n", pos);
+        size_t end = FindLineBreak(text, pos);
         if (end == std::string_view::npos) {
             lines.emplace_back(text.substr(pos));
             break;
@@ -35,4 +45,4 @@ std::string LineBreaksToBlanks(std::string_view text)
     return r;
 }
 
-bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view text) { return FindLineBreak(text) != std::string_view::npos; }

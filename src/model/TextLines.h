@@ -11,4 +11,6 @@ std::vector<std::string> SplitLines(std::string_view text);
 // A copy with one blank for every line break (CR LF, CR or LF).
 std::string LineBreaksToBlanks(std::string_view text);
 
+// The position of the first CR or LF at or after `from`, or npos.
+size_t FindLineBreak(std::string_view text, size_t from = 0);
 bool HasLineBreak(std::string_view text);

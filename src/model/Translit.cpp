@@ -3,6 +3,7 @@
 #include "model/DataPaths.h"
 #include "model/SafeFile.h"
 #include "model/Text.h"
+#include "model/TextLines.h"
 
 #include <filesystem>
 
@@ -77,7 +78,7 @@ void ParseTranslitText(TTranslitTable& table, std::string_view content)
     // lack its line end.
     size_t start = 0;
     while (start < content.size()) {
-        size_t end = content.find_first_of("\r\n", start);
+        size_t end = FindLineBreak(content, start);
         if (end == std::string_view::npos) {
             ParseLine(table, content.substr(start));
             break;
@@ -108,7 +109,7 @@ std::string FormatTranslitText(const TTranslitTable& table)
         std::string text = Trim(entry);
         // A line end inside the text would start a new line that sets another
         // byte's entry; the reader stops at the first blank anyway.
-        size_t cut = text.find_first_of("\r\n");
+        size_t cut = FindLineBreak(text);
         if (cut != std::string::npos)
             text.resize(cut);
         out += key;
