@@ -111,9 +111,13 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
             const int index = SmsSenders.IndexOfName(name);
             return index >= 0 ? SmsSenders[index] : nullptr;
         };
-        resolvers.Contact = [&master](std::string_view name) -> TContact* {
-            const int index = master.IndexOfName(name);
-            return index >= 0 ? master[index] : nullptr;
+        std::vector<int> positions;
+        resolvers.Contacts = [&master, &positions](const std::vector<std::string_view>& names,
+                                                   std::vector<TContact*>& contacts) {
+            master.IndexesOfNames(names, positions);
+            contacts.clear();
+            for (int index : positions)
+                contacts.push_back(index >= 0 ? master[index] : nullptr);
         };
         TScopedNameResolvers scope(resolvers);
         ReadContacts(ini, Contacts());

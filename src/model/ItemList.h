@@ -87,11 +87,15 @@ public:
     int IndexOf(const T* item) const
     {
         EnsureIndex();
+        IndexNewItems();
         return FItemPos.Find(ItemKey(item));
     }
     // Position of the last item whose name equals the text without regard to
     // letter case (the text is not trimmed), or -1.
     int IndexOfName(std::string_view name) const;
+    // IndexOfName of each name, into `positions` (one per name): in a batch,
+    // so that the memory reads of one name overlap those of the others.
+    void IndexesOfNames(const std::vector<std::string_view>& names, std::vector<int>& positions) const;
 
     // Whether no two items have names equal without regard to letter case
     // (a rename may have made two alike).
@@ -146,10 +150,22 @@ private:
     void ResizeNameSlots(size_t items) const;
     mutable std::vector<TNameSlot> FNameSlots;
     mutable size_t FNameCount = 0;
+    // The upper-cased names one after another in list order, and where each
+    // position's name ends: a lookup compares against these few dense arrays
+    // instead of reaching every item and its name through two pointers.
+    void AppendFoldedName(std::string_view name) const;
+    bool FoldedNameIs(int pos, std::string_view name) const;
+    mutable std::string FFoldedNames;
+    mutable std::vector<size_t> FFoldedEnd;
     static std::uint64_t IdKey(int id) { return static_cast<std::uint32_t>(id); }
     static std::uint64_t ItemKey(const T* item) { return reinterpret_cast<std::uintptr_t>(item); }
-    mutable TPosTable FIdPos;                              // id -> last position
-    mutable TPosTable FItemPos;                            // item -> position
+    mutable TPosTable<6> FIdPos;                           // id -> last position
+    // item -> position, for the positions below FItemPosUpTo: appending
+    // leaves it behind and the first lookup catches up in one pass (a load of
+    // thousands of items does not wait on a scattered write for each).
+    void IndexNewItems() const;
+    mutable TPosTable<> FItemPos;
+    mutable size_t FItemPosUpTo = 0;
     mutable int FMaxId = 0;                                // largest id, at least 0
     mutable int FFreeIdFrom = 1;                           // every id below it is in use
 };

@@ -12,6 +12,42 @@ int TItemList<T>::IndexOfName(std::string_view name) const
 }
 
 template <class T>
+void TItemList<T>::IndexesOfNames(const std::vector<std::string_view>& names, std::vector<int>& positions) const
+{
+    EnsureIndex();
+    positions.assign(names.size(), -1);
+    if (FNameSlots.empty())
+        return;
+    // Rounds over the whole batch, each fetching ahead what the next one
+    // reads: the slot, then the candidate's name. A name whose candidate
+    // turns out to differ (the hashes agreed by chance) is looked up in full.
+    const size_t mask = FNameSlots.size() - 1;
+    std::vector<std::uint32_t> hashes(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        hashes[i] = NameHash(names[i]);
+        __builtin_prefetch(&FNameSlots[hashes[i] & mask]);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (size_t j = hashes[i] & mask;; j = (j + 1) & mask) {
+            const TNameSlot& slot = FNameSlots[j];
+            if (slot.Pos < 0)
+                break;
+            if (slot.Hash == hashes[i]) {
+                positions[i] = slot.Pos;
+                __builtin_prefetch(&FFoldedEnd[static_cast<size_t>(slot.Pos)]);
+                break;
+            }
+        }
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        if (positions[i] > 0)
+            __builtin_prefetch(FFoldedNames.data() + FFoldedEnd[static_cast<size_t>(positions[i]) - 1]);
+    for (size_t i = 0; i < names.size(); ++i)
+        if (positions[i] >= 0 && !FoldedNameIs(positions[i], names[i]))
+            positions[i] = NamePos(names[i]);
+}
+
+template <class T>
 std::uint32_t TItemList<T>::NameHash(std::string_view name)
 {
     const std::uint64_t h = CaseFoldHash(name);
@@ -29,10 +65,33 @@ int TItemList<T>::NamePos(std::string_view name) const
         const TNameSlot& slot = FNameSlots[i];
         if (slot.Pos < 0)
             return -1;
-        if (slot.Hash == hash &&
-            SameText(static_cast<const TListedItem*>(FItems[static_cast<size_t>(slot.Pos)])->FName, name))
+        if (slot.Hash == hash && FoldedNameIs(slot.Pos, name))
             return slot.Pos;
     }
+}
+
+template <class T>
+void TItemList<T>::AppendFoldedName(std::string_view name) const
+{
+    const unsigned char* upper = UpperCaseTable();
+    for (char c : name)
+        FFoldedNames += static_cast<char>(upper[static_cast<unsigned char>(c)]);
+    FFoldedEnd.push_back(FFoldedNames.size());
+}
+
+template <class T>
+bool TItemList<T>::FoldedNameIs(int pos, std::string_view name) const
+{
+    const size_t p = static_cast<size_t>(pos);
+    const size_t begin = p == 0 ? 0 : FFoldedEnd[p - 1];
+    if (FFoldedEnd[p] - begin != name.size())
+        return false;
+    const unsigned char* upper = UpperCaseTable();
+    const char* folded = FFoldedNames.data() + begin;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (folded[i] != static_cast<char>(upper[static_cast<unsigned char>(name[i])]))
+            return false;
+    return true;
 }
 
 template <class T>
@@ -70,8 +129,7 @@ void TItemList<T>::SetNamePos(std::string_view name, int pos) const
             ++FNameCount;
             return;
         }
-        if (slot.Hash == hash &&
-            SameText(static_cast<const TListedItem*>(FItems[static_cast<size_t>(slot.Pos)])->FName, name)) {
+        if (slot.Hash == hash && FoldedNameIs(slot.Pos, name)) {
             slot.Pos = pos;
             return;
         }
@@ -134,6 +192,7 @@ void TItemList<T>::Reserve(size_t count)
     FItems.reserve(count);
     EnsureIndex();
     ResizeNameSlots(count);
+    FFoldedEnd.reserve(count);
     FIdPos.Reserve(count);
     FItemPos.Reserve(count);
 }
@@ -146,23 +205,34 @@ void TItemList<T>::EnsureIndex() const
         return;
     FNameSlots.clear();
     FNameCount = 0;
+    FFoldedNames.clear();
+    FFoldedEnd.clear();
     FIdPos.Clear();
     FItemPos.Clear();
     FMaxId = 0;
     FFreeIdFrom = 1;
     ResizeNameSlots(FItems.size());
+    FFoldedEnd.reserve(FItems.size());
     FIdPos.Reserve(FItems.size());
     FItemPos.Reserve(FItems.size());
     for (size_t i = 0; i < FItems.size(); ++i) {
         const TListedItem* item = FItems[i];
         int pos = static_cast<int>(i);
+        AppendFoldedName(item->FName);
         SetNamePos(item->FName, pos);
         FIdPos.Set(IdKey(item->FId), pos);
-        FItemPos.Set(ItemKey(FItems[i]), pos);
         FMaxId = std::max(FMaxId, item->FId);
     }
+    FItemPosUpTo = 0;
     FIndexGeneration = generation;
     FIndexValid = true;
+}
+
+template <class T>
+void TItemList<T>::IndexNewItems() const
+{
+    for (; FItemPosUpTo < FItems.size(); ++FItemPosUpTo)
+        FItemPos.Set(ItemKey(FItems[FItemPosUpTo]), static_cast<int>(FItemPosUpTo));
 }
 
 template <class T>
@@ -188,9 +258,13 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
         throw SystemError("TItemList.Add(nil)");
     TListedItem* x = item;
     EnsureIndex();
-    // 1. The very object is already here.
-    if (FItemPos.Find(ItemKey(item)) >= 0)
-        return true;
+    // 1. The very object is already here (never so for an object that was
+    // never in any list, such as one just read from a file).
+    if (x->FListed) {
+        IndexNewItems();
+        if (FItemPos.Find(ItemKey(item)) >= 0)
+            return true;
+    }
     // 2. The trimmed name is stored back, even if a later step fails.
     if (!IsTrimmedText(x->FName))
         x->SetName(Trim(x->FName));
@@ -203,7 +277,7 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     int givenId = x->FId;
     const int namePos = NamePos(key);
     int idPos = -1;
-    if (givenId >= 1)
+    if (givenId >= 1 && givenId <= FMaxId) // a larger id is nobody's yet
         idPos = FIdPos.Find(IdKey(givenId));
     if (namePos >= 0 || idPos >= 0) {
         if (quiet)
@@ -216,9 +290,9 @@ bool TItemList<T>::AddItem(T* item, bool quiet)
     int pos = static_cast<int>(FItems.size());
     FItems.push_back(item);
     x->FListed = true;
+    AppendFoldedName(key);
     SetNamePos(key, pos);
     FIdPos.Set(IdKey(x->FId), pos);
-    FItemPos.Set(ItemKey(item), pos);
     FMaxId = std::max(FMaxId, x->FId);
     // Only the new item may have changed since the index was checked, and its
     // entries are current: the index stays valid.

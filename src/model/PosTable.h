@@ -2,11 +2,16 @@
 // Positions by a key that fits in 64 bits (an id, an object's address): open
 // addressing in one array, no allocation per entry. Set keeps the last
 // position given for a key; entries are only ever added or all cleared.
+//
+// RunBits: keys that differ only in their lowest RunBits bits get neighbouring
+// slots (the runs themselves are scattered), so that numbers given out one
+// after another, like ids, are stored and found without a cache miss each.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+template <unsigned RunBits = 0>
 class TPosTable {
 public:
     // Forgets every entry (the room stays).
@@ -28,7 +33,7 @@ public:
         if (FSlots.empty())
             return -1;
         const size_t mask = FSlots.size() - 1;
-        for (size_t i = Mix(key) & mask;; i = (i + 1) & mask) {
+        for (size_t i = Home(key) & mask;; i = (i + 1) & mask) {
             const TSlot& slot = FSlots[i];
             if (slot.Pos < 0)
                 return -1;
@@ -40,7 +45,7 @@ public:
     {
         Reserve(FCount + 1);
         const size_t mask = FSlots.size() - 1;
-        for (size_t i = Mix(key) & mask;; i = (i + 1) & mask) {
+        for (size_t i = Home(key) & mask;; i = (i + 1) & mask) {
             TSlot& slot = FSlots[i];
             if (slot.Pos < 0) {
                 slot = {key, pos};
@@ -73,6 +78,11 @@ private:
         key ^= key >> 33;
         return static_cast<size_t>(key);
     }
+    static size_t Home(std::uint64_t key)
+    {
+        constexpr std::uint64_t low = (std::uint64_t {1} << RunBits) - 1;
+        return (Mix(key >> RunBits) << RunBits) | static_cast<size_t>(key & low);
+    }
     void Rehash(size_t size)
     {
         std::vector<TSlot> old(size);
@@ -81,7 +91,7 @@ private:
         for (const TSlot& slot : old) {
             if (slot.Pos < 0)
                 continue;
-            size_t i = Mix(slot.Key) & mask;
+            size_t i = Home(slot.Key) & mask;
             while (FSlots[i].Pos >= 0)
                 i = (i + 1) & mask;
             FSlots[i] = slot;

@@ -112,15 +112,32 @@ std::string UpperCase(std::string_view text)
 
 const unsigned char* UpperCaseTable() { return UpperTable().data(); }
 
+namespace {
+// The two halves of the 128-bit product, folded: a fast mixer of good quality.
+std::uint64_t FoldedProduct(std::uint64_t a, std::uint64_t b)
+{
+    const unsigned __int128 r = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(r) ^ static_cast<std::uint64_t>(r >> 64);
+}
+} // namespace
+
 size_t CaseFoldHash(std::string_view text)
 {
-    const auto& t = UpperTable();
-    uint64_t h = 1469598103934665603ull; // FNV-1a
-    for (char c : text) {
-        h ^= t[static_cast<unsigned char>(c)];
-        h *= 1099511628211ull;
+    // Eight upper-cased bytes at a time, one multiplication for each eight.
+    const unsigned char* t = UpperTable().data();
+    const auto byte = [&](size_t i) { return static_cast<std::uint64_t>(t[static_cast<unsigned char>(text[i])]); };
+    std::uint64_t h = 0x243F6A8885A308D3ull ^ text.size();
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t w = 0;
+        for (size_t k = 0; k < 8; ++k)
+            w |= byte(i + k) << (8 * k);
+        h = FoldedProduct(h ^ w, 0x9E3779B97F4A7C15ull);
     }
-    return static_cast<size_t>(h ^ (h >> 29));
+    std::uint64_t w = 0;
+    for (size_t k = 0; i < text.size(); ++i, ++k)
+        w |= byte(i) << (8 * k);
+    return static_cast<size_t>(FoldedProduct(h ^ w, 0xC2B2AE3D27D4EB4Full));
 }
 
 bool IsTrimmedText(std::string_view text)

@@ -519,10 +519,17 @@ std::vector<std::string_view> TIniFile::SectionNames() const
 
 bool TIniFile::SectionExists(std::string_view section) const { return D().Find(section) != nullptr; }
 
-bool TIniFile::SectionRepeated(std::string_view section) const
+void TIniFile::ForEachSectionFromLast(const std::function<void(std::string_view name, bool repeated)>& visit) const
 {
-    const TImpl::TSection* s = D().Find(section);
-    return s && s->Headers > 1;
+    const TImpl& d = D();
+    for (size_t i = d.Sections.size(); i-- > 0;) {
+        const TImpl::TSection& s = d.Sections[i];
+        if (!s.Live)
+            continue;
+        // The reads of this section that `visit` makes find it first.
+        d.LastFound = i;
+        visit(d.View(s.Name), s.Headers > 1);
+    }
 }
 
 std::vector<std::string> TIniFile::ReadSection(std::string_view section) const

@@ -88,10 +88,12 @@ public:
     // The same, as views valid until the profile changes.
     std::vector<std::string_view> SectionNames() const;
     bool SectionExists(std::string_view section) const;
-    // Whether the loaded text had more than one line for this section (names
+    // Calls `visit` with every section's name, from the last section to the
+    // first, and whether the loaded text had more than one line for it (names
     // equal without regard to letter case): the reading above merges them,
-    // which readers of one-object-per-section files must refuse.
-    bool SectionRepeated(std::string_view section) const;
+    // which readers of one-object-per-section files must refuse. Reading the
+    // visited section from within `visit` needs no lookup by name.
+    void ForEachSectionFromLast(const std::function<void(std::string_view name, bool repeated)>& visit) const;
     // Key names of one section in order (empty for a missing section).
     std::vector<std::string> ReadSection(std::string_view section) const;
     // Calls `visit` with every key and value of the section, in order (each

@@ -37,32 +37,30 @@ std::string PrefixOr(const std::string& prefix, const char* fallback)
 template <class Fn>
 void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const std::string& duplicateName, Fn read)
 {
-    const std::vector<std::string_view> sections = ini.SectionNames();
     // Neighbouring sections mostly name the same class: its entry is looked up once.
     std::string lastClass;
     TIoEntry* lastEntry = nullptr;
     std::string section;
-    for (size_t i = sections.size(); i-- > 0;) {
-        const std::string_view name = sections[i];
+    ini.ForEachSectionFromLast([&](std::string_view name, bool repeated) {
         if (name.substr(0, prefix.size()) != prefix)
-            continue;
+            return;
         const std::string className = IoClassName(name);
         if (className.empty())
-            continue;
+            return;
         if (!lastEntry || className != lastClass) {
             lastEntry = IoRegistry().Find(className);
             lastClass = className;
         }
         TIoEntry* entry = lastEntry;
         if (!entry)
-            continue;
-        if (ini.SectionRepeated(name))
+            return;
+        if (repeated)
             throw TError(duplicateName);
         section.assign(name);
         TIoObject object;
         entry->Read(ini, object, section);
         read(object);
-    }
+    });
 }
 
 // The number of sections that start with the prefix: room to reserve in a
@@ -256,21 +254,25 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
     group->SetName(ini.ReadString(section, "Name", group->Name()));
     const int count = ini.ReadInteger(section, "ContactCount", 0);
     const std::vector<std::string_view> names = MemberNames(ini, section, count);
-    if (gResolvers && gResolvers->Contact && !group->Contacts.OwnsItems() && group->Contacts.Empty()) {
+    if (gResolvers && gResolvers->Contacts && !group->Contacts.OwnsItems() && group->Contacts.Empty()) {
         // Each name becomes its contact at once; a name that no contact has is
         // dropped, a contact named twice is kept once.
+        std::vector<std::string_view> keys(names);
+        std::vector<std::string> trimmed(names.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (IsTrimmedText(keys[i]))
+                continue;
+            trimmed[i] = Trim(keys[i]);
+            if (trimmed[i].empty())
+                throw TError(group->Contacts.Messages().MissingName);
+            keys[i] = trimmed[i];
+        }
+        std::vector<TContact*> found;
+        gResolvers->Contacts(keys, found);
         std::vector<TContact*> members;
         members.reserve(names.size());
         std::unordered_set<TContact*> seen;
-        for (std::string_view name : names) {
-            std::string trimmed;
-            if (!IsTrimmedText(name)) {
-                trimmed = Trim(name);
-                if (trimmed.empty())
-                    throw TError(group->Contacts.Messages().MissingName);
-                name = trimmed;
-            }
-            TContact* contact = gResolvers->Contact(name);
+        for (TContact* contact : found) {
             if (!contact)
                 continue;
             bool fresh;

@@ -66,12 +66,13 @@ bool AddressBookText(const TContactList& contacts, const TGroupList& groups, std
 // objects in place of the names they read instead of name-only placeholders:
 // the contact reader gives a contact the operator that `SmsSender` returns for
 // its operator name (nullptr: none), and the group reader makes the members
-// the contacts that `Contact` returns for the member names (nullptr: the
-// member is dropped; a contact named twice is kept once). What the lists end
-// up holding is what resolving the placeholders afterwards gives.
+// the contacts that `Contacts` gives for the member names, all of a group at
+// once, one contact or nullptr per name (nullptr: the member is dropped; a
+// contact named twice is kept once). What the lists end up holding is what
+// resolving the placeholders afterwards gives.
 struct TNameResolvers {
     std::function<TSmsSender*(std::string_view name)> SmsSender;
-    std::function<TContact*(std::string_view name)> Contact;
+    std::function<void(const std::vector<std::string_view>& names, std::vector<TContact*>& contacts)> Contacts;
 };
 class TScopedNameResolvers {
 public:

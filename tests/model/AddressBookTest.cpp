@@ -1,5 +1,6 @@
 #include "model/AddressBook.h"
 #include "model/Error.h"
+#include "model/PosTable.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
+#include <unordered_map>
 #include <variant>
 
 namespace {
@@ -495,6 +497,13 @@ TEST_F(AddressBookTest, RandomOperationsMatchALiteralScan)
         } else {
             const std::string& name = names[rng() % names.size()];
             ASSERT_EQ(list.IndexOfName(name), scanName(list, name)) << "step " << step;
+            // The batch lookup gives what the single one does, name by name.
+            const std::vector<std::string_view> batch(names.begin(), names.end());
+            std::vector<int> positions;
+            list.IndexesOfNames(batch, positions);
+            ASSERT_EQ(positions.size(), names.size());
+            for (size_t i = 0; i < names.size(); ++i)
+                ASSERT_EQ(positions[i], scanName(list, names[i])) << "step " << step << ", name " << i;
         }
         for (const TContactList& l : lists)
             for (int i = 0; i < l.Count(); ++i)
@@ -526,5 +535,37 @@ TEST_F(AddressBookTest, AppendsAloneNeverLeaveAClash)
             ASSERT_FALSE(SameText(list.Items(i)->Name(), list.Items(k)->Name()));
             ASSERT_NE(list.Items(i)->ContactId(), list.Items(k)->ContactId());
         }
+    }
+}
+
+// Ids given out one after another share runs of neighbouring slots; whatever
+// the keys (runs, strides that land in one home slot, random), every key finds
+// the last position set for it and no other key finds anything.
+TEST_F(AddressBookTest, PositionTableFindsWhatWasSetWhateverTheKeys)
+{
+    std::mt19937_64 rng(7);
+    std::vector<std::vector<std::uint64_t>> keySets(3);
+    for (std::uint64_t i = 1; i <= 5000; ++i)
+        keySets[0].push_back(i);
+    for (std::uint64_t i = 0; i < 3000; ++i)
+        keySets[1].push_back(i << 16); // every key the start of a run
+    for (int i = 0; i < 5000; ++i)
+        keySets[2].push_back(rng() % 20000);
+    for (const auto& keys : keySets) {
+        TPosTable<6> table;
+        std::unordered_map<std::uint64_t, int> expected;
+        for (size_t i = 0; i < keys.size(); ++i) {
+            table.Set(keys[i], static_cast<int>(i));
+            expected[keys[i]] = static_cast<int>(i);
+        }
+        for (const auto& [key, pos] : expected)
+            ASSERT_EQ(table.Find(key), pos) << key;
+        for (std::uint64_t probe = 0; probe < 40000; probe += 7) {
+            if (!expected.count(probe)) {
+                ASSERT_EQ(table.Find(probe), -1) << probe;
+            }
+        }
+        table.Clear();
+        ASSERT_EQ(table.Find(keys.front()), -1);
     }
 }
