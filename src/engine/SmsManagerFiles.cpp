@@ -137,16 +137,16 @@ void TSmsManager::SaveAddressBook(const std::string& fileName)
 {
     RegisterIoClasses();
     const std::string path = PrepareDataFile(fileName, false);
-    // Straight to text when the bytes are sure to be the same; otherwise
-    // through the profile.
-    std::string text;
-    if (!AddressBookText(Contacts(), Groups, text)) {
-        TIniFile ini;
-        WriteContacts(ini, Contacts());
-        WriteGroups(ini, Groups);
-        text = ini.SaveToText();
+    // Streamed straight as text when the bytes are sure to be the same;
+    // otherwise through the profile.
+    if (AddressBookTextPossible(Contacts(), Groups)) {
+        SaveFileSafely(path, [this](const TByteWriter& write) { WriteAddressBookText(Contacts(), Groups, write); });
+        return;
     }
-    SaveFileSafely(path, text);
+    TIniFile ini;
+    WriteContacts(ini, Contacts());
+    WriteGroups(ini, Groups);
+    SaveFileSafely(path, ini.SaveToText());
 }
 
 void TSmsManager::ResolveGroupMembers()

@@ -116,6 +116,12 @@ void SetSaveFaultHook(TSaveFaultHook hook) { gFaultHook = hook; }
 
 void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode)
 {
+    SaveFileSafely(path, [&bytes](const TByteWriter& write) { write(bytes); }, mode);
+}
+
+void SaveFileSafely(const std::string& path, const std::function<void(const TByteWriter& write)>& produce,
+                    unsigned mode)
+{
     const std::string target = SaveTarget(path);
     CheckWritable(target, path);
     RemoveStaleTemporaries(target);
@@ -140,16 +146,18 @@ void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned 
         }
         fchmod(fd, wanted);
         Stage("write");
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                Fail(SaveFailed, path, errno);
+        produce([&](std::string_view bytes) {
+            size_t done = 0;
+            while (done < bytes.size()) {
+                ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    Fail(SaveFailed, path, errno);
+                }
+                done += static_cast<size_t>(n);
             }
-            done += static_cast<size_t>(n);
-        }
+        });
         Stage("flush");
         if (::fsync(fd) != 0)
             Fail(SaveFailed, path, errno);

@@ -1,6 +1,8 @@
 #pragma once
 // Reading and saving whole files without ever losing the old one.
+#include <functional>
 #include <string>
+#include <string_view>
 
 // Writes the bytes to a temporary file beside the target, flushes it and
 // renames it over the target. On failure the old file stays whole and TError
@@ -11,6 +13,12 @@
 // temporary files that killed saves of the same target left in its folder
 // are removed first.
 void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode = 0);
+// The same with the bytes given by `produce`, which hands them to the writer
+// it is called with, piece by piece (no copy of the whole file in memory). An
+// exception from `produce` fails the save like a failed write.
+using TByteWriter = std::function<void(std::string_view bytes)>;
+void SaveFileSafely(const std::string& path, const std::function<void(const TByteWriter& write)>& produce,
+                    unsigned mode = 0);
 
 // Reads a whole file; raises TError naming the file when it cannot be read
 // (missing, unreadable, or not a regular file: a folder, a named pipe or a

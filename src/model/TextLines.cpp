@@ -1,5 +1,8 @@
 #include "model/TextLines.h"
 
+#include <cstdint>
+#include <cstring>
+
 size_t FindLineBreak(std::string_view text, size_t from)
 {
     // A plain scan: std::string_view::find_first_of calls memchr on the set
@@ -45,4 +48,21 @@ std::string LineBreaksToBlanks(std::string_view text)
     return r;
 }
 
-bool HasLineBreak(std::string_view text) { return FindLineBreak(text) != std::string_view::npos; }
+bool HasLineBreak(std::string_view text)
+{
+    // Eight bytes at a time: a byte equal to CR or LF makes the XOR with it
+    // zero, and (v - 0x01..) & ~v & 0x80.. is not zero exactly when some
+    // byte of v is zero.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, text.data() + i, 8);
+        const std::uint64_t cr = v ^ (ones * '\r');
+        const std::uint64_t lf = v ^ (ones * '\n');
+        if ((((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs)
+            return true;
+    }
+    return FindLineBreak(text, i) != std::string_view::npos;
+}

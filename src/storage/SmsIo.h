@@ -3,6 +3,7 @@
 // as INI sections, one section per object, named
 // prefix ":" class name ":" object name; the class name's registered routines
 // do the work (IoRegistry.h).
+#include "model/SafeFile.h"
 #include "storage/IoRegistry.h"
 
 #include <functional>
@@ -61,6 +62,10 @@ void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& se
 // or two objects whose sections the profile would merge (names equal but for
 // letter case or line breaks); the caller then goes through TIniFile.
 bool AddressBookText(const TContactList& contacts, const TGroupList& groups, std::string& out);
+// The same in two steps: whether the text can be built straight, and the
+// text itself handed to `write` piece by piece (for a save that streams it).
+bool AddressBookTextPossible(const TContactList& contacts, const TGroupList& groups);
+void WriteAddressBookText(const TContactList& contacts, const TGroupList& groups, const TByteWriter& write);
 
 // While a TScopedNameResolvers lives on this thread, the readers put real
 // objects in place of the names they read instead of name-only placeholders:

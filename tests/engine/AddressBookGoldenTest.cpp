@@ -104,6 +104,15 @@ TEST_F(AddressBookGoldenTest, TheTextWriterGivesWhatTheProfileGives)
     const std::string saved = Data.dir().read("SmsAddressBook.ini");
     EXPECT_EQ(saved.size(), text.size());
     EXPECT_TRUE(saved == text);
+    // A book of many pieces: the streamed save loses and repeats nothing at
+    // the seams.
+    for (int i = 0; i < 6000; ++i)
+        AddContact(U("Абонент ") + std::to_string(i), "+7912" + std::to_string(1000000 + i), nullptr);
+    ASSERT_TRUE(AddressBookText(M().Contacts(), M().Groups, text));
+    EXPECT_GT(text.size(), 600000u);
+    EXPECT_TRUE(text == profileText());
+    M().SaveAddressBook("SmsAddressBook.ini");
+    EXPECT_TRUE(Data.dir().read("SmsAddressBook.ini") == text);
     // A name with a line break could merge two sections: left to the profile.
     M().Contacts()[5]->SetName("Line\r\nbreak");
     EXPECT_FALSE(AddressBookText(M().Contacts(), M().Groups, text));

@@ -2,10 +2,12 @@
 #include "model/Error.h"
 #include "model/SafeFile.h"
 #include "model/Text.h"
+#include "model/TextLines.h"
 #include "support/TestSupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/stat.h>
 
 TEST(Text, TrimRemovesEveryCodeUpTo32)
@@ -42,6 +44,35 @@ TEST(Text, CaseFoldingCoversEveryCyrillicLetterAndLatin)
             capital = 0x490;
         EXPECT_EQ(Cp1251CodePoint(UpperCaseChar(static_cast<unsigned char>(b))), capital) << "byte " << b;
     }
+}
+
+// The word-at-a-time scans: a break at any place of any length is seen,
+// bytes next to CR and LF in value are not; texts equal but for letter case
+// hash alike, texts of other lengths (even of zero bytes) do not.
+TEST(Text, WordAtATimeScansAgreeWithACharacterScan)
+{
+    const std::string near = std::string("\x09\x0B\x0C\x0E\x8A\x8D\xFF\x00 a", 10);
+    std::mt19937 rng(5);
+    for (size_t length = 0; length <= 24; ++length) {
+        for (int round = 0; round < 40; ++round) {
+            std::string text;
+            for (size_t i = 0; i < length; ++i)
+                text += near[rng() % near.size()];
+            if (round % 2 && length > 0)
+                text[rng() % length] = round % 4 == 1 ? '\r' : '\n';
+            const bool expected = text.find('\r') != std::string::npos || text.find('\n') != std::string::npos;
+            ASSERT_EQ(HasLineBreak(text), expected) << length << " " << round;
+        }
+    }
+    const std::string letters = U("абвгдеёжзийклмнопрстуфхцчшщъыьэюяabcxyz 0");
+    for (int round = 0; round < 500; ++round) {
+        std::string text;
+        for (size_t i = 0, n = rng() % 30; i < n; ++i)
+            text += letters[rng() % letters.size()];
+        ASSERT_EQ(CaseFoldHash(text), CaseFoldHash(UpperCase(text))) << round;
+    }
+    EXPECT_NE(CaseFoldHash(""), CaseFoldHash(std::string(1, '\0')));
+    EXPECT_NE(CaseFoldHash(std::string(8, '\0')), CaseFoldHash(std::string(9, '\0')));
 }
 
 TEST(Text, UnicodeBoundaryConversion)
