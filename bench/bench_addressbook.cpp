@@ -262,13 +262,31 @@ int main(int argc, char** argv)
     ResetSmsManagerForTests();
     const double peak20 = ChildPeakMb();
 
-    // --- four times the book ---
+    // --- four times the book, in a folder of its own ---
+    const std::string folder20 = folder;
+    const std::string folder80 = folder20 + "/80k";
+    std::filesystem::create_directory(folder80);
+    SetDataDir(folder80);
     GenerateFiles(80000, 4000);
     const size_t size80 = FileSize("SmsAddressBook.ini");
-    const double load80 = Median(LoadRuns(7));
-    const double destroy80 = destroyMs;
     ResetSmsManagerForTests();
     const double peak80 = ChildPeakMb();
+    // The growth: loads of the two books taken in turn, so that a busy
+    // moment of the machine weighs on both alike.
+    std::vector<double> turns20, turns80, destroys80;
+    for (int i = 0; i < 9; ++i) {
+        SetDataDir(folder20);
+        turns20.push_back(Median(LoadRuns(1)));
+        if (i > 0)
+            destroys80.push_back(destroyMs); // the 80k book of the turn before
+        SetDataDir(folder80);
+        turns80.push_back(Median(LoadRuns(1)));
+    }
+    const double destroy80 = Median(destroys80);
+    ResetSmsManagerForTests();
+    const double load80 = Median(turns80);
+    const double growth = load80 / Median(turns20);
+    SetDataDir(folder20);
 
     // --- a damaged book: ids after the largest one ---
     GenerateFiles(20000, 1000, true);
@@ -287,9 +305,9 @@ int main(int argc, char** argv)
                 worstSearch);
     std::printf("%s", searchRows.c_str());
     std::printf("QueueSms, 20 recipients                    %8.3f ms\n", queue);
-    std::printf("80,000 contacts, 4,000 groups (%zu bytes): load %.1f ms = %.2f x the 20k book "
-                "(target <= 4.2 x), peak %.1f MB\n",
-                size80, load80, load80 / load20, peak80);
+    std::printf("80,000 contacts, 4,000 groups (%zu bytes): load %.1f ms = %.2f x the 20k book loaded in turn "
+                "with it (target <= 4.2 x), peak %.1f MB\n",
+                size80, load80, growth, peak80);
     std::printf("destroying the loaded book (outside the load figures): 20k %.1f ms, 80k %.1f ms\n", destroy20,
                 destroy80);
     std::printf("damaged book (20,000 contacts after ContactId=%d): load %.1f ms\n", INT_MAX, damaged);

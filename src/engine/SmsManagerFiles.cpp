@@ -100,6 +100,7 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
     for (int i = Recipients.Groups.Count() - 1; i >= 0; --i)
         if (!dynamic_cast<TSpecialGroup*>(Recipients.Groups[i]))
             Recipients.Groups.Delete(i);
+    const int before = Contacts().Count();
     try {
         // The readers take the operators and contacts by name as each object
         // arrives (the operators are complete before the first contact, the
@@ -128,9 +129,11 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
         ResolveContactSenders();
         throw;
     }
-    // Every group just read holds master contacts already; the contacts that
-    // were there before the load keep only operators that are in the list.
-    ResolveContactSenders();
+    // Every contact and group just read holds listed operators and master
+    // contacts already; the contacts that were there before the load keep
+    // only operators that are in the list.
+    for (int i = 0; i < before; ++i)
+        ResolveSenderOf(Contacts()[i]);
 }
 
 void TSmsManager::SaveAddressBook(const std::string& fileName)

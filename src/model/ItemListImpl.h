@@ -98,7 +98,7 @@ template <class T>
 void TItemList<T>::ResizeNameSlots(size_t items) const
 {
     size_t size = 16;
-    while (size < items * 2 + 2)
+    while (size * 2 < items * 3 + 4) // at most two thirds full
         size <<= 1;
     if (size <= FNameSlots.size())
         return;

@@ -258,14 +258,16 @@ void ReadGroup(const TIniFile& ini, TIoObject& object, const std::string& sectio
         // Each name becomes its contact at once; a name that no contact has is
         // dropped, a contact named twice is kept once.
         std::vector<std::string_view> keys(names);
-        std::vector<std::string> trimmed(names.size());
+        std::vector<std::string> trimmed; // room for all once one is needed: the views stay valid
         for (size_t i = 0; i < keys.size(); ++i) {
             if (IsTrimmedText(keys[i]))
                 continue;
-            trimmed[i] = Trim(keys[i]);
-            if (trimmed[i].empty())
+            if (trimmed.empty())
+                trimmed.reserve(keys.size());
+            trimmed.push_back(Trim(keys[i]));
+            if (trimmed.back().empty())
                 throw TError(group->Contacts.Messages().MissingName);
-            keys[i] = trimmed[i];
+            keys[i] = trimmed.back();
         }
         std::vector<TContact*> found;
         gResolvers->Contacts(keys, found);
