@@ -96,6 +96,8 @@ public:
     // IndexOfName of each name, into `positions` (one per name): in a batch,
     // so that the memory reads of one name overlap those of the others.
     void IndexesOfNames(const std::vector<std::string_view>& names, std::vector<int>& positions) const;
+    // Starts fetching what a lookup or append of this name will read (a hint).
+    void PrefetchName(std::string_view name) const;
 
     // Whether no two items have names equal without regard to letter case
     // (a rename may have made two alike).

@@ -12,6 +12,14 @@ int TItemList<T>::IndexOfName(std::string_view name) const
 }
 
 template <class T>
+void TItemList<T>::PrefetchName(std::string_view name) const
+{
+    EnsureIndex();
+    if (!FNameSlots.empty())
+        __builtin_prefetch(&FNameSlots[NameHash(name) & (FNameSlots.size() - 1)]);
+}
+
+template <class T>
 void TItemList<T>::IndexesOfNames(const std::vector<std::string_view>& names, std::vector<int>& positions) const
 {
     EnsureIndex();

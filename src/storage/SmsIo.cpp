@@ -34,8 +34,9 @@ std::string PrefixOr(const std::string& prefix, const char* fallback)
 // the first. A section that the file holds twice (names equal but for letter
 // case) would be two objects of one name: `duplicateName` is raised instead
 // of merging them.
-template <class Fn>
-void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const std::string& duplicateName, Fn read)
+template <class Fn, class Ahead = void (*)(std::string_view)>
+void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const std::string& duplicateName, Fn read,
+                          Ahead ahead = [](std::string_view) {})
 {
     // Neighbouring sections mostly name the same class: its entry is looked up once.
     std::string lastClass;
@@ -56,6 +57,8 @@ void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const 
             return;
         if (repeated)
             throw TError(duplicateName);
+        // The name the section gives the object, told before the reading.
+        ahead(name.substr(std::min(name.size(), prefix.size() + className.size() + 2)));
         section.assign(name);
         TIoObject object;
         entry->Read(ini, object, section);
@@ -214,16 +217,21 @@ void ReadContacts(const TIniFile& ini, TContactList& contacts, const std::string
                   const std::function<void(TContact*)>& added)
 {
     contacts.Reserve(static_cast<size_t>(contacts.Count()) + SectionsWithPrefix(ini, PrefixOr(prefix, ContactPrefix)));
-    ForEachObjectSection(ini, PrefixOr(prefix, ContactPrefix), contacts.Messages().DuplicateName, [&](TIoObject& object) {
-        TContact* contact = object.Contact();
-        if (!contact)
-            RaiseWrongType();
-        if (contacts.Add(contact, false)) {
-            object.Release();
-            if (added)
-                added(contact);
-        }
-    });
+    ForEachObjectSection(
+        ini, PrefixOr(prefix, ContactPrefix), contacts.Messages().DuplicateName,
+        [&](TIoObject& object) {
+            TContact* contact = object.Contact();
+            if (!contact)
+                RaiseWrongType();
+            if (contacts.Add(contact, false)) {
+                object.Release();
+                if (added)
+                    added(contact);
+            }
+        },
+        // The contact's name is mostly the one in its section's: the list's
+        // index is fetched while the section is read.
+        [&](std::string_view name) { contacts.PrefetchName(name); });
 }
 
 // --- groups ---
