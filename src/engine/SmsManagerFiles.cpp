@@ -30,7 +30,7 @@ std::string PrepareDataFile(const std::string& fileName, bool createMissing)
         std::error_code ec;
         fs::create_directories(folder, ec);
         if (ec)
-            throw TError(Cp1251("Не удалось создать папку \"") + folder.string() + "\":\r" +
+            throw TError(Cp1251("Не удалось создать папку \"") + PathText(folder.string()) + "\":\r" +
                          std::strerror(ec.value()));
     }
     // Only a path where nothing is gets an empty file: a folder or a pipe in

@@ -51,11 +51,14 @@ void EnsureDataDir()
     std::error_code ec;
     fs::create_directories(DataDir(), ec);
     if (ec)
-        throw TError(Cp1251("Не удалось создать папку данных ") + DataDir() + ":\r" + ec.message());
+        throw TError(Cp1251("Не удалось создать папку данных ") + PathText(DataDir()) + ":\r" + ec.message());
 }
 
-std::string ResolveDataFilePath(const std::string& fileName)
+std::string PathText(const std::string& path) { return Utf8ToCp1251(path); }
+
+std::string ResolveDataFilePath(const std::string& name)
 {
+    const std::string fileName = Cp1251ToUtf8(name);
     // The folder part includes its final separator, so "a/x.ini" keeps "a/"
     // while "/x.ini" and "x.ini" land in the program's folder.
     size_t slash = fileName.rfind('/');

@@ -15,5 +15,9 @@ void EnsureDataDir();
 
 // Full path of a data file: the folder part of the name stays when it is longer
 // than one character, otherwise the program's folder takes its place; a relative
-// folder counts from the program's folder.
+// folder counts from the program's folder. The name is the program's text
+// (CP1251, as the options keep it); the path is in the file system's encoding
+// (UTF-8), so a folder named in Cyrillic is the one the user sees.
 std::string ResolveDataFilePath(const std::string& fileName);
+// A path of the file system (UTF-8) as the program's text, for messages.
+std::string PathText(const std::string& path);

@@ -1,5 +1,6 @@
 #include "model/SafeFile.h"
 
+#include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Text.h"
 
@@ -25,7 +26,7 @@ void Stage(const char* name)
 
 [[noreturn]] void Fail(const char* what, const std::string& path, const std::string& reason)
 {
-    throw TError(Cp1251(what) + " \"" + path + "\":\r" + reason);
+    throw TError(Cp1251(what) + " \"" + PathText(path) + "\":\r" + reason);
 }
 
 [[noreturn]] void Fail(const char* what, const std::string& path, int err) { Fail(what, path, std::strerror(err)); }

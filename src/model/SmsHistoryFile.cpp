@@ -18,7 +18,7 @@ namespace {
 
 [[noreturn]] void FailWrite(const std::string& path, int err)
 {
-    throw TError(Cp1251("Не удалось записать в файл истории \"") + path + "\":\r" + std::strerror(err));
+    throw TError(Cp1251("Не удалось записать в файл истории \"") + PathText(path) + "\":\r" + std::strerror(err));
 }
 
 } // namespace
@@ -94,7 +94,7 @@ std::vector<std::string> TSmsHistoryFile::LoadLines() const
     const std::string path = ResolveDataFilePath(FFileName);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
-        throw TError(Cp1251("Файл истории сообщений \"") + path +
+        throw TError(Cp1251("Файл истории сообщений \"") + PathText(path) +
                      Cp1251("\" не найден.\rОн появится, когда завершится отправка первого сообщения."));
     return SplitLines(ReadWholeFile(path));
 }

@@ -1,5 +1,6 @@
 #include "storage/ProgramOptions.h"
 
+#include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Text.h"
 #include "storage/IniFile.h"
@@ -75,14 +76,14 @@ public:
     {
         Settings.sync();
         if (Settings.status() == QSettings::AccessError)
-            throw TError(Cp1251("Не удалось записать настройки программы в файл \"") + Path + "\".");
+            throw TError(Cp1251("Не удалось записать настройки программы в файл \"") + PathText(Path) + "\".");
     }
 
 private:
     void CheckRead()
     {
         if (Settings.status() == QSettings::AccessError)
-            throw TError(Cp1251("Не удалось прочитать настройки программы из файла \"") + Path + "\".");
+            throw TError(Cp1251("Не удалось прочитать настройки программы из файла \"") + PathText(Path) + "\".");
     }
 
     std::string Path;

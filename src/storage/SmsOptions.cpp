@@ -29,7 +29,7 @@ std::string PrepareOptionsPath(const std::string& fileName)
         std::error_code ec;
         fs::create_directories(folder, ec);
         if (ec)
-            throw TError(Cp1251("Не удалось создать папку \"") + folder.string() + "\":\r" + ec.message());
+            throw TError(Cp1251("Не удалось создать папку \"") + PathText(folder.string()) + "\":\r" + ec.message());
     }
     return path;
 }

@@ -109,6 +109,20 @@ TEST(DataPaths, ResolveKeepsOnlyFolderPartsLongerThanOneCharacter)
     EXPECT_EQ(ResolveDataFilePath("/etc/velo/Sms.ini"), "/etc/velo/Sms.ini");
     EXPECT_EQ(ResolveDataFilePath("sub/Sms.ini"), d + "/sub/Sms.ini");
     EXPECT_EQ(ResolveDataFilePath("../Sms.ini"), std::filesystem::path(d).parent_path().string() + "/Sms.ini");
+    // Names are the program's text (CP1251, as the options hold them); paths
+    // are the file system's (UTF-8).
+    EXPECT_EQ(ResolveDataFilePath(U("Документы/Книга.ini")), d + "/Документы/Книга.ini");
+    EXPECT_EQ(ResolveDataFilePath(U("/home/Иван/Sms.ini")), "/home/Иван/Sms.ini");
+}
+
+TEST(DataPaths, AFolderNamedInCyrillicIsTheOneOnDiskAndErrorsNameItReadably)
+{
+    TScopedDataDir data;
+    std::filesystem::create_directory(data.dir().file("Документы"));
+    SaveFileSafely(ResolveDataFilePath(U("Документы/Книга.ini")), "x");
+    EXPECT_EQ(data.dir().read("Документы/Книга.ini"), "x");
+    const std::string error = ErrorOf([] { SaveFileSafely(ResolveDataFilePath(U("Нет такой/Книга.ini")), "x"); });
+    EXPECT_NE(error.find(U("Нет такой/Книга.ini\"")), std::string::npos) << error;
 }
 
 namespace {

@@ -491,7 +491,7 @@ void TSmsSendersForm::AddFromFileActionExecute()
     int added = 0;
     if (file) {
         // A file that cannot be read is reported as the program's own failure; nothing is added.
-        if (!TopLevelGuard([&] { added = SmsManager().ImportSmsSenders(QFile::encodeName(*file).toStdString()); }))
+        if (!TopLevelGuard([&] { added = SmsManager().ImportSmsSenders(FromQt(*file)); }))
             return;
         if (added > 0)
             FillList();
