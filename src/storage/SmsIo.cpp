@@ -29,6 +29,26 @@ std::string PrefixOr(const std::string& prefix, const char* fallback)
     return prefix.empty() ? fallback : prefix;
 }
 
+// The registry entry of a class, the last one remembered (a list holds one
+// class almost always).
+class TEntryCache {
+public:
+    TIoEntry* Find(const std::string& className)
+    {
+        if (!FFound || className != FClass) {
+            FEntry = IoRegistry().Find(className);
+            FClass = className;
+            FFound = true;
+        }
+        return FEntry;
+    }
+
+private:
+    std::string FClass;
+    TIoEntry* FEntry = nullptr;
+    bool FFound = false;
+};
+
 // Calls `read` with the registry entry of every section that starts with the
 // prefix (exact bytes) and names a registered class, from the last section to
 // the first. A section that the file holds twice (names equal but for letter
@@ -39,8 +59,7 @@ void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const 
                           Ahead ahead = [](std::string_view) {})
 {
     // Neighbouring sections mostly name the same class: its entry is looked up once.
-    std::string lastClass;
-    TIoEntry* lastEntry = nullptr;
+    TEntryCache entries;
     std::string section;
     ini.ForEachSectionFromLast([&](std::string_view name, bool repeated) {
         if (name.substr(0, prefix.size()) != prefix)
@@ -48,11 +67,7 @@ void ForEachObjectSection(const TIniFile& ini, const std::string& prefix, const 
         const std::string className = IoClassName(name);
         if (className.empty())
             return;
-        if (!lastEntry || className != lastClass) {
-            lastEntry = IoRegistry().Find(className);
-            lastClass = className;
-        }
-        TIoEntry* entry = lastEntry;
+        TIoEntry* entry = entries.Find(className);
         if (!entry)
             return;
         if (repeated)
@@ -395,26 +410,6 @@ void AppendInt(std::string& out, int value)
 // Whether every object of the list is written by `routine` (other classes
 // are skipped by the writers) and no two of their sections would merge: the
 // list's own name index tells whether any two names are alike.
-// The registry entry of a class, the last one remembered (a list holds one
-// class almost always).
-class TEntryCache {
-public:
-    const TIoEntry* Find(const std::string& className)
-    {
-        if (!FFound || className != FClass) {
-            FEntry = IoRegistry().Find(className);
-            FClass = className;
-            FFound = true;
-        }
-        return FEntry;
-    }
-
-private:
-    std::string FClass;
-    const TIoEntry* FEntry = nullptr;
-    bool FFound = false;
-};
-
 template <class TList>
 bool WrittenAlone(const TList& list, TIoWriteRoutine routine)
 {
