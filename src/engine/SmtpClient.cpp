@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <arpa/inet.h>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <openssl/err.h>
@@ -19,7 +20,10 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 using Clock = std::chrono::steady_clock;
 
@@ -41,6 +45,65 @@ int MillisLeft(Clock::time_point deadline)
     return left > 0x7fffffff ? 0x7fffffff : static_cast<int>(left);
 }
 
+std::atomic<TSmtpHostResolver> gResolver {&getaddrinfo};
+
+// One name lookup, shared by the waiting delivery and the thread that asks
+// the resolver: whichever lets go last frees the answer and the pipe.
+struct TLookup {
+    std::string Host, Port;
+    addrinfo Hints {};
+    addrinfo* List = nullptr;
+    int Rc = EAI_FAIL;
+    std::atomic<bool> Done {false}; // List and Rc are the answer
+    int Pipe[2] = {-1, -1};         // a byte arrives when the answer is in
+    ~TLookup()
+    {
+        if (List)
+            freeaddrinfo(List);
+        for (int fd : Pipe)
+            if (fd >= 0)
+                close(fd);
+    }
+};
+
+// getaddrinfo on a thread of its own, so that a resolver that does not answer
+// (a DNS server gone quiet waits for seconds per try) never holds a delivery
+// that is being cancelled: the wait ends with the switch and the thread is
+// left to finish alone. Returns the resolver's code; EAI_AGAIN when cancelled.
+int LookUpUnlessCancelled(const std::string& host, const std::string& port, const addrinfo& hints, addrinfo** list)
+{
+    *list = nullptr;
+    auto lookup = std::make_shared<TLookup>();
+    lookup->Host = host;
+    lookup->Port = port;
+    lookup->Hints = hints;
+    if (pipe2(lookup->Pipe, O_CLOEXEC) != 0)
+        return EAI_SYSTEM;
+    try {
+        std::thread([lookup, resolve = gResolver.load()] {
+            lookup->Rc = resolve(lookup->Host.c_str(), lookup->Port.c_str(), &lookup->Hints, &lookup->List);
+            lookup->Done.store(true, std::memory_order_release);
+            const char done = 1;
+            while (write(lookup->Pipe[1], &done, 1) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        return EAI_SYSTEM;
+    }
+    for (;;) {
+        pollfd p[2] {{lookup->Pipe[0], POLLIN, 0}, {DeliveriesCancelledFd(), POLLIN, 0}};
+        const int ready = poll(p, p[1].fd >= 0 ? 2 : 1, p[1].fd >= 0 ? -1 : 100);
+        if (ready < 0 && errno != EINTR)
+            return EAI_SYSTEM;
+        if (lookup->Done.load(std::memory_order_acquire)) {
+            *list = std::exchange(lookup->List, nullptr);
+            return lookup->Rc;
+        }
+        if (DeliveriesCancelled())
+            return EAI_AGAIN;
+    }
+}
+
 // One TCP connection with line-based reading and writing under time limits,
 // plain or, after StartTls, through TLS. OpenSSL works on memory buffers and
 // this class moves the bytes, so one set of socket calls (with their time
@@ -58,8 +121,10 @@ public:
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* list = nullptr;
-        if (getaddrinfo(relay.Host.c_str(), relay.Port.c_str(), &hints, &list) != 0 || !list)
+        if (LookUpUnlessCancelled(relay.Host, relay.Port, hints, &list) != 0 || !list) {
+            CheckCancelled();
             return false;
+        }
         resolved = true;
         auto deadline = Clock::now() + limit;
         for (addrinfo* a = list; a && Fd < 0 && !CheckCancelled(); a = a->ai_next) {
@@ -419,6 +484,8 @@ std::mutex CaFileMutex;
 std::string CaFile;
 
 } // namespace
+
+void SetSmtpHostResolverForTests(TSmtpHostResolver resolver) { gResolver = resolver ? resolver : &getaddrinfo; }
 
 void SetSmtpCaFile(const std::string& file)
 {

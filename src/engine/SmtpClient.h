@@ -87,6 +87,12 @@ private:
 void SetSmtpCaFile(const std::string& file);
 std::string SmtpCaFile();
 
+// Test hook: the function that looks up the relay's host (getaddrinfo's
+// signature); nullptr restores getaddrinfo.
+struct addrinfo;
+using TSmtpHostResolver = int (*)(const char* host, const char* port, const addrinfo* hints, addrinfo** list);
+void SetSmtpHostResolverForTests(TSmtpHostResolver resolver);
+
 // Protocol pieces, exposed for tests.
 std::string Base64Encode(std::string_view bytes);
 // False when the text is not valid base64.

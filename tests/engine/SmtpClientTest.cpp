@@ -5,7 +5,9 @@
 #include "engine/SmtpClient.h"
 #include "support/TestSupport.h"
 
+#include <future>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <thread>
 #include <unistd.h>
 
@@ -362,6 +364,44 @@ TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothing
     EXPECT_EQ(client.FailedStage(), TSmtpStage::Cancelled);
     idle.received();
     EXPECT_FALSE(idle.connected());
+}
+
+namespace {
+// A name lookup that does not answer until the test lets it: a DNS server
+// gone quiet.
+std::promise<void>* gLookupAsked = nullptr;
+std::shared_future<void> gLookupReleased;
+int QuietResolver(const char* host, const char* port, const addrinfo* hints, addrinfo** list)
+{
+    gLookupAsked->set_value();
+    gLookupReleased.wait();
+    return getaddrinfo(host, port, hints, list);
+}
+} // namespace
+
+TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForANameLookupThatNeverAnswers)
+{
+    TDeliveriesCancelledReset reset;
+    std::promise<void> asked, release;
+    gLookupAsked = &asked;
+    gLookupReleased = release.get_future().share();
+    SetSmtpHostResolverForTests(QuietResolver);
+    TFakeSmtpServer server(kGreeting, {kEhloPlain});
+    auto client = Client();
+    auto submitted = std::async(std::launch::async, [&] { return client.Submit(Submission(server)); });
+    asked.get_future().wait();
+    SetDeliveriesCancelled(true);
+    // The delivery ends while the lookup still hangs (the guard only keeps a
+    // broken build from waiting forever).
+    const bool endedFirst = submitted.wait_for(std::chrono::minutes(2)) == std::future_status::ready;
+    release.set_value(); // the abandoned lookup finishes and frees its own answer
+    ASSERT_TRUE(endedFirst);
+    EXPECT_FALSE(submitted.get());
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Cancelled);
+    EXPECT_EQ(client.FailureReason(), U("Отправка SMS прервана."));
+    SetSmtpHostResolverForTests(nullptr);
+    server.received();
+    EXPECT_FALSE(server.connected());
 }
 
 TEST(SmtpExchangeTest, ServerClosingMidExchangeFailsWithoutHarm)
