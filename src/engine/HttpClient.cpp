@@ -136,7 +136,14 @@ THttpResponse HttpGet(const THttpRequest& request)
     };
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_URL, request.Url.c_str());
+    // A blank or a tab in the template's own text cannot stand in a request
+    // line (libcurl refuses such a URL): they go out encoded, everything else
+    // as written.
+    std::string url;
+    url.reserve(request.Url.size());
+    for (char c : request.Url)
+        url += c == ' ' ? "%20" : c == '\t' ? "%09" : std::string(1, c);
+    set(CURLOPT_URL, url.c_str());
     // The URL goes out as the template built it: no "/../" or "/./" squashing.
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");

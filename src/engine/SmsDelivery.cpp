@@ -1,6 +1,7 @@
 #include "engine/SmsDelivery.h"
 
 #include "model/AddressBook.h"
+#include "model/DeliveryCancel.h"
 #include "model/Error.h"
 #include "model/SmsQueue.h"
 #include "model/Text.h"
@@ -33,7 +34,8 @@ private:
 TSmsDelivery::TSmsDelivery() = default;
 TSmsDelivery::~TSmsDelivery() = default;
 
-std::string TSmsDelivery::CancelledErrorText() { return Cp1251("Отправка прервана."); }
+// One text for a cancelled delivery, wherever the cancel reaches it.
+std::string TSmsDelivery::CancelledErrorText() { return DeliveriesCancelledMessage(); }
 
 void TSmsDelivery::Run()
 {

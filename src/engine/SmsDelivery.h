@@ -49,7 +49,7 @@ public:
     // After Run: the attempt failed for good (no retry).
     bool PermanentFailure() const { return FError && FError->Permanent; }
 
-    static std::string CancelledErrorText(); // "Отправка прервана."
+    static std::string CancelledErrorText(); // "Отправка SMS прервана."
 
 private:
     friend class TSmsManager;

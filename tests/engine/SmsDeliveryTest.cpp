@@ -72,7 +72,7 @@ TEST_F(ManagerTest, CancelStopsBeforeTheNextPiece)
     M().FinishDelivery(delivery);
     EXPECT_EQ(Script->pieces(), (std::vector<std::string> {"Fake|1|1 iz 4) aaaaa"}));
     EXPECT_EQ(Waiter.waits(), (std::vector<int> {3000}));
-    EXPECT_NE(Read("SmsHistory.txt").find(U("Ошибка: Отправка прервана.\r\n")), std::string::npos);
+    EXPECT_NE(Read("SmsHistory.txt").find(U("Ошибка: Отправка SMS прервана.\r\n")), std::string::npos);
 }
 
 TEST_F(ManagerTest, TheSnapshotKeepsOptionsAndTransliterationOfTheStart)

@@ -357,8 +357,14 @@ TEST_F(WebGate, TemplateCharactersGoOutUnchangedButCannotInjectHeaders)
     ASSERT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(RequestLine(server.requests()[1]), "GET /a/../b/./c?d=../e HTTP/1.1");
 
+    // A blank or tab of the template's own cannot stand in the request line: encoded.
+    Operator.WebGate = server.url("/send?from=My Company\t1&to={phone}");
+    EXPECT_EQ(Deliver("9"), "<delivered>");
+    ASSERT_EQ(server.requests().size(), 3u);
+    EXPECT_EQ(RequestLine(server.requests()[2]), "GET /send?from=My%20Company%091&to=9 HTTP/1.1");
+
     // A line break in the template would end the request line: refused before connecting.
     Operator.WebGate = server.url("/?a=1\r\nX-Injected: yes\r\n");
     EXPECT_EQ(Deliver().rfind(kLeadIn, 0), 0u);
-    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(server.connections(), 3);
 }
