@@ -114,6 +114,11 @@ TEST_F(TOptionsDlgTest, FirstRunOpensOnConnectionAndTheMailboxFieldsCompose)
     from->setCurrentIndex(2);
     emit from->activated(2); // as a choice in the drop-down list
     EXPECT_EQ(from->currentText(), QStringLiteral("ivan") + TOptionsDlg::MailSuffixes()[2]);
+    // A user name as long as the field takes still composes the whole address.
+    const QString longName(64, QLatin1Char('u'));
+    Field("SmtpUsernameEdit")->setText(longName);
+    emit from->activated(2);
+    EXPECT_EQ(from->currentText(), longName + TOptionsDlg::MailSuffixes()[2]);
 }
 
 TEST_F(TOptionsDlgTest, CancelLeavesBothStoresUntouchedAndOkWritesTheNewOptionsFile)

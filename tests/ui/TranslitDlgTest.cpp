@@ -101,13 +101,16 @@ TEST_F(TranslitDlgTest, DuplicateKeysAndEqualsSignsAreRefusedAndCancelKeepsTheTa
             grid->item(RowOf(grid, QStringLiteral("ж")), 0)->setText(QStringLiteral("Ж")); // case counts: refused
             grid->item(grid->rowCount() - 1, 0)->setText(QStringLiteral("="));
             EXPECT_EQ(grid->item(grid->rowCount() - 1, 0)->text(), QString());
+            grid->item(grid->rowCount() - 1, 0)->setText(QStringLiteral("ü")); // would become "?"
+            EXPECT_EQ(grid->item(grid->rowCount() - 1, 0)->text(), QString());
             grid->item(RowOf(grid, QStringLiteral("я")), 1)->setText(QStringLiteral("ya"));
         },
         "CancelButton"));
     EXPECT_EQ(Ui.Texts(TUiCallKind::Error),
               (QStringList{QStringLiteral("Символ \"ж\" уже есть в таблице."),
                            QStringLiteral("Символ \"Ж\" уже есть в таблице."),
-                           QStringLiteral("Символ не может содержать знак \"=\".")}));
+                           QStringLiteral("Символ не может содержать знак \"=\"."),
+                           QStringLiteral("Символа \"ü\" нет в кодировке Windows-1251.")}));
     EXPECT_TRUE(TranslitTable() == before);
 }
 

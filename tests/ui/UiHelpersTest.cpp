@@ -4,7 +4,11 @@
 #include "ui/ObjectListModel.h"
 #include "ui/dialogs/UiHelpers.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
+#include <QTimer>
 #include <QStringListModel>
 #include <QTreeView>
 
@@ -35,6 +39,25 @@ TEST(UiHelpers, GuardShowsTheTrimmedMessageAndTopLevelAddsAFullStop)
     EXPECT_EQ(TopLevelErrorText(U("Готово.")), QStringLiteral("Готово."));
     EXPECT_EQ(TopLevelErrorText(U("Что?")), QStringLiteral("Что?."));
     EXPECT_EQ(TopLevelErrorText(U("Так!")), QStringLiteral("Так!"));
+}
+
+// A real box (no script): a name that looks like markup is shown as typed.
+TEST(UiHelpers, BoxesShowTextsAsTypedNotAsMarkup)
+{
+    TestApp();
+    QString shown;
+    Qt::TextFormat format = Qt::RichText;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                shown = box->text();
+                format = box->textFormat();
+                box->buttons().front()->click();
+            }
+    });
+    ShowInfoBox(QStringLiteral("Удалить группу [<b>Друзья</b>]?"));
+    EXPECT_EQ(shown, QStringLiteral("Удалить группу [<b>Друзья</b>]?"));
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 TEST(UiHelpers, CheckNonNegativeIntAcceptsTrimmedNumbersOnly)

@@ -333,7 +333,9 @@ void TOptionsDlg::EmailFromAddressEditCloseUp(int index)
 {
     if (index < 0)
         return;
-    EmailFromAddressEdit->setEditText(Trimmed(SmtpUsernameEdit) + EmailFromAddressEdit->itemText(index));
+    // The composed address may be longer than what can be typed: shown whole.
+    SetLimitedText(EmailFromAddressEdit->lineEdit(), Trimmed(SmtpUsernameEdit) + EmailFromAddressEdit->itemText(index),
+                   ShortLimit);
 }
 
 void TOptionsDlg::ChooseFile(QLineEdit* edit, int filterIndex)

@@ -104,7 +104,8 @@ void TTranslitDlg::FormShow()
         CharsetListEditor->setCurrentCell(0, ValueColumn);
 }
 
-// A key another row already has (letter case counts), or one holding "=", is refused.
+// A key another row already has (letter case counts), one holding "=", or one
+// the code page cannot hold (it would be saved as the entry of "?") is refused.
 void TTranslitDlg::CharsetListEditorItemChanged(QTableWidgetItem* item)
 {
     if (item->column() != KeyColumn)
@@ -113,6 +114,8 @@ void TTranslitDlg::CharsetListEditorItemChanged(QTableWidgetItem* item)
     QString refusal;
     if (key.contains(QLatin1Char('=')))
         refusal = QStringLiteral("Символ не может содержать знак \"=\".");
+    else if (ToQt(FromQt(key)) != key)
+        refusal = QStringLiteral("Символа \"%1\" нет в кодировке Windows-1251.").arg(key);
     for (int row = 0; refusal.isEmpty() && !key.isEmpty() && row < CharsetListEditor->rowCount(); ++row) {
         QTableWidgetItem* other = CharsetListEditor->item(row, KeyColumn);
         if (row != item->row() && other && other->text() == key)

@@ -31,6 +31,8 @@ QWidget* BoxParent()
 int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
 {
     QMessageBox box(icon, title, WithLineFeeds(text), QMessageBox::NoButton, BoxParent());
+    // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
+    box.setTextFormat(Qt::PlainText);
     if (yesNo) {
         box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
         QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
