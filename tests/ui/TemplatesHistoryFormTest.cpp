@@ -107,3 +107,33 @@ TEST_F(TSmsHistoryFormTest, ShowsTheFileAndClearsItOnlyWhenConfirmed)
     EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::Error);
     EXPECT_EQ(Ui.Calls.back().Title, QApplication::applicationDisplayName()); // the top-level report
 }
+
+// A history of more lines than one piece: the window runs while the rest is
+// added, and what it ends up showing is the whole file, in order, once.
+TEST_F(TSmsHistoryFormTest, ALongHistoryIsShownWholeAndAClearStopsTheRest)
+{
+    std::string file;
+    QStringList expected;
+    for (int i = 0; i < 45000; ++i) {
+        file += U("Строка ") + std::to_string(i) + "\r\n";
+        expected << QStringLiteral("Строка %1").arg(i);
+    }
+    Data.dir().write("SmsHistory.txt", file);
+    TSmsHistoryForm form(SmsManager().History, Main.get());
+    form.Fill();
+    auto* memo = form.findChild<QPlainTextEdit*>("SmsHistoryMemo");
+    EXPECT_TRUE(form.Filling());
+    EXPECT_LT(memo->blockCount(), 45000);
+    while (form.Filling())
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(memo->toPlainText() == expected.join(QLatin1Char('\n')));
+    EXPECT_EQ(memo->textCursor().position(), 0); // the view stayed at the start
+
+    form.Fill();
+    Ui.Yes();
+    form.ClearTBClick();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(form.Filling());
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
+    EXPECT_EQ(Data.dir().read("SmsHistory.txt"), "");
+}

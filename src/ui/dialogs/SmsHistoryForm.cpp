@@ -5,8 +5,12 @@
 
 #include <QFontDatabase>
 #include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 void TSmsHistoryForm::Execute(TSmsHistory& history, QWidget* parent)
 {
@@ -47,10 +51,33 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent) : QDialo
 void TSmsHistoryForm::Fill()
 {
     SmsHistoryMemo->clear();
+    FLines = FHistory.LoadLines();
+    FNextLine = 0;
+    AddNextLines();
+}
+
+void TSmsHistoryForm::AddNextLines()
+{
+    // Years of history are hundreds of thousands of lines; laying them out
+    // takes seconds, so they go in pieces between the window's events.
+    constexpr size_t Piece = 20000;
+    const size_t end = std::min(FLines.size(), FNextLine + Piece);
     QStringList lines;
-    for (const std::string& line : FHistory.LoadLines())
-        lines << ToQt(line);
-    SmsHistoryMemo->setPlainText(lines.join(QLatin1Char('\n')));
+    for (size_t i = FNextLine; i < end; ++i)
+        lines << ToQt(FLines[i]);
+    if (FNextLine == 0) {
+        SmsHistoryMemo->setPlainText(lines.join(QLatin1Char('\n')));
+    } else {
+        // Added at the end of the document, not at the caret: the view stays where the user is.
+        QTextCursor tail(SmsHistoryMemo->document());
+        tail.movePosition(QTextCursor::End);
+        tail.insertText(QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
+    }
+    FNextLine = end;
+    if (Filling())
+        QTimer::singleShot(0, this, &TSmsHistoryForm::AddNextLines);
+    else
+        std::vector<std::string>().swap(FLines);
 }
 
 void TSmsHistoryForm::ClearTBClick()
@@ -59,6 +86,8 @@ void TSmsHistoryForm::ClearTBClick()
         return;
     TopLevelGuard([&] {
         FHistory.Clear();
+        std::vector<std::string>().swap(FLines); // lines still waiting are gone with the file
+        FNextLine = 0;
         SmsHistoryMemo->clear();
     });
 }
