@@ -1,7 +1,7 @@
 // The history window with years of history: how soon the window runs, how
 // long until every line is in, and the longest stretch without events while
 // the lines are added. Run offscreen: QT_QPA_PLATFORM=offscreen.
-//   bench_history [RECORDS]   (default 100,000 records, about 30 MB)
+//   bench_history [RECORDS]   (default 100,000 records, about 23 MB)
 #include "model/DataPaths.h"
 #include "model/SafeFile.h"
 #include "model/SmsHistoryFile.h"
