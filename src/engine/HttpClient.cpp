@@ -141,8 +141,14 @@ THttpResponse HttpGet(const THttpRequest& request)
     // as written.
     std::string url;
     url.reserve(request.Url.size());
-    for (char c : request.Url)
-        url += c == ' ' ? "%20" : c == '\t' ? "%09" : std::string(1, c);
+    for (char c : request.Url) {
+        if (c == ' ')
+            url += "%20";
+        else if (c == '\t')
+            url += "%09";
+        else
+            url += c;
+    }
     set(CURLOPT_URL, url.c_str());
     // The URL goes out as the template built it: no "/../" or "/./" squashing.
     set(CURLOPT_PATH_AS_IS, 1L);

@@ -15,7 +15,7 @@ struct THttpProxy {
 };
 
 struct THttpRequest {
-    std::string Url;                  // absolute "http://" or "https://" URL, sent as given
+    std::string Url;                  // absolute "http://" or "https://" URL, sent as given (blanks and tabs encoded)
     std::vector<std::string> Headers; // extra header lines, "Name: value"
     THttpProxy Proxy;
 };
