@@ -1,7 +1,7 @@
 #pragma once
 // A one-request HTTP/1.1 GET client on libcurl for the web gate. Every call
 // uses its own handle, so calls on different threads do not interfere.
-#include "model/DeliveryCancel.h" // the "cancel deliveries" switch that aborts a request in progress
+#include "model/DeliveryCancel.h" // the delivery's cancel, which aborts a request in progress
 
 #include <string>
 #include <vector>

@@ -12,13 +12,13 @@ namespace {
 // has been asked for; the splitting and waits are those of every operator.
 class TCancellableSender final : public TSmsSender {
 public:
-    TCancellableSender(TSmsSender& inner, const std::atomic<bool>& cancel)
+    TCancellableSender(TSmsSender& inner, const TCancelToken& cancel)
         : TSmsSender(inner), FInner(inner), FCancel(cancel)
     {
     }
     void DoSend(const std::string& phone, const std::string& text) override
     {
-        if (FCancel.load())
+        if (FCancel.Cancelled())
             throw TError(TSmsDelivery::CancelledErrorText());
         FInner.DoSend(phone, text);
     }
@@ -26,7 +26,7 @@ public:
 
 private:
     TSmsSender& FInner;
-    const std::atomic<bool>& FCancel;
+    const TCancelToken& FCancel;
 };
 
 } // namespace
@@ -45,9 +45,14 @@ void TSmsDelivery::Run()
     std::optional<TSmsFailure> error;
     if (!FSender) {
         error = TSmsFailure {NoSmsSenderErrorText()};
-    } else if (FCancel.load()) {
+    } else if (FCancel.Cancelled()) {
         error = TSmsFailure {CancelledErrorText()};
     } else {
+        // After a power cut the journal must still say that this attempt began.
+        if (FJournal)
+            FJournal->Sync();
+        // The transports and the waits between pieces watch this token.
+        TCancelScope scope(FCancel);
         TCancellableSender sender(*FSender, FCancel);
         error = DeliverSms(&sender, FPhone, FText, &FTranslit);
     }

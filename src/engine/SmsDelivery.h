@@ -6,7 +6,9 @@
 //   2. TSmsDelivery::Run (any thread) delivers using only that snapshot;
 //   3. TSmsManager::FinishDelivery (UI thread) records the outcome in the
 //      message and retries it, writes it to the history or counts it failed.
+#include "model/DeliveryCancel.h"
 #include "model/SmsQueue.h"
+#include "model/SmsQueueJournal.h"
 #include "model/Translit.h"
 #include "storage/SmsOptions.h"
 
@@ -29,10 +31,11 @@ public:
     // calls do nothing.
     void Run();
 
-    // Asks the attempt to stop: a piece not yet started is not sent and the
-    // attempt fails with CancelledErrorText(). Any thread.
-    void Cancel() { FCancel.store(true); }
-    bool CancelRequested() const { return FCancel.load(); }
+    // Stops the attempt: the request or SMTP exchange under way and the pause
+    // between pieces end at once, no further piece is sent, and the attempt
+    // fails with CancelledErrorText(). Any thread.
+    void Cancel() { FCancel.Cancel(); }
+    bool CancelRequested() const { return FCancel.Cancelled(); }
     // Run has completed (FinishDelivery may be called).
     bool Done() const { return FState.load() == Finished; }
 
@@ -65,8 +68,11 @@ private:
     std::unique_ptr<TSmsSender> FSender; // nullptr: the contact has no operator
     TSmsOptions FOptions;
     TTranslitTable FTranslit;
+    // The queue's journal: its record of the attempt is on the disk before
+    // anything goes out (nullptr: no journal).
+    std::shared_ptr<TSmsQueueJournal> FJournal;
     // The outcome.
     std::optional<TSmsFailure> FError;
     std::atomic<int> FState {Ready};
-    std::atomic<bool> FCancel {false};
+    TCancelToken FCancel;
 };

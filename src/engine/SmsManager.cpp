@@ -9,6 +9,7 @@
 
 #include <array>
 #include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -159,16 +160,133 @@ void TSmsManager::QueueSms(const std::string& text)
         throw TError(Cp1251("Список адресатов пуст."));
     if (n > MaxRecipientContacts)
         throw TError(Cp1251("Превышено допустимое количество адресатов (20 Абонентов)"));
-    // All messages first, so that a failure leaves the queue as it was.
+    // All messages first, so that a failure leaves the queue as it was; the
+    // journal takes them in one write before the queue shows them.
     std::vector<std::unique_ptr<TSms>> messages;
+    std::vector<TJournalEntry> entries;
     messages.reserve(static_cast<size_t>(n));
-    for (int i = n - 1; i >= 0; --i)
+    for (int i = n - 1; i >= 0; --i) {
         messages.push_back(std::make_unique<TSms>(set[i], text));
+        if (FJournal) {
+            messages.back()->JournalId = FJournal->NewId();
+            entries.push_back(JournalEntryOf(*messages.back()));
+        }
+    }
+    if (FJournal)
+        FJournal->Queued(entries);
     for (auto& sms : messages)
         Queue.Add(std::move(sms));
 }
 
-void TSmsManager::ClearQueue() { Queue.Clear(); }
+void TSmsManager::ClearQueue()
+{
+    if (FJournal) {
+        std::vector<std::uint64_t> ids;
+        for (int i = 0; i < Queue.Count(); ++i)
+            ids.push_back(Queue.Items(i)->JournalId);
+        FJournal->Removed(ids);
+    }
+    Queue.Clear();
+}
+
+void TSmsManager::DeleteQueued(const TSms* sms)
+{
+    for (int i = 0; i < Queue.Count(); ++i) {
+        if (Queue.Items(i) == sms) {
+            if (FJournal)
+                FJournal->Removed({sms->JournalId});
+            Queue.Delete(i);
+            return;
+        }
+    }
+}
+
+TJournalEntry TSmsManager::JournalEntryOf(const TSms& sms) const
+{
+    TJournalEntry entry;
+    entry.Id = sms.JournalId;
+    entry.Created = sms.Created;
+    entry.TryCount = sms.TryCount;
+    entry.Interrupted = sms.Interrupted;
+    entry.Text = sms.Text;
+    if (const TContact* contact = sms.Contact) {
+        entry.ContactId = contact->ContactId();
+        entry.ContactName = contact->Name();
+        entry.Phone = contact->PhoneNumber;
+        if (contact->SmsSender)
+            entry.SenderId = contact->SmsSender->SenderId();
+    }
+    return entry;
+}
+
+void TSmsManager::RewriteJournalIfDue()
+{
+    if (!FJournal || !FJournal->WantsRewrite())
+        return;
+    std::vector<TJournalEntry> live;
+    if (FDelivery && FDelivery->Sms())
+        live.push_back(JournalEntryOf(*FDelivery->Sms()));
+    for (int i = 0; i < Queue.Count(); ++i)
+        live.push_back(JournalEntryOf(*Queue.Items(i)));
+    FJournal->Open(live);
+    // The rewrite lost the record that the delivery out had begun.
+    if (FDelivery && FDelivery->Sms())
+        FJournal->Begun(FDelivery->Sms()->JournalId);
+}
+
+TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
+{
+    auto journal = std::make_shared<TSmsQueueJournal>(path);
+    const std::vector<TJournalEntry> entries = journal->Read();
+    std::unordered_map<int, TContact*> contacts;
+    for (TContact* contact : Contacts())
+        contacts.emplace(contact->ContactId(), contact);
+    TQueueRestore result;
+    std::vector<std::unique_ptr<TSms>> restored;
+    std::vector<TJournalEntry> live;
+    for (const TJournalEntry& entry : entries) {
+        // The contact of that id, unless both its name and its phone differ
+        // from the message's: then it is somebody else who took a freed id.
+        const auto found = contacts.find(entry.ContactId);
+        TContact* contact = found == contacts.end() ? nullptr : found->second;
+        if (contact && !SameText(contact->Name(), entry.ContactName) && contact->PhoneNumber != entry.Phone)
+            contact = nullptr;
+        std::string reason;
+        if (!contact)
+            reason = Cp1251("Абонент «") + entry.ContactName + Cp1251("» удалён из адресной книги: сообщение не отправлено.");
+        else if (!contact->SmsSender)
+            reason = Cp1251("Оператор абонента «") + contact->Name() + Cp1251("» удалён: сообщение не отправлено.");
+        if (!reason.empty()) {
+            // The history names the addressee as the message was queued.
+            TContact gone;
+            gone.SetName(entry.ContactName);
+            gone.PhoneNumber = entry.Phone;
+            TSms sms(&gone, entry.Text);
+            sms.Created = entry.Created;
+            sms.TryCount = entry.TryCount;
+            sms.FinishAttempt(TSmsFailure {reason, true});
+            if (SmsOptions().HistoryFlag)
+                History.AddSms(sms);
+            ++Queue.FailedCount;
+            ++result.Failed;
+            continue;
+        }
+        auto sms = std::make_unique<TSms>(contact, entry.Text);
+        sms->Created = entry.Created;
+        sms->TryCount = entry.TryCount;
+        sms->Interrupted = entry.Interrupted;
+        sms->JournalId = entry.Id;
+        live.push_back(entry);
+        restored.push_back(std::move(sms));
+        ++result.Restored;
+        result.Interrupted += entry.Interrupted ? 1 : 0;
+    }
+    journal->Open(live);
+    FJournal = std::move(journal);
+    for (auto& sms : restored)
+        Queue.Add(std::move(sms));
+    return result;
+}
 
 std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
 {
@@ -189,9 +307,13 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
     if (auto* standard = dynamic_cast<TStdSmsSender*>(delivery->FSender.get()))
         standard->Options = &delivery->FOptions;
     delivery->FTranslit = TranslitTable();
+    delivery->FJournal = FJournal;
 
+    if (FJournal)
+        FJournal->Begun(first->JournalId);
     delivery->FSms = Queue.TakeFirst();
     delivery->FSms->BeginAttempt();
+    delivery->FSms->Interrupted = false;
     FDelivery = delivery;
     FDeliverySender = contact ? contact->SmsSender : nullptr;
     return delivery;
@@ -202,8 +324,9 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
     if (!delivery || delivery != FDelivery)
         throw SystemError("TSmsManager.FinishDelivery: not the delivery in progress");
     int state = TSmsDelivery::Ready;
-    if (delivery->FState.compare_exchange_strong(state, TSmsDelivery::Finished))
-        delivery->FError = TSmsFailure {TSmsDelivery::CancelledErrorText()}; // never ran
+    const bool neverRan = delivery->FState.compare_exchange_strong(state, TSmsDelivery::Finished);
+    if (neverRan)
+        delivery->FError = TSmsFailure {TSmsDelivery::CancelledErrorText()};
     else if (state == TSmsDelivery::Running)
         throw SystemError("TSmsManager.FinishDelivery: the delivery is still running");
 
@@ -211,16 +334,39 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
     FDelivery.reset();
     FDeliverySender = nullptr;
 
+    // Called off (the program's exit): the message stays owed, at the front.
+    // One that never ran has not used its attempt; one cut short may have
+    // reached the gateway, and the journal's open record of the attempt says
+    // so at the next start.
+    if (delivery->CancelRequested() && (neverRan || delivery->FError)) {
+        if (neverRan) {
+            if (FJournal)
+                FJournal->Withdrawn(sms->JournalId);
+            --sms->TryCount;
+        } else {
+            sms->Interrupted = true;
+        }
+        Queue.AddFirst(std::move(sms));
+        return;
+    }
+
     sms->FinishAttempt(delivery->FError);
     const TSmsOptions& options = SmsOptions();
     if (sms->Status == SmsStatusFailed && !sms->PermanentFailure && sms->TryCount < options.MaxTryCount) {
+        if (FJournal)
+            FJournal->Requeued(sms->JournalId);
         Queue.Add(std::move(sms));
         return;
     }
+    // The history first: a crash between the two leaves the attempt open in
+    // the journal, and the message comes back marked, never silently lost.
     if (options.HistoryFlag)
         History.AddSms(*sms);
     if (sms->Status == SmsStatusFailed)
         ++Queue.FailedCount;
+    if (FJournal)
+        FJournal->Removed({sms->JournalId});
+    RewriteJournalIfDue();
 }
 
 bool TSmsManager::SendNext()

@@ -15,6 +15,16 @@
 #include <memory>
 #include <string>
 
+// What a restore of the queue brought back.
+struct TQueueRestore {
+    int Restored = 0;    // messages back in the queue
+    int Interrupted = 0; // of them, those whose attempt was under way (they may have gone out)
+    int Failed = 0;      // messages whose contact or operator was gone: written to the history as failed
+};
+
+// The queue's journal in the data folder.
+constexpr const char* QueueJournalFileName = "SmsQueue.journal";
+
 class TSmsManager {
 public:
     // Creation: binds the history and templates file names from the program
@@ -87,6 +97,21 @@ public:
     // Removes every queued message; FailedCount stays. A delivery out is not
     // touched: if it fails with attempts left it is queued again.
     void ClearQueue();
+    // Removes one queued message (the queue window's "Удалить"); a message
+    // that is no longer in the queue (taken out for delivery) is left alone.
+    void DeleteQueued(const TSms* sms);
+
+    // --- the queue on disk ---
+    // Reads the queue's journal (after the operators and the address book are
+    // loaded) and brings back the messages it owes, in their order and with
+    // their attempt counts; a message whose attempt was under way comes back
+    // Interrupted. A message whose contact or operator no longer exists is
+    // written to the history as failed, with the reason, and counted failed.
+    // From then on every change of the queue is in the journal before it is
+    // in the queue. Raises for a journal that does not read (it stays as it is
+    // and no journal is kept).
+    TQueueRestore RestoreQueue(const std::string& path);
+    bool KeepsJournal() const { return FJournal != nullptr; }
 
     // Step 1 of a delivery: takes the first queued message, counts the
     // attempt and snapshots what it needs. Returns nullptr when the queue is
@@ -95,7 +120,9 @@ public:
     // Step 3: records the outcome; a failed message with attempts left goes to
     // the end of the queue, a finished one to the history (when on) and, if it
     // failed, into Queue.FailedCount. A delivery whose Run never started is
-    // recorded as a cancelled attempt. Raises a system error for a delivery
+    // recorded as a cancelled attempt. A delivery that was cancelled (the
+    // program's exit) goes back to the front of the queue: withdrawn when it
+    // never ran, marked Interrupted when it had begun. Raises a system error for a delivery
     // that is not the one out or whose Run is still going; a history write
     // error passes on (the message is then gone and not counted).
     void FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery);
@@ -133,6 +160,10 @@ public:
 
 private:
     void ResolveMembersOf(TGroup* group);
+    TJournalEntry JournalEntryOf(const TSms& sms) const;
+    void RewriteJournalIfDue();
+
+    std::shared_ptr<TSmsQueueJournal> FJournal; // nullptr: the queue is kept in memory only
     void ResolveSenderOf(TContact* contact);
 
     std::shared_ptr<TSmsDelivery> FDelivery;     // the delivery out, if any

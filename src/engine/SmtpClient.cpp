@@ -68,7 +68,7 @@ struct TLookup {
 
 // getaddrinfo on a thread of its own, so that a resolver that does not answer
 // (a DNS server gone quiet waits for seconds per try) never holds a delivery
-// that is being cancelled: the wait ends with the switch and the thread is
+// that is being cancelled: the wait ends with the cancel and the thread is
 // left to finish alone. Returns the resolver's code; EAI_AGAIN when cancelled.
 int LookUpUnlessCancelled(const std::string& host, const std::string& port, const addrinfo& hints, addrinfo** list)
 {
@@ -162,7 +162,7 @@ public:
     }
 
     bool IsBroken() const { return Broken || Fd < 0; }
-    // Whether the "cancel deliveries" switch ended the exchange.
+    // Whether the delivery's cancel ended the exchange.
     bool WasCancelled() const { return Cancelled; }
 
     // Starts TLS on the open connection and checks the relay's certificate
@@ -337,7 +337,7 @@ private:
     }
 
     // Waits until `fd` is ready for `events`, or the deadline passes, or
-    // deliveries are cancelled (the switch's descriptor wakes the poll):
+    // the delivery is cancelled (the token's descriptor wakes the poll):
     // 1 ready, 0 out of time, -1 cancelled or failed.
     int Await(int fd, short events, Clock::time_point deadline)
     {
@@ -410,7 +410,7 @@ private:
 
     int Fd = -1;
     bool Broken = false;
-    bool Cancelled = false; // the switch was seen on: nothing more goes out
+    bool Cancelled = false; // the cancel was seen: nothing more goes out
     bool TimedOut = false; // the last socket wait ran out of time
     std::string Buffer;
     std::unique_ptr<SSL_CTX, TSslDeleter> Ctx;

@@ -6,7 +6,7 @@
 // A refused or impossible login does not end the exchange: the relay's answers
 // to the following commands decide. TLS (OpenSSL) verifies the relay's
 // certificate and its host name; once STARTTLS has been asked for, nothing
-// more goes out in the clear. The "cancel deliveries" switch ends the
+// more goes out in the clear. The current thread's cancel token ends the
 // connection attempt and every wait for the relay at once. One object serves one thread at a time;
 // separate objects may run on separate threads.
 #include "storage/SmsOptions.h"

@@ -2,6 +2,7 @@
 
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSenderIo.h"
+#include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
@@ -29,6 +30,8 @@ TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
         state.AddressBookLoaded = true;
         LoadTranslitTable(names.TranslitFileName);
         state.TranslitLoaded = true;
+        state.Restore = manager.RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
+        state.QueueRestored = true;
     } catch (...) {
         state.ErrorText = ExceptionMessage(std::current_exception());
     }

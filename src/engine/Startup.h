@@ -1,5 +1,7 @@
 #pragma once
 // Loading the program's data at start-up and writing it back at the end.
+#include "engine/SmsManager.h"
+
 #include <functional>
 #include <string>
 
@@ -11,6 +13,9 @@ struct TStartupState {
     bool SmsSendersLoaded = false;
     bool AddressBookLoaded = false;
     bool TranslitLoaded = false;
+    bool QueueRestored = false;
+    // What came back from the queue's journal.
+    TQueueRestore Restore;
     // The error that stopped the start (CP1251), empty when every step completed.
     std::string ErrorText;
 
@@ -21,7 +26,7 @@ struct TStartupState {
 // program options, calls `afterProgramOptions` (the windows place
 // themselves there), loads the sending options, creates the SMS manager
 // (which loads the templates), loads the operators, the address book and the
-// transliteration table. The first failing step stops the sequence; its
+// transliteration table, and brings back the queue from its journal. The first failing step stops the sequence; its
 // message is returned in ErrorText (nothing is raised).
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions = {});
 

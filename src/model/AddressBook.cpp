@@ -75,7 +75,7 @@ void TSmsSender::Send(const std::string& phone, const std::string& text, const T
     }
     const long long pieces = (length + part - 1) / part;
     for (long long k = 1; k <= pieces; ++k) {
-        // A pause cut short by the "cancel deliveries" switch sends nothing more.
+        // A pause cut short by the delivery's cancel sends nothing more.
         if (k > 1 && DeliveriesCancelled())
             throw TError(DeliveriesCancelledMessage());
         std::string piece = IntToStr(k) + " iz " + IntToStr(pieces) + ") ";

@@ -78,6 +78,13 @@ int TSmsQueue::Add(std::unique_ptr<TSms> sms)
     return Count() - 1;
 }
 
+void TSmsQueue::AddFirst(std::unique_ptr<TSms> sms)
+{
+    if (!sms)
+        throw SystemError("TSmsQueue.AddFirst(nil)");
+    FItems.push_front(std::move(sms));
+}
+
 void TSmsQueue::Delete(int index)
 {
     if (index < 0 || index >= Count())

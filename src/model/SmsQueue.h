@@ -4,6 +4,7 @@
 #include "model/AddressBook.h"
 #include "model/Clock.h"
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -35,6 +36,11 @@ public:
     std::string ErrorText;
     // The last attempt failed for good (TPermanentError): no retry.
     bool PermanentFailure = false;
+    // Its identifier in the queue's journal (0: the queue keeps no journal).
+    std::uint64_t JournalId = 0;
+    // An attempt was under way when the program stopped: the message may have
+    // gone out already. Cleared when its next attempt begins.
+    bool Interrupted = false;
 
     // One delivery attempt through the contact's current operator and phone
     // number. Never raises for a delivery failure: the outcome goes to Status
@@ -66,6 +72,8 @@ public:
     std::unique_ptr<TSms> TakeFirst();
     // Appends at the end; returns the position.
     int Add(std::unique_ptr<TSms> sms);
+    // Puts a message back at the front (an attempt that was called off).
+    void AddFirst(std::unique_ptr<TSms> sms);
     // Removes and discards the message at the position; raises TError (and
     // changes nothing) for a position outside the queue.
     void Delete(int index);

@@ -181,10 +181,10 @@ TEST(EmailGateTest, EveryFailureGivesTheGateMessageWithTheRecipient)
 
 TEST(EmailGateTest, CancelledDeliveriesFailWithTheSameTextAsTheWebGate)
 {
-    TDeliveriesCancelledReset reset;
+    TTestCancel cancel;
     TGateFixture f;
     f.Sender.EmailGate = "{phone}@sms.test";
-    SetDeliveriesCancelled(true);
+    cancel.Cancel();
     EXPECT_EQ(ErrorOf([&] { f.Sender.DoSend("+7900", "hi"); }), U("Отправка SMS прервана."));
     f.Server.received();
     EXPECT_FALSE(f.Server.connected());

@@ -2,6 +2,7 @@
 
 #include "engine/StdSmsSender.h"
 
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -72,7 +73,11 @@ TEST_F(ManagerTest, CancelStopsBeforeTheNextPiece)
     M().FinishDelivery(delivery);
     EXPECT_EQ(Script->pieces(), (std::vector<std::string> {"Fake|1|1 iz 4) aaaaa"}));
     EXPECT_EQ(Waiter.waits(), (std::vector<int> {3000}));
-    EXPECT_NE(Read("SmsHistory.txt").find(U("Ошибка: Отправка SMS прервана.\r\n")), std::string::npos);
+    // A piece went out: the message stays owed, at the front, marked as one that may have gone.
+    EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsHistory.txt")));
+    ASSERT_EQ(M().Queue.Count(), 1);
+    EXPECT_TRUE(M().Queue.Items(0)->Interrupted);
+    EXPECT_EQ(M().Queue.Items(0)->TryCount, 1);
 }
 
 TEST_F(ManagerTest, TheSnapshotKeepsOptionsAndTransliterationOfTheStart)

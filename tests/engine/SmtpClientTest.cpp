@@ -321,7 +321,6 @@ TEST(SmtpExchangeTest, ReplyThatNeverComesFailsTheStepWaitingForIt)
 
 TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothingMore)
 {
-    TDeliveriesCancelledReset reset;
     const std::string plainSent = "EHLO client.test\r\nMAIL FROM:<from@test.ru>\r\n";
     const struct {
         TSmtpSecurity security;
@@ -335,7 +334,7 @@ TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothing
         {TSmtpSecurity::Tls, "", Lines(1000, ""), 1},
     };
     for (const auto& c : cases) {
-        SetDeliveriesCancelled(false);
+        TTestCancel cancel;
         TFakeSmtpServer server(c.greeting, c.replies);
         auto s = Submission(server);
         s.Security = c.security;
@@ -346,7 +345,7 @@ TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothing
         std::thread canceller([&] {
             while (server.bytesReceived() < c.bytesBeforeCancel)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            SetDeliveriesCancelled(true);
+            cancel.Cancel();
         });
         EXPECT_FALSE(client.Submit(s));
         canceller.join();
@@ -357,7 +356,9 @@ TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothing
             EXPECT_EQ(got, (Lines {"EHLO client.test", "MAIL FROM:<from@test.ru>"})); // no QUIT
         }
     }
-    // While the switch is on, no connection is even tried.
+    // Once cancelled, no connection is even tried.
+    TTestCancel cancel;
+    cancel.Cancel();
     TFakeSmtpServer idle(kGreeting, {kEhloPlain});
     auto client = Client();
     EXPECT_FALSE(client.Submit(Submission(idle)));
@@ -381,16 +382,19 @@ int QuietResolver(const char* host, const char* port, const addrinfo* hints, add
 
 TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForANameLookupThatNeverAnswers)
 {
-    TDeliveriesCancelledReset reset;
+    TCancelToken token;
     std::promise<void> asked, release;
     gLookupAsked = &asked;
     gLookupReleased = release.get_future().share();
     SetSmtpHostResolverForTests(QuietResolver);
     TFakeSmtpServer server(kGreeting, {kEhloPlain});
     auto client = Client();
-    auto submitted = std::async(std::launch::async, [&] { return client.Submit(Submission(server)); });
+    auto submitted = std::async(std::launch::async, [&] {
+        TCancelScope scope(token);
+        return client.Submit(Submission(server));
+    });
     asked.get_future().wait();
-    SetDeliveriesCancelled(true);
+    token.Cancel();
     // The delivery ends while the lookup still hangs (the guard only keeps a
     // broken build from waiting forever).
     const bool endedFirst = submitted.wait_for(std::chrono::minutes(2)) == std::future_status::ready;

@@ -36,7 +36,6 @@ protected:
     void TearDown() override
     {
         SetHttpSettings(Saved);
-        SetDeliveriesCancelled(false);
         ResetSmsOptionsForTests();
         unsetenv("http_proxy");
         unsetenv("HTTP_PROXY");
@@ -190,19 +189,21 @@ TEST_F(WebGate, CancellingDeliveriesAbortsTheOneInProgress)
     Operator.WebGate = server.url("/hang");
     std::string error;
     std::atomic<bool> done{false};
+    TCancelToken token;
     std::thread worker([&] {
+        TCancelScope scope(token);
         error = Deliver();
         done = true;
     });
     while (server.requests().empty() && !done)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    SetDeliveriesCancelled(true);
+    token.Cancel();
     worker.join();
     EXPECT_EQ(error, U("Отправка SMS прервана."));
-    // While cancelled, nothing new goes out.
+    // Once cancelled, nothing new goes out.
+    TCancelScope scope(token);
     EXPECT_EQ(Deliver(), U("Отправка SMS прервана."));
     EXPECT_EQ(server.connections(), 1);
-    SetDeliveriesCancelled(false);
 }
 
 TEST_F(WebGate, UrlsThatNameNoHttpHostFailWithoutConnecting)

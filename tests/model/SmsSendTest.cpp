@@ -318,25 +318,29 @@ TEST_F(SmsQueueTest, RecipientListNeverOwnsAndRefusesRepeats)
 
 // Stands for a shutdown that begins while the first piece is on its way.
 struct TCancellingSender : TRecordingSender {
+    TCancelToken* Token = nullptr;
     void DoSend(const std::string& phone, const std::string& text) override
     {
         TRecordingSender::DoSend(phone, text);
-        SetDeliveriesCancelled(true);
+        Token->Cancel();
     }
 };
 
 TEST(SmsPauseTest, CancellingDeliveriesEndsThePauseAndSendsNoFurtherPiece)
 {
-    TDeliveriesCancelledReset reset;
     SetWaiter({}); // the real wait
-    // A day-long wait ends once another thread turns the switch on.
-    std::thread canceller([] { SetDeliveriesCancelled(true); });
-    WaitMs(24 * 3600 * 1000);
-    canceller.join();
+    {
+        // A day-long wait ends once another thread cancels the token.
+        TTestCancel cancel;
+        std::thread canceller([&] { cancel.Cancel(); });
+        WaitMs(24 * 3600 * 1000);
+        canceller.join();
+    }
 
-    SetDeliveriesCancelled(false);
+    TTestCancel cancel;
     std::vector<std::string> log;
     TCancellingSender sender;
+    sender.Token = &cancel.Token;
     sender.Log = &log;
     sender.MaxSmsLen = 160;
     EXPECT_EQ(ErrorOf([&] { sender.Send("p", Digits(161)); }), U("Отправка SMS прервана."));

@@ -63,9 +63,12 @@ private:
     std::vector<int> Waits;
 };
 
-// Turns the "cancel deliveries" switch off when the test ends, however it ends.
-struct TDeliveriesCancelledReset {
-    ~TDeliveriesCancelledReset() { SetDeliveriesCancelled(false); }
+// A cancel token installed on the test's thread for the test's life, as a
+// delivery installs its own while it runs; Cancel() may come from any thread.
+struct TTestCancel {
+    TCancelToken Token;
+    TCancelScope Scope {Token};
+    void Cancel() { Token.Cancel(); }
 };
 
 // The message of the TError that the action raises, or "" when it raises none.

@@ -239,8 +239,12 @@ void TMainForm::UpdateStatus()
         SmsErrorLabel->setText(QStringLiteral("Не удалось отправить %1 SMS").arg(queue.FailedCount));
     else
         SmsErrorLabel->clear();
-    if (FSmsQueueForm && FSmsQueueForm->Paused())
-        info += QStringLiteral(" (рассылка приостановлена)");
+    if (FSmsQueueForm && FSmsQueueForm->Paused()) {
+        const int restored = FStartup.Restore.Restored;
+        info += restored > 0 && queued > 0
+                    ? QStringLiteral(" (восстановлено после перезапуска: %1, рассылка приостановлена)").arg(restored)
+                    : QStringLiteral(" (рассылка приостановлена)");
+    }
     SmsInfoLabel->setText(info);
 }
 

@@ -71,6 +71,10 @@ void TMainForm::FormShow()
             SmsManager().Templates.OnInsertTemplate = [this](const std::string& text) { InsertTemplateText(text); };
             FTemplatesBound = true;
             connect(FSmsQueueForm, &TSmsQueueForm::QueueChanged, this, [this] { Guard([this] { UpdateStatus(); }); });
+            // Messages back from the last run wait for the user to start the queue:
+            // one of them may have reached its gateway already.
+            if (FStartup.Restore.Restored > 0)
+                FSmsQueueForm->Pause();
             FillGroups();
             FillContacts();
             UpdateStatus();
@@ -142,7 +146,8 @@ bool TMainForm::FormCloseQuery()
     if (FHiddenToTray)
         RestoreFromTray(); // the question needs a window to stand on
     return AskConfirmation(
-        QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r\rВыйти из программы?"));
+        QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r"
+                       "Они останутся в очереди до следующего запуска программы.\r\rВыйти из программы?"));
 }
 
 void TMainForm::FormClose()

@@ -154,6 +154,8 @@ QString TSmsQueueForm::RowText(const TSms& sms)
                    ToQt(FormatDateTime(sms.Created));
     if (sms.TryCount > 0)
         text += QStringLiteral("   Попытка № ") + QString::number(sms.TryCount + 1);
+    if (sms.Interrupted)
+        text += QStringLiteral("   Отправка была прервана: SMS могло уйти");
     return text + QLatin1Char('\r') + ToQt(sms.Text);
 }
 
@@ -302,13 +304,7 @@ void TSmsQueueForm::DeleteTBClick()
         return;
     // The row names its message: a message taken out for delivery since the
     // grid was filled is not in the queue, and nothing else is deleted instead.
-    const quintptr sms = current.data(SmsRole).value<quintptr>();
-    for (int i = 0; i < manager.Queue.Count(); ++i) {
-        if (reinterpret_cast<quintptr>(manager.Queue.Items(i)) == sms) {
-            manager.Queue.Delete(i);
-            break;
-        }
-    }
+    manager.DeleteQueued(reinterpret_cast<const TSms*>(current.data(SmsRole).value<quintptr>()));
     RefreshQueue();
 }
 
