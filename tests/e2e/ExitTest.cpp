@@ -1,0 +1,186 @@
+// Closing the program while a gateway holds a delivery: the close is answered
+// "Да" in the real main window, the delivery under way is cut at once (it
+// does not wait for the gateway's own time limit), the files are written and
+// the messages stay owed for the next start, which brings them back paused.
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "engine/StdSmsSenderIo.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "support/TestSupport.h"
+#include "ui/dialogs/UiHelpers.h"
+#include "ui/main/MainForm.h"
+#include "ui/main/MessageMemo.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A server that takes connections (the system completes them) and never says
+// a word: a web gate that never answers, an SMTP relay that never greets.
+class TSilentServer {
+public:
+    TSilentServer()
+    {
+        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (Fd < 0 || bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(Fd, 8) != 0 ||
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            throw std::runtime_error("silent server");
+        Port = ntohs(a.sin_port);
+    }
+    ~TSilentServer() { close(Fd); }
+    // A connection is waiting to be accepted: a client reached us.
+    bool Reached() const
+    {
+        pollfd p {Fd, POLLIN, 0};
+        return poll(&p, 1, 0) == 1;
+    }
+    int Port = 0;
+
+private:
+    int Fd = -1;
+};
+
+template <class F>
+bool WaitFor(F done, int seconds = 60)
+{
+    for (int i = 0; i < seconds * 20 && !done(); ++i)
+        QTest::qWait(50);
+    return done();
+}
+
+class ExitWithDelivery : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetProgramSettingsFolder(Data.dir().path() + "/settings");
+        RegisterIoClasses();
+        ResetTranslitTable();
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+        ProgramOptions().Load(); // not a first run
+        auto gate = [](const char* name) {
+            auto* sender = new TStdSmsSender;
+            sender->SetName(U(name));
+            SmsManager().AddSmsSender(sender);
+            return sender;
+        };
+        TStdSmsSender* web = gate("Молчащий веб-шлюз");
+        web->GateType = TStdSmsSender::WebGateType;
+        web->WebGate = "http://127.0.0.1:" + std::to_string(Web.Port) + "/send?to={phone}&text={message}";
+        TStdSmsSender* mail = gate("Молчащий почтовый шлюз");
+        mail->GateType = TStdSmsSender::EmailGateType;
+        mail->EmailGate = "{phone}@sms.test";
+        for (auto [name, phone, sender] : {std::tuple {"Анна", "+79001110001", web},
+                                           std::tuple {"Борис", "+79002220002", mail}}) {
+            auto* contact = new TContact;
+            contact->SetName(U(name));
+            contact->PhoneNumber = phone;
+            contact->SmsSender = sender;
+            SmsManager().AddContact(contact);
+        }
+        const TProgramOptions& names = ProgramOptions();
+        SmsManager().SaveSmsSenders(names.SmsGatesFileName);
+        SmsManager().SaveAddressBook(names.AddressBookFileName);
+        TSmsOptions options;
+        options.SmtpHost = "127.0.0.1:" + std::to_string(Smtp.Port);
+        options.SmtpFromAddress = "velotext@test.ru";
+        options.Save(names.OptionsFileName);
+        StartProgram();
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        ResetSmsManagerForTests();
+        SetProgramSettingsFolder("");
+    }
+    // A new process over the same files.
+    void StartProgram()
+    {
+        Form.reset();
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+        Form = std::make_unique<TMainForm>();
+        Form->SetStartUpOnShow(true);
+        Form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+        ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+    }
+    // Closes the main window answering "Да"; the seconds the close took.
+    double CloseAnsweringYes()
+    {
+        TUiScript ui;
+        ui.Yes();
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_TRUE(Form->close());
+        const double seconds = clock.elapsed() / 1000.0;
+        EXPECT_EQ(ui.Texts(TUiCallKind::Confirm).size(), 1);
+        return seconds;
+    }
+    TContact* Contact(const char* name) { return SmsManager().Contacts()[SmsManager().Contacts().IndexOfName(U(name))]; }
+
+    TScopedDataDir Data;
+    TSilentServer Web, Smtp;
+    std::unique_ptr<TMainForm> Form;
+};
+
+TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextStart)
+{
+    // Both contacts picked, the message typed and sent through the window.
+    SmsManager().AddRecipientContact(Contact("Анна"));
+    SmsManager().AddRecipientContact(Contact("Борис"));
+    Form->findChild<TMessageMemo*>("MessageMemo")->SetText(U("Встреча в 10:00"));
+    QTest::mouseClick(Form->findChild<QToolButton*>("SendButton"), Qt::LeftButton);
+    ASSERT_EQ(SmsManager().Queue.Count() + (SmsManager().CurrentDelivery() ? 1 : 0), 2);
+    // The web gate holds the first delivery: it took the request and says nothing.
+    ASSERT_TRUE(WaitFor([&] { return Web.Reached() && SmsManager().CurrentDelivery(); }));
+
+    // The web gate's own limit is 120 s; the close must not wait for it.
+    EXPECT_LT(CloseAnsweringYes(), 30.0);
+    EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Борис")), std::string::npos);
+    const std::string journal = Data.dir().read("SmsQueue.journal");
+    EXPECT_NE(journal.find(U("Встреча в 10:00")), std::string::npos) << journal;
+
+    // The next start: both owed, the cut one marked, the queue paused and saying so.
+    StartProgram();
+    ASSERT_EQ(SmsManager().Queue.Count(), 2);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Contact->Name(), U("Анна"));
+    EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->TryCount, 1);
+    EXPECT_FALSE(SmsManager().Queue.Items(1)->Interrupted);
+    const QString info = Form->findChild<QLabel*>("SmsInfoLabel")->text();
+    EXPECT_TRUE(info.contains(QStringLiteral("восстановлено после перезапуска: 2"))) << info.toStdString();
+    QTest::qWait(1500); // paused: no attempt starts
+    EXPECT_FALSE(SmsManager().CurrentDelivery());
+
+    // The user drops the web-gate message and starts the queue: the relay holds the next one.
+    SmsManager().DeleteQueued(SmsManager().Queue.Items(0));
+    Form->findChild<QAction*>("StartAction")->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Smtp.Reached() && SmsManager().CurrentDelivery(); }));
+    // The relay's reply limit is 60 s; the close must not wait for it either.
+    EXPECT_LT(CloseAnsweringYes(), 30.0);
+    StartProgram();
+    ASSERT_EQ(SmsManager().Queue.Count(), 1);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Contact->Name(), U("Борис"));
+    EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
+}
+
+} // namespace
