@@ -12,9 +12,11 @@
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QListView>
 #include <QTest>
 #include <QToolButton>
 
@@ -166,6 +168,13 @@ TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextS
     EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
     EXPECT_EQ(SmsManager().Queue.Items(0)->TryCount, 1);
     EXPECT_FALSE(SmsManager().Queue.Items(1)->Interrupted);
+    auto* queueWindow = Form->findChild<TSmsQueueForm*>();
+    ASSERT_NE(queueWindow, nullptr);
+    queueWindow->show(); // the user opens the queue window: the cut message's row says so
+    const QAbstractItemModel* rows = queueWindow->findChild<QListView*>("SmsStringGrid")->model();
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Отправка была прервана: SMS могло уйти")));
+    EXPECT_FALSE(rows->index(2, 0).data().toString().contains(QStringLiteral("прервана")));
+    queueWindow->hide();
     const QString info = Form->findChild<QLabel*>("SmsInfoLabel")->text();
     EXPECT_TRUE(info.contains(QStringLiteral("восстановлено после перезапуска: 2"))) << info.toStdString();
     QTest::qWait(1500); // paused: no attempt starts
