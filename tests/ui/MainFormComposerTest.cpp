@@ -307,7 +307,8 @@ TEST_F(TMainFormComposer, ClosingWithQueuedMessagesAsksAndNoKeepsEverything)
     EXPECT_TRUE(Form->isVisible());
     EXPECT_EQ(SmsManager().Queue.Count(), 1);
     EXPECT_EQ(Ui.Calls.back().Text,
-              QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r\rВыйти из программы?"));
+              QStringLiteral("ВНИМАНИЕ! В очереди сообщений есть неотправленные SMS.\r"
+                             "Они останутся в очереди до следующего запуска программы.\r\rВыйти из программы?"));
     EXPECT_EQ(Ui.Calls.back().Title, QStringLiteral("Подтверждение"));
     Ui.Yes();
     EXPECT_TRUE(Form->close());
