@@ -63,24 +63,37 @@ TSmsSenderList::TSmsSenderList(bool ownsItems)
 {
 }
 
+std::vector<std::string> SmsPieces(const std::string& text, int maxSmsLen)
+{
+    const long long length = static_cast<long long>(text.size());
+    // Ten characters of each piece are kept for the "k iz N) " header.
+    const long long part = static_cast<long long>(maxSmsLen) - 10;
+    if (part <= 0 || maxSmsLen >= length)
+        return {text};
+    const long long count = (length + part - 1) / part;
+    std::vector<std::string> pieces;
+    pieces.reserve(static_cast<size_t>(count));
+    for (long long k = 1; k <= count; ++k) {
+        std::string piece = IntToStr(k) + " iz " + IntToStr(count) + ") ";
+        piece.append(text, static_cast<size_t>((k - 1) * part), static_cast<size_t>(part));
+        pieces.push_back(std::move(piece));
+    }
+    return pieces;
+}
+
 void TSmsSender::Send(const std::string& phone, const std::string& text, const TTranslitTable* table)
 {
     const std::string converted = TranslitFlag ? Translit(table ? *table : TranslitTable(), text) : text;
-    const long long length = static_cast<long long>(converted.size());
-    // Ten characters of each piece are kept for the "k iz N) " header.
-    const long long part = static_cast<long long>(MaxSmsLen) - 10;
-    if (part <= 0 || MaxSmsLen >= length) {
-        DoSend(phone, converted);
+    const std::vector<std::string> pieces = SmsPieces(converted, MaxSmsLen);
+    if (pieces.size() == 1) {
+        DoSend(phone, pieces.front());
         return;
     }
-    const long long pieces = (length + part - 1) / part;
-    for (long long k = 1; k <= pieces; ++k) {
+    for (size_t k = 0; k < pieces.size(); ++k) {
         // A pause cut short by the delivery's cancel sends nothing more.
-        if (k > 1 && DeliveriesCancelled())
+        if (k > 0 && DeliveriesCancelled())
             throw TError(DeliveriesCancelledMessage());
-        std::string piece = IntToStr(k) + " iz " + IntToStr(pieces) + ") ";
-        piece.append(converted, static_cast<size_t>((k - 1) * part), static_cast<size_t>(part));
-        DoSend(phone, piece);
+        DoSend(phone, pieces[k]);
         WaitMs(SmsPieceWaitMs);
     }
 }

@@ -85,6 +85,11 @@ public:
     void ClearNonSpecial();
 };
 
+// The pieces an operator sends a text in: the whole text when it fits
+// `maxSmsLen` (or that is 10 or less), else pieces of maxSmsLen - 10 bytes,
+// each behind a "k iz N) " header.
+std::vector<std::string> SmsPieces(const std::string& text, int maxSmsLen);
+
 // One operator (gateway). A plain TSmsSender cannot deliver anything.
 class TSmsSender : public TListedItem {
 public:

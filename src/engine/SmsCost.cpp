@@ -1,0 +1,100 @@
+#include "engine/SmsCost.h"
+
+#include "engine/Charset.h"
+#include "model/SmsParts.h"
+#include "model/Text.h"
+
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+
+namespace {
+
+// The characters the gateway receives for a piece in the operator's charset.
+std::u16string Received(const std::string& piece, TCharset charset)
+{
+    if (charset == TCharset::Koi8R || charset == TCharset::Koi8U)
+        return Cp1251ToUtf16(ConvertToCp1251(ConvertFromCp1251(piece, charset), charset));
+    return Cp1251ToUtf16(piece); // the other charsets carry every CP1251 character
+}
+
+int Billed(const std::string& text, const TSmsSender* sender, const TTranslitTable& table, bool& ucs2, int& pieces)
+{
+    const std::string sent = sender && sender->TranslitFlag ? Translit(table, text) : text;
+    const TCharset charset = CharsetFromName(sender ? sender->Charset : std::string());
+    const std::vector<std::string> parts = SmsPieces(sent, sender ? sender->MaxSmsLen : 0);
+    pieces = static_cast<int>(parts.size());
+    int total = 0;
+    for (const std::string& piece : parts) {
+        const TSmsParts billed = CountSmsParts(Received(piece, charset));
+        total += billed.Parts;
+        ucs2 = ucs2 || billed.Ucs2;
+    }
+    return total;
+}
+
+} // namespace
+
+TOperatorCost OperatorCost(const std::string& text, const TSmsSender* sender, const TTranslitTable& table)
+{
+    TOperatorCost cost;
+    cost.Sender = sender;
+    if (text.empty())
+        return cost;
+    cost.SmsEach = Billed(text, sender, table, cost.Ucs2, cost.Pieces);
+    bool ucs2 = false;
+    int pieces = 0;
+    cost.SmsEachTranslit = Billed(Translit(table, text), sender, table, ucs2, pieces);
+    const TCharset charset = CharsetFromName(sender ? sender->Charset : std::string());
+    if (charset == TCharset::Koi8R || charset == TCharset::Koi8U) {
+        // Each byte value is judged once: through the operator's
+        // transliteration, does the charset turn it into "_"?
+        std::array<signed char, 256> lost {};
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto c = static_cast<unsigned char>(text[i]);
+            if (lost[c] == 0) {
+                const std::string one(1, static_cast<char>(c));
+                const std::string sent = sender && sender->TranslitFlag ? Translit(table, one) : one;
+                const std::string wire = ConvertToCp1251(ConvertFromCp1251(sent, charset), charset);
+                lost[c] = wire.size() > 0 && std::count(wire.begin(), wire.end(), '_') >
+                                                 std::count(sent.begin(), sent.end(), '_')
+                              ? 1
+                              : -1;
+            }
+            if (lost[c] > 0)
+                cost.Uncarried.push_back(static_cast<int>(i));
+        }
+    }
+    return cost;
+}
+
+TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipients, const TTranslitTable& table)
+{
+    TSmsCost cost;
+    TContactSet set;
+    for (int i = recipients.Contacts.Count() - 1; i >= 0; --i)
+        set.AddContact(recipients.Contacts[i]);
+    for (int i = recipients.Groups.Count() - 1; i >= 0; --i)
+        set.AddGroup(recipients.Groups[i]);
+    std::unordered_map<const TSmsSender*, size_t> slot;
+    for (const TContact* contact : set) {
+        if (!contact->SmsSender) {
+            ++cost.NoOperator;
+            continue;
+        }
+        auto [at, fresh] = slot.emplace(contact->SmsSender, cost.PerOperator.size());
+        if (fresh)
+            cost.PerOperator.push_back(OperatorCost(text, contact->SmsSender, table));
+        ++cost.PerOperator[at->second].Recipients;
+        ++cost.Recipients;
+    }
+    if (set.Count() == 0) {
+        cost.PerOperator.push_back(OperatorCost(text, nullptr, table));
+        cost.PerOperator.back().Recipients = 1;
+    }
+    for (const TOperatorCost& op : cost.PerOperator) {
+        cost.Total += op.SmsEach * op.Recipients;
+        cost.TotalTranslit += op.SmsEachTranslit * op.Recipients;
+    }
+    return cost;
+}
