@@ -45,27 +45,31 @@ TOperatorCost OperatorCost(const std::string& text, const TSmsSender* sender, co
     bool ucs2 = false;
     int pieces = 0;
     cost.SmsEachTranslit = Billed(Translit(table, text), sender, table, ucs2, pieces);
-    const TCharset charset = CharsetFromName(sender ? sender->Charset : std::string());
-    if (charset == TCharset::Koi8R || charset == TCharset::Koi8U) {
-        // Each byte value is judged once: through the operator's
-        // transliteration, does the charset turn it into "_"?
-        std::array<signed char, 256> lost {};
-        for (size_t i = 0; i < text.size(); ++i) {
-            const auto c = static_cast<unsigned char>(text[i]);
-            if (lost[c] == 0) {
-                const std::string one(1, static_cast<char>(c));
-                const std::string sent = sender && sender->TranslitFlag ? Translit(table, one) : one;
-                const std::string wire = ConvertToCp1251(ConvertFromCp1251(sent, charset), charset);
-                lost[c] = wire.size() > 0 && std::count(wire.begin(), wire.end(), '_') >
-                                                 std::count(sent.begin(), sent.end(), '_')
-                              ? 1
-                              : -1;
-            }
-            if (lost[c] > 0)
-                cost.Uncarried.push_back(static_cast<int>(i));
-        }
-    }
+    cost.Uncarried = static_cast<int>(UncarriedPositions(text, sender, table).size());
     return cost;
+}
+
+std::vector<int> UncarriedPositions(const std::string& text, const TSmsSender* sender, const TTranslitTable& table)
+{
+    std::vector<int> positions;
+    const TCharset charset = CharsetFromName(sender ? sender->Charset : std::string());
+    if (charset != TCharset::Koi8R && charset != TCharset::Koi8U)
+        return positions; // the other charsets carry every CP1251 character
+    // Each byte value is judged once: through the operator's transliteration,
+    // does the charset turn it into "_"?
+    std::array<signed char, 256> lost {};
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (lost[c] == 0) {
+            const std::string one(1, static_cast<char>(c));
+            const std::string sent = sender && sender->TranslitFlag ? Translit(table, one) : one;
+            const std::string wire = ConvertToCp1251(ConvertFromCp1251(sent, charset), charset);
+            lost[c] = std::count(wire.begin(), wire.end(), '_') > std::count(sent.begin(), sent.end(), '_') ? 1 : -1;
+        }
+        if (lost[c] > 0)
+            positions.push_back(static_cast<int>(i));
+    }
+    return positions;
 }
 
 TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipients, const TTranslitTable& table)

@@ -18,9 +18,7 @@ struct TOperatorCost {
     int SmsEachTranslit = 0; // the same with the text transliterated first
     int Pieces = 0;          // pieces the program sends per recipient
     bool Ucs2 = false;       // some piece goes as UCS-2
-    // Positions (bytes of the text) of characters the operator's charset
-    // cannot carry: they arrive as "_".
-    std::vector<int> Uncarried;
+    int Uncarried = 0;       // characters the operator's charset cannot carry (they arrive as "_")
 };
 
 struct TSmsCost {
@@ -38,3 +36,7 @@ TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipient
 
 // The cost of the text for one operator's recipients (Recipients left 0).
 TOperatorCost OperatorCost(const std::string& text, const TSmsSender* sender, const TTranslitTable& table);
+
+// Positions (bytes of the text) of the characters that the operator's charset
+// cannot carry, after its own transliteration: they would arrive as "_".
+std::vector<int> UncarriedPositions(const std::string& text, const TSmsSender* sender, const TTranslitTable& table);

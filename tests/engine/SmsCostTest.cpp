@@ -70,11 +70,12 @@ TEST(SmsCostTest, PiecesWithHeadersCharsetsAndTransliteration)
     op.MaxSmsLen = 0;
     op.Charset = "KOI8-R";
     const std::string ukrainian = U("Їжак «ok»");
-    EXPECT_EQ(OperatorCost(ukrainian, &op, TranslitTable()).Uncarried, (std::vector<int> {0, 5, 8}));
+    EXPECT_EQ(UncarriedPositions(ukrainian, &op, TranslitTable()), (std::vector<int> {0, 5, 8}));
+    EXPECT_EQ(OperatorCost(ukrainian, &op, TranslitTable()).Uncarried, 3);
     op.Charset = "KOI8-U";
-    EXPECT_EQ(OperatorCost(ukrainian, &op, TranslitTable()).Uncarried, (std::vector<int> {5, 8}));
+    EXPECT_EQ(UncarriedPositions(ukrainian, &op, TranslitTable()), (std::vector<int> {5, 8}));
     op.Charset = "UTF-8";
-    EXPECT_TRUE(OperatorCost(ukrainian, &op, TranslitTable()).Uncarried.empty());
+    EXPECT_TRUE(UncarriedPositions(ukrainian, &op, TranslitTable()).empty());
 }
 
 TEST(SmsCostTest, TotalCountsEachContactOnceAndOperatorsOnce)

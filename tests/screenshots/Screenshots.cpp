@@ -83,7 +83,9 @@ bool Render(const std::string& name, TShotFactory factory, const QString& folder
     if (!QTest::qWaitForWindowExposed(window.get()))
         std::fprintf(stderr, "%s: the window was not exposed; grabbing anyway\n", name.c_str());
     QApplication::processEvents();
-    const QString path = folder + QLatin1Char('/') + QString::fromStdString(name) + QStringLiteral(".png");
+    // A name's "_" stands for the "-" an identifier cannot hold: MainForm_cost gives MainForm-cost.png.
+    const QString path = folder + QLatin1Char('/') + QString::fromStdString(name).replace(QLatin1Char('_'), QLatin1Char('-')) +
+                         QStringLiteral(".png");
     const bool saved = window->grab().save(path);
     std::printf("%s %s\n", saved ? "wrote" : "FAILED to write", qPrintable(path));
     window->hide();

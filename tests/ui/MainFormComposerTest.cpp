@@ -134,6 +134,55 @@ TEST_F(TMainFormComposer, TypingCountsTheSentTextAndStopsAt480ButOtherTextDoesNo
     EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("500 (4 SMS)"));
 }
 
+// The cost line follows the text, the recipients and the transliteration switch.
+TEST_F(TMainFormComposer, CostLineFollowsTextRecipientsAndTransliteration)
+{
+    Start();
+    auto sender = [](const char* name, const char* charset, int maxLen) {
+        auto* op = new TStdSmsSender;
+        op->SetName(U(name));
+        op->Charset = charset;
+        op->MaxSmsLen = maxLen;
+        SmsManager().AddSmsSender(op);
+        return op;
+    };
+    TStdSmsSender* koi = sender("Кои", "KOI8-R", 160);
+    TStdSmsSender* utf = sender("Юникод", "UTF-8", 0);
+    auto contact = [](const char* name, TSmsSender* op) {
+        auto* c = new TContact;
+        c->SetName(U(name));
+        c->PhoneNumber = "+7900";
+        c->SmsSender = op;
+        SmsManager().AddContact(c);
+        return c;
+    };
+    auto cost = [&] {
+        QTest::qWait(0); // the line is recomputed once the burst of changes is over
+        QApplication::processEvents();
+        return Label("SmsCostLabel");
+    };
+    // Nobody picked: one recipient by the default rules; 161 letters are three UCS-2 SMS.
+    Memo->SetText(std::string(161, U("д")[0]));
+    EXPECT_EQ(cost(), QStringLiteral("Будет отправлено: 3 SMS на одного получателя\nтранслитом: 2 SMS"));
+    // Two pieces with headers through KOI8-R at 160: 4 SMS; one piece at UTF-8: 3.
+    Form->AddContactToRecipients(contact("Анна", koi));
+    Form->AddContactToRecipients(contact("Борис", utf));
+    EXPECT_EQ(cost(), QStringLiteral("Будет отправлено: 7 SMS получателям: 2\nтранслитом: 4 SMS"));
+    EXPECT_TRUE(Form->findChild<QLabel*>("SmsCostLabel")->toolTip().contains(QStringLiteral("«Кои»: 1 получатель × 4 SMS")));
+    EXPECT_EQ(Action("TranslitAction")->toolTip(), QStringLiteral("Транслитерация: 4 SMS вместо 7"));
+    // The switch down: the text will go transliterated.
+    Action("TranslitAction")->trigger();
+    EXPECT_EQ(cost(), QStringLiteral("Будет отправлено: 4 SMS получателям: 2"));
+    Action("TranslitAction")->trigger();
+    // A Ukrainian letter KOI8-R cannot carry is said and marked in the field.
+    Memo->SetText(U("Їжак"));
+    EXPECT_EQ(cost(), QStringLiteral("Будет отправлено: 2 SMS получателям: 2\n1 символ не передаётся оператором «Кои»"));
+    ASSERT_EQ(Memo->extraSelections().size(), 1);
+    EXPECT_EQ(Memo->extraSelections()[0].cursor.selectionStart(), 0);
+    Form->EmptyRecipientList();
+    EXPECT_TRUE(cost().endsWith(QStringLiteral("на одного получателя")));
+}
+
 TEST_F(TMainFormComposer, TemplateGoesInAtTheCaretWithALineBreakAndTheCaretAfterIt)
 {
     Start();

@@ -167,6 +167,11 @@ public:
     // The text that is sent: the composer's text trimmed, line breaks as blanks.
     std::string MessageText() const;
     void UpdateCharCounter();
+    // The cost line, the marks on characters an operator cannot carry and the
+    // transliteration button's tooltip, recomputed once the current burst of
+    // changes (typing, recipients, the transliteration switch) is over.
+    void ScheduleCostUpdate();
+    void UpdateCost();
     // The composer holds the prefix and the suffix of the sending options; the caret at the start.
     void NewMessage();
     // The templates list's insert notification: the text and a line break at the caret.
@@ -220,6 +225,8 @@ private:
     QLabel* SmsErrorLabel = nullptr;
     QLabel* SmsInfoLabel = nullptr;
     QLabel* CharCounterLabel = nullptr;
+    QLabel* SmsCostLabel = nullptr;
+    bool FCostPending = false;
     TMessageMemo* MessageMemo = nullptr;
     QToolButton* SendButton = nullptr;
     QLabel* SecondsLeftLabel = nullptr;

@@ -26,6 +26,11 @@ void TMainForm::CreateLists()
     GroupsListView->setModel(FGroups);
     ContactsListView->setModel(FContacts);
     RecepientsListView->setModel(FRecipients);
+    // Whatever changes the recipients changes what the message costs.
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(FRecipients, signal, this, [this] { ScheduleCostUpdate(); });
+    connect(FRecipients, &QAbstractItemModel::modelReset, this, [this] { ScheduleCostUpdate(); });
+    connect(FRecipients, &QAbstractItemModel::dataChanged, this, [this] { ScheduleCostUpdate(); });
     for (QTreeView* view : {GroupsListView, ContactsListView, RecepientsListView})
         view->setIconSize(QSize(16, 16));
     RecepientsListView->setAccessibleName(QStringLiteral("Кому"));

@@ -3,6 +3,7 @@
 // the status texts.
 #include "ui/main/MainForm.h"
 
+#include "engine/SmsCost.h"
 #include "engine/SmsManager.h"
 #include "model/Error.h"
 #include "model/Text.h"
@@ -15,6 +16,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -120,8 +123,17 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     MessageMemo = Named(new TMessageMemo(panel), "MessageMemo");
     SmsInfoLabel->setBuddy(MessageMemo);
     MessageMemo->setAccessibleName(QStringLiteral("Сообщение"));
-    connect(MessageMemo, &QPlainTextEdit::textChanged, this, [this] { UpdateCharCounter(); });
+    connect(MessageMemo, &QPlainTextEdit::textChanged, this, [this] {
+        UpdateCharCounter();
+        ScheduleCostUpdate();
+    });
     column->addWidget(MessageMemo, 1);
+
+    SmsCostLabel = Named(new QLabel(panel), "SmsCostLabel");
+    SmsCostLabel->setWordWrap(true);
+    SmsCostLabel->setTextFormat(Qt::PlainText);
+    column->addWidget(SmsCostLabel);
+    connect(TranslitAction, &QAction::toggled, this, [this] { ScheduleCostUpdate(); });
 
     auto* sendRow = new QHBoxLayout;
     SendButton = Named(new QToolButton(panel), "SendButton");
@@ -142,6 +154,107 @@ std::string TMainForm::MessageText() const { return ComposedMessageText(MessageM
 void TMainForm::UpdateCharCounter()
 {
     CharCounterLabel->setText(ToQt(CharCounterText(static_cast<int>(MessageText().size()))));
+}
+
+namespace {
+// "1 символ", "2 символа", "5 символов".
+QString Plural(int n, const char* one, const char* few, const char* many)
+{
+    const int tens = n % 100, units = n % 10;
+    const char* word = (tens >= 11 && tens <= 14) ? many : units == 1 ? one : (units >= 2 && units <= 4) ? few : many;
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(word));
+}
+
+QString OperatorName(const TSmsSender* sender)
+{
+    return sender ? QStringLiteral("«%1»").arg(ToQt(sender->Name())) : QStringLiteral("без оператора");
+}
+} // namespace
+
+void TMainForm::ScheduleCostUpdate()
+{
+    if (FCostPending)
+        return;
+    FCostPending = true;
+    QTimer::singleShot(0, this, [this] {
+        FCostPending = false;
+        Guard([this] { UpdateCost(); });
+    });
+}
+
+void TMainForm::UpdateCost()
+{
+    const bool translit = TranslitTB && TranslitTB->isChecked();
+    const std::string text = MessageText();
+    const TSmsCost cost = ComputeSmsCost(text, SmsManager().Recipients, TranslitTable());
+    const int total = translit ? cost.TotalTranslit : cost.Total;
+
+    QString line = QStringLiteral("Будет отправлено: %1 SMS").arg(total);
+    if (cost.Recipients > 0)
+        line += QStringLiteral(" получателям: %1").arg(cost.Recipients);
+    else if (cost.NoOperator == 0)
+        line += QStringLiteral(" на одного получателя");
+    // The rest on a line of its own: what would be cheaper, what cannot go.
+    QStringList notes;
+    if (!translit && cost.TotalTranslit < cost.Total)
+        notes << QStringLiteral("транслитом: %1 SMS").arg(cost.TotalTranslit);
+    if (cost.NoOperator > 0)
+        notes << QStringLiteral("без оператора: %1").arg(cost.NoOperator);
+
+    // Characters that never reach a recipient as typed: those CP1251 lacks
+    // (every operator gets "?"), and those an operator's charset lacks ("_").
+    const QString raw = MessageMemo->toPlainText();
+    QList<QTextEdit::ExtraSelection> marks;
+    QTextCharFormat markFormat;
+    markFormat.setBackground(QColor(255, 200, 200));
+    markFormat.setToolTip(QStringLiteral("Этот символ не дойдёт до получателя"));
+    auto mark = [&](int position) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(MessageMemo->document());
+        selection.cursor.setPosition(position);
+        selection.cursor.setPosition(position + 1, QTextCursor::KeepAnchor);
+        selection.format = markFormat;
+        marks << selection;
+    };
+    int notCp1251 = 0;
+    std::string rawBytes; // one byte per character of the field, so positions match
+    rawBytes.reserve(static_cast<size_t>(raw.size()));
+    for (int i = 0; i < raw.size(); ++i) {
+        const std::string byte = FromQt(QString(raw[i]));
+        rawBytes += byte.size() == 1 ? byte[0] : '?';
+        if (rawBytes.back() == '?' && raw[i] != QLatin1Char('?') && !raw[i].isLowSurrogate()) {
+            ++notCp1251;
+            mark(i);
+        }
+    }
+    if (notCp1251 > 0)
+        notes << QStringLiteral("%1 нельзя отправить (их нет в кодировке CP1251)")
+                    .arg(Plural(notCp1251, "символ", "символа", "символов"));
+    QStringList details;
+    for (const TOperatorCost& op : cost.PerOperator) {
+        const int each = translit ? op.SmsEachTranslit : op.SmsEach;
+        details << QStringLiteral("%1: %2 × %3 SMS (%4, частей текста: %5)")
+                       .arg(OperatorName(op.Sender), Plural(op.Recipients, "получатель", "получателя", "получателей"))
+                       .arg(each)
+                       .arg(op.Ucs2 && !translit ? QStringLiteral("UCS-2") : QStringLiteral("7 бит"))
+                       .arg(op.Pieces);
+        if (op.Uncarried > 0 && op.Sender) {
+            notes << QStringLiteral("%1 оператором %2")
+                        .arg(Plural(op.Uncarried, "символ не передаётся", "символа не передаются",
+                                    "символов не передаются"),
+                             OperatorName(op.Sender));
+            for (int position : UncarriedPositions(rawBytes, op.Sender, TranslitTable()))
+                mark(position);
+        }
+    }
+    if (!notes.isEmpty())
+        line += QLatin1Char('\n') + notes.join(QStringLiteral("; "));
+    SmsCostLabel->setText(line);
+    SmsCostLabel->setToolTip(details.join(QLatin1Char('\n')));
+    MessageMemo->setExtraSelections(marks);
+    TranslitAction->setToolTip(cost.TotalTranslit < cost.Total
+                                   ? QStringLiteral("Транслитерация: %1 SMS вместо %2").arg(cost.TotalTranslit).arg(cost.Total)
+                                   : QStringLiteral("Транслитерация (стоимость не изменится)"));
 }
 
 void TMainForm::NewMessage()
