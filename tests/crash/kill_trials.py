@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Kill trials of the queue on disk.
 
-Starts a real Kannel gateway (tests/peers/kannel.sh), then runs the crash
+Starts a real Kannel gateway (tests/peers/kannel.sh) behind a web gate that
+holds each answer a while (--delay), then runs the crash
 driver (the main window driven as a user would, see CrashDriver.cpp) on one
 data folder again and again, killing it with SIGKILL at a random moment of
 each run. After every kill it reads the files as the next start will: every
@@ -16,6 +17,7 @@ Prints the figures; exit 0 when every check held.
 """
 import argparse
 import collections
+import http.server
 import os
 import random
 import re
@@ -23,8 +25,11 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.error
 import urllib.parse
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 PEERS = os.path.join(HERE, "..", "peers")
@@ -38,6 +43,37 @@ def start_kannel():
         raise SystemExit("Kannel did not start: " + line)
     values = dict(item.split("=", 1) for item in line.split()[1:])
     return proc, values
+
+
+class SlowGate(http.server.ThreadingHTTPServer):
+    """A web gate in front of Kannel that hands each request on at once and
+    answers only after a while: a kill then often falls between the message
+    reaching the gateway and the program hearing so."""
+
+    daemon_threads = True
+
+    def __init__(self, kannel_port, delay):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                try:
+                    with urllib.request.urlopen("http://127.0.0.1:%s%s" % (kannel_port, self.path), timeout=10) as r:
+                        status, body = r.status, r.read()
+                except urllib.error.HTTPError as e:
+                    status, body = e.code, e.read()
+                time.sleep(delay)
+                try:
+                    self.send_response(status)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body)
+                except OSError:
+                    pass  # the program was killed meanwhile
+
+            def log_message(self, *args):
+                pass
+
+        super().__init__(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
 
 
 def owed(journal_path):
@@ -105,17 +141,19 @@ def main():
     ap.add_argument("--trials", type=int, default=50)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--seed", type=int, default=None)
+    ap.add_argument("--delay", type=float, default=0.4, help="seconds the gate holds each answer")
     args = ap.parse_args()
     seed = args.seed if args.seed is not None else int(time.time())
     rng = random.Random(seed)
     kannel, peer = start_kannel()
+    gate_server = SlowGate(peer["port"], args.delay)
     failures = []
     try:
         folder = tempfile.mkdtemp(prefix="velotext-kill-")
         log = os.path.join(folder, "driver.log")
         data = os.path.join(folder, "data")
         gate = ("http://127.0.0.1:%s/cgi-bin/sendsms?username=%s&password=%s&to={phone}&text={message}"
-                % (peer["port"], peer["user"], peer["pass"]))
+                % (gate_server.server_address[1], peer["user"], peer["pass"]))
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=os.path.join(folder, "config"))
         command = [args.driver, "--data-dir", data, "--gate", gate, "--log", log, "--rounds", str(args.rounds)]
         known = set()  # (phone, text) of every message seen owed so far
@@ -157,8 +195,12 @@ def main():
                 starts += 1
                 listed = line.strip().partition("marked=")[2]
                 marked |= {tuple(item.split("|", 1)) for item in listed.split(",") if item}
-        time.sleep(1)  # the fake SMSC logs what Kannel hands it a moment later
-        reached = arrivals(peer["log"])
+        # The fake SMSC logs what Kannel hands it a moment later.
+        for _ in range(100):
+            reached = arrivals(peer["log"])
+            if all(reached[m] > 0 for m in known):
+                break
+            time.sleep(0.1)
         doubles = [m for m, n in reached.items() if n > 1]
         for m in doubles:
             if m not in marked:
@@ -171,6 +213,7 @@ def main():
               % (seed, trials, killed_owing, starts, len(known), len(doubles),
                  "yes" if all(m in marked for m in doubles) else "no", len(marked)))
     finally:
+        gate_server.shutdown()
         os.killpg(kannel.pid, signal.SIGTERM)
         kannel.wait()
     for f in failures:
