@@ -144,14 +144,19 @@ void TMainForm::UpdateCharCounter()
     CharCounterLabel->setText(ToQt(CharCounterText(static_cast<int>(MessageText().size()))));
 }
 
-void TMainForm::NewMessage()
+std::string TMainForm::NewMessageText() const
 {
     const TSmsOptions& options = SmsOptions();
     std::string text = Trim(options.Prefix);
     const std::string suffix = Trim(options.Suffix);
     if (!suffix.empty())
         text = text.empty() ? suffix : text + "\r\n" + suffix;
-    MessageMemo->SetText(text);
+    return text;
+}
+
+void TMainForm::NewMessage()
+{
+    MessageMemo->SetText(NewMessageText());
     MessageMemo->SetSelStart(0);
 }
 
