@@ -5,12 +5,14 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <system_error>
 #include <unistd.h>
 
 namespace {
 int Pipe[2] = {-1, -1};
 constexpr int Signals[] = {SIGTERM, SIGINT, SIGHUP};
+bool Handled[std::size(Signals)] = {};
 
 extern "C" void OnSignal(int number)
 {
@@ -31,14 +33,22 @@ TShutdownSignals::TShutdownSignals(QObject* parent) : QObject(parent)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int number : Signals)
-        sigaction(number, &action, nullptr);
+    for (size_t i = 0; i < std::size(Signals); ++i) {
+        // A signal ignored by whoever started us stays ignored (nohup, a
+        // background job of a shell without job control).
+        struct sigaction previous {};
+        sigaction(Signals[i], nullptr, &previous);
+        Handled[i] = previous.sa_handler != SIG_IGN;
+        if (Handled[i])
+            sigaction(Signals[i], &action, nullptr);
+    }
 }
 
 TShutdownSignals::~TShutdownSignals()
 {
-    for (int number : Signals)
-        std::signal(number, SIG_DFL);
+    for (size_t i = 0; i < std::size(Signals); ++i)
+        if (Handled[i])
+            std::signal(Signals[i], SIG_DFL);
     delete FNotifier;
     close(Pipe[0]);
     close(Pipe[1]);

@@ -1,7 +1,8 @@
 #pragma once
 // SIGTERM, SIGINT and SIGHUP become an orderly close on the UI thread: the
 // handler only writes the signal's number into a pipe, whose reading end a
-// QSocketNotifier watches; Received is emitted from the event loop.
+// QSocketNotifier watches; Received is emitted from the event loop. A signal
+// that was ignored when the program started stays ignored.
 #include <QObject>
 
 class QSocketNotifier;
