@@ -17,9 +17,9 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QSessionManager>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSessionManager>
 #include <QTranslator>
 
 #include <cstdio>
@@ -83,7 +83,8 @@ int main(int argc, char** argv)
             QCoreApplication::quit(); // also ends a modal loop the signal came in
         });
         // The session saves its state, then ends the program: no question either way.
-        QObject::connect(&app, &QGuiApplication::commitDataRequest, &form, [&form](QSessionManager&) { form.SaveAllNow(); });
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                         [&form](QSessionManager&) { form.SaveAllNow(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.CloseWithoutAsking(); });
         form.show();
         return QApplication::exec();

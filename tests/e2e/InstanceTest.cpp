@@ -33,6 +33,14 @@ protected:
     {
         return "XDG_CONFIG_HOME='" + Home.path() + "/config' " + Program() + " --data-dir '" + Home.file(folder) + "'";
     }
+    // Shell words: the program started in the background as $a, a group added
+    // through its window (Insert in the groups list, the name, Enter).
+    std::string StartAndAddGroup(const std::string& group) const
+    {
+        return Start() + " & a=$!; xdotool windowfocus --sync $(" + WaitWindow +
+               "); xdotool key Insert; xdotool search --sync --onlyvisible --name '^Создание группы$' >/dev/null; "
+               "xdotool type --delay 20 " + group + "; xdotool key Return; ";
+    }
     std::string Lock() const { return Home.file("data/Velotext.lock"); }
     // Runs the script; it ends the programs it started and prints "READY key=value ..." when done.
     std::unique_ptr<TPeerProcess> Run(const std::string& script)
@@ -75,9 +83,7 @@ TEST_F(TProgramHome, AStartAfterKill9TakesTheStaleLock)
 TEST_F(TProgramHome, TermIntAndHupSaveTheUnsavedEditsAndExitZero)
 {
     std::unique_ptr<TPeerProcess> run;
-    ASSERT_NO_THROW(run = Run("set -m; for s in TERM INT HUP; do " + Start() + " & a=$!; xdotool windowfocus --sync $(" +
-                              WaitWindow + "); xdotool key Insert; xdotool search --sync --onlyvisible --name "
-                              "'^Создание группы$' >/dev/null; xdotool type --delay 20 Group$s; xdotool key Return; "
+    ASSERT_NO_THROW(run = Run("set -m; for s in TERM INT HUP; do " + StartAndAddGroup("Group$s") +
                               "sleep 0.3; kill -$s $a; wait $a; eval rc$s=$?; done; "
                               "echo READY TERM=$rcTERM INT=$rcINT HUP=$rcHUP"));
     const std::string book = Home.read("data/SmsAddressBook.ini");
@@ -94,10 +100,7 @@ TEST_F(TProgramHome, AGroupAddedThroughTheWindowSurvivesAKill9)
 {
     const std::string book = Home.file("data/SmsAddressBook.ini");
     std::unique_ptr<TPeerProcess> run;
-    ASSERT_NO_THROW(run = Run(Start() + " & a=$!; xdotool windowfocus --sync $(" + WaitWindow +
-                              "); xdotool key Insert; xdotool search --sync --onlyvisible --name "
-                              "'^Создание группы$' >/dev/null; xdotool type --delay 20 Kollegi; xdotool key Return; "
-                              "until grep -q Kollegi '" + book + "'; do sleep 0.1; done; kill -9 $a; echo READY"));
+    ASSERT_NO_THROW(run = Run(StartAndAddGroup("Kollegi") + "until grep -q Kollegi '" + book + "'; do sleep 0.1; done; kill -9 $a; echo READY"));
     run.reset();
     EXPECT_NE(Home.read("data/SmsAddressBook.ini").find("[Group:TGroup:Kollegi]"), std::string::npos);
 }

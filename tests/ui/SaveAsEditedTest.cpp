@@ -15,6 +15,7 @@
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -144,4 +145,29 @@ TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsI
     ASSERT_TRUE(Trigger(Form.get(), "NewSmsAction"));
     ASSERT_TRUE(SavedSoon());
     EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsDraft.txt")));
+}
+
+// A signal's close: no question although a message waits, and the edit of the
+// last moment (not yet due for its save) is written.
+TEST_F(TSaveAsEdited, ClosingWithoutAskingAsksNothingAndSavesTheLastEdit)
+{
+    Start();
+    auto* contact = new TContact;
+    contact->SetName(U("Анна"));
+    contact->PhoneNumber = "+79990001122";
+    SmsManager().AddContact(contact);
+    SmsManager().AddRecipientContact(contact);
+    Form->SmsQueueForm()->Pause();
+    Memo->SetText("hello");
+    ASSERT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    Ui.Dialog([](QDialog& d) {
+        d.findChild<QLineEdit*>("NameEdit")->setText(QStringLiteral("Соседи"));
+        d.accept();
+    });
+    ASSERT_TRUE(Trigger(Form.get(), "AddGroupAction"));
+    Ui.Calls.clear();
+    Form->CloseWithoutAsking();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_TRUE(Ui.Calls.empty());
+    EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Соседи")), std::string::npos);
 }
