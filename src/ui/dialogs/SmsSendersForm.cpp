@@ -5,6 +5,7 @@
 #include "engine/StdSmsSender.h"
 #include "model/DataPaths.h"
 #include "storage/ProgramOptions.h"
+#include "ui/SaveSoon.h"
 #include "ui/dialogs/UiHelpers.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
@@ -322,6 +324,8 @@ void TSmsSendersForm::SmsSendersListViewSelectItem()
 void TSmsSendersForm::RefreshEditor()
 {
     const bool shown = FSender != nullptr;
+    FShowing = true; // the write-backs of the shown values are no edits
+    const auto showingEnds = qScopeGuard([this] { FShowing = false; });
     if (shown) {
         // Every field writes back as it is set, so the stored text must reach
         // it whole: the typed-length limits widen for longer stored values.
@@ -362,8 +366,8 @@ void TSmsSendersForm::RefreshEditor()
 template <class F>
 void TSmsSendersForm::WriteBack(F&& write)
 {
-    if (FSender)
-        TopLevelGuard([&] { write(*FSender); });
+    if (FSender && TopLevelGuard([&] { write(*FSender); }) && !FShowing)
+        MarkDataChanged(DataOperators);
 }
 
 bool TSmsSendersForm::eventFilter(QObject* watched, QEvent* event)
@@ -410,7 +414,10 @@ bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender
         const std::string pattern = Trim(FromQt(edit->text()));
         if (std::optional<std::string> error = CheckReplyPattern(pattern))
             throw TError(*error);
-        (*FSender).*member = pattern;
+        if ((*FSender).*member != pattern) {
+            (*FSender).*member = pattern;
+            MarkDataChanged(DataOperators);
+        }
     });
     if (!taken && edit->isVisible() && edit->isEnabled())
         edit->setFocus(Qt::OtherFocusReason);
@@ -429,6 +436,7 @@ bool TSmsSendersForm::NameEditExit()
             throw TError(Cp1251("Уже есть оператор с таким именем."));
         if (name != FSender->Name()) {
             FSender->SetName(name);
+            MarkDataChanged(DataOperators | DataAddressBook); // contacts name their operator
             FSelecting = true;
             FModel->Sync(); // the row takes the new caption and moves to its place
             FSelecting = false;
@@ -457,6 +465,7 @@ void TSmsSendersForm::AddActionExecute()
     sender->SetName(name);
     manager.AddSmsSender(sender.get()); // trims and checks again; a refusal leaves it to us
     TStdSmsSender* added = sender.release();
+    MarkDataChanged(DataOperators);
     FSelecting = true;
     FModel->Sync();
     FSelecting = false;
@@ -476,6 +485,7 @@ void TSmsSendersForm::DeleteActionExecute()
     TStdSmsSender* doomed = std::exchange(FSender, nullptr);
     FSelecting = true;
     manager.SmsSenders.Remove(doomed);
+    MarkDataChanged(DataOperators);
     FModel->Sync();
     FSelecting = false;
     const int count = FSorted->rowCount();
@@ -493,8 +503,10 @@ void TSmsSendersForm::AddFromFileActionExecute()
         // A file that cannot be read is reported as the program's own failure; nothing is added.
         if (!TopLevelGuard([&] { added = SmsManager().ImportSmsSenders(FromQt(*file)); }))
             return;
-        if (added > 0)
+        if (added > 0) {
+            MarkDataChanged(DataOperators);
             FillList();
+        }
     }
     ShowInfoBox(QStringLiteral("Добавлено операторов: %1").arg(added));
 }

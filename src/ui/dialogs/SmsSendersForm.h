@@ -97,5 +97,6 @@ private:
     TCollatedSortModel* FSorted = nullptr;
     TStdSmsSender* FSender = nullptr; // the operator the editor shows (the list's)
     bool FSelecting = false;          // selection changed by the window itself
+    bool FShowing = false;            // the editor is being filled from the operator
     int FNotesLimit = 0;              // typed-length limit of NotesMemo
 };

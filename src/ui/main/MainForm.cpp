@@ -11,6 +11,7 @@
 #include "ui/dialogs/SmsSendersForm.h"
 #include "ui/dialogs/SmsTemplatesForm.h"
 #include "ui/dialogs/TranslitDlg.h"
+#include "ui/SaveSoon.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/SmsQueueForm.h"
 
@@ -75,6 +76,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     CreateMenus();
     CreateLists();
     CreateTrayIcon();
+    FSaveSoon = new TSaveSoon([this](unsigned files) { return SaveChangedFiles(files); }, this);
     resize(800, 514);
 }
 

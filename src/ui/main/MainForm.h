@@ -27,6 +27,7 @@ class QToolButton;
 class QTimer;
 class QTreeView;
 class TMessageMemo;
+class TSaveSoon;
 class TSmsQueueForm;
 
 class TMainForm : public QMainWindow {
@@ -197,6 +198,18 @@ public:
     // True while the window is hidden in the tray.
     bool HiddenToTray() const { return FHiddenToTray; }
 
+    // Another start on the same data folder: the window comes to the front
+    // (back from the tray when hidden there).
+    void ShowFromOutside();
+    // A signal or the session's end: the window closes without its question
+    // (the delivery out is cut, everything loaded is saved). Nothing happens
+    // once the window has closed.
+    void CloseWithoutAsking();
+    // The session saves its state: the pending edits and every loaded file, now.
+    void SaveAllNow();
+    // The scheduler of the saves as edits happen.
+    TSaveSoon* SaveScheduler() const { return FSaveSoon; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -213,6 +226,11 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void PlaceWindows(bool save);
+    void RestoreDraft();
+    // The scheduler's saving: the marked files whose load completed; returns those that failed.
+    unsigned SaveChangedFiles(unsigned files);
+    // The composer's text as a new message has it (the options' prefix and suffix).
+    std::string NewMessageText() const;
 
     void TranslitActionExecute();
     void StartActionExecute();
@@ -249,5 +267,10 @@ private:
     bool FTemplatesBound = false; // the templates list's insert notification is ours
     bool FHiddenToTray = false;
     QElapsedTimer FLastTrayToggle;
+    TSaveSoon* FSaveSoon = nullptr;
+    bool FDraftLoaded = false;         // the kept composer text was read (or there was none)
+    unsigned FSaveErrorsShown = 0;     // files whose failed save was reported (once until it succeeds)
+    bool FCloseWithoutAsking = false;
+    bool FClosed = false;
     // ---- end of the composer's block ----
 };

@@ -2,6 +2,7 @@
 // manager's lists, the address-book commands, the search, the list keys,
 // double-clicks and drag and drop.
 #include "engine/SmsManager.h"
+#include "ui/SaveSoon.h"
 #include "ui/dialogs/ContactEditor.h"
 #include "ui/dialogs/GroupEditor.h"
 #include "ui/dialogs/GroupSelector.h"
@@ -198,6 +199,7 @@ void TMainForm::AddGroupActionExecute()
         return;
     manager.AddGroup(group.get()); // a refusal leaves the group to the unique_ptr
     TGroup* added = group.release();
+    FSaveSoon->MarkChanged(DataAddressBook);
     FGroups->Sync();
     SelectRow(GroupsListView, FGroups->RowOf(added));
 }
@@ -207,8 +209,10 @@ void TMainForm::EditGroupActionExecute()
     TGroup* group = SelectedGroup();
     if (!group || group == SmsManager().AllContactsGroup)
         return;
-    if (TGroupEditor::Execute(group, false, this))
-        RefreshGroupCaptions(group);
+    if (!TGroupEditor::Execute(group, false, this))
+        return;
+    FSaveSoon->MarkChanged(DataAddressBook);
+    RefreshGroupCaptions(group);
 }
 
 void TMainForm::RemoveGroupActionExecute()
@@ -221,6 +225,7 @@ void TMainForm::RemoveGroupActionExecute()
     const int row = SelectedRow(GroupsListView);
     const bool shown = FContacts->List() == &group->Contacts;
     SmsManager().DeleteGroup(group);
+    FSaveSoon->MarkChanged(DataAddressBook);
     if (shown)
         FContacts->SetList(nullptr); // its member list has gone with it
     RemoveRecipientRows();
@@ -240,6 +245,7 @@ void TMainForm::AddContactActionExecute()
     TGroup* group = SelectedGroup();
     manager.AddContact(contact.get()); // a refusal leaves the contact to the unique_ptr
     TContact* added = contact.release();
+    FSaveSoon->MarkChanged(DataAddressBook);
     if (group && group != manager.AllContactsGroup) {
         try {
             manager.AddContactToGroup(added, group);
@@ -255,8 +261,10 @@ void TMainForm::AddContactActionExecute()
 void TMainForm::EditContactActionExecute()
 {
     TContact* contact = SelectedContact();
-    if (contact && TContactEditor::Execute(contact, false, this))
-        RefreshContactCaptions(contact);
+    if (!contact || !TContactEditor::Execute(contact, false, this))
+        return;
+    FSaveSoon->MarkChanged(DataAddressBook);
+    RefreshContactCaptions(contact);
 }
 
 void TMainForm::RemoveContactActionExecute()
@@ -268,6 +276,7 @@ void TMainForm::RemoveContactActionExecute()
         return;
     const int row = SelectedRow(ContactsListView);
     SmsManager().DeleteContact(contact);
+    FSaveSoon->MarkChanged(DataAddressBook);
     RemoveRecipientRows();
     FContacts->Sync();
     SelectAfterRemoval(ContactsListView, row);
@@ -280,6 +289,7 @@ void TMainForm::AddContactToGroupActionExecute()
         return;
     if (TGroup* group = TGroupSelector::Execute(contact, this)) {
         SmsManager().AddContactToGroup(contact, group);
+        FSaveSoon->MarkChanged(DataAddressBook);
         if (FContacts->List() == &group->Contacts)
             FContacts->Sync();
     }
@@ -296,6 +306,7 @@ void TMainForm::RemoveContactFromGroupActionExecute()
         return;
     const int row = SelectedRow(ContactsListView);
     SmsManager().RemoveContactFromGroup(contact, group);
+    FSaveSoon->MarkChanged(DataAddressBook);
     FContacts->Sync();
     SelectAfterRemoval(ContactsListView, row);
 }
@@ -369,6 +380,7 @@ void TMainForm::GroupsListViewDragDrop(const QObject* source, const QPoint& poin
         return;
     // On the all-contacts group, or a group the contact is in already, this changes nothing.
     SmsManager().AddContactToGroup(contact, group);
+    FSaveSoon->MarkChanged(DataAddressBook);
     if (FContacts->List() == &group->Contacts)
         FContacts->Sync();
 }

@@ -257,14 +257,19 @@ void TMainForm::UpdateCost()
                                    : QStringLiteral("Транслитерация (стоимость не изменится)"));
 }
 
-void TMainForm::NewMessage()
+std::string TMainForm::NewMessageText() const
 {
     const TSmsOptions& options = SmsOptions();
     std::string text = Trim(options.Prefix);
     const std::string suffix = Trim(options.Suffix);
     if (!suffix.empty())
         text = text.empty() ? suffix : text + "\r\n" + suffix;
-    MessageMemo->SetText(text);
+    return text;
+}
+
+void TMainForm::NewMessage()
+{
+    MessageMemo->SetText(NewMessageText());
     MessageMemo->SetSelStart(0);
 }
 

@@ -4,9 +4,11 @@
 
 #include "engine/SmsManager.h"
 #include "model/Error.h"
+#include "model/SmsDraft.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
+#include "ui/SaveSoon.h"
 #include "ui/WindowPlacement.h"
 #include "ui/dialogs/SmsSendersForm.h"
 #include "ui/dialogs/SmsTemplatesForm.h"
@@ -22,6 +24,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <functional>
 
 namespace {
 // The main window's placement: it is shown whatever its stored visibility says.
@@ -80,6 +83,7 @@ void TMainForm::FormShow()
             UpdateStatus();
             ApplyOptions();
             NewMessage();
+            RestoreDraft();
             UpdateQueueActions();
         } catch (...) {
             error = ExceptionMessage(std::current_exception());
@@ -96,6 +100,52 @@ void TMainForm::FormShow()
     // The options dialog of a first run opens once the window is on the screen.
     if (ProgramOptions().FirstRun)
         QTimer::singleShot(0, this, [this] { Guard([this] { OptionsActionExecute(); }); });
+}
+
+// The composer's unsent text of the last run comes back; from now on every
+// change of the composer is kept. A kept text that cannot be read is
+// reported and never written over.
+void TMainForm::RestoreDraft()
+{
+    Guard([this] {
+        const std::string draft = LoadSmsDraft();
+        FDraftLoaded = true;
+        if (!draft.empty()) {
+            MessageMemo->SetText(draft);
+            MessageMemo->SetSelStart(MessageMemo->Length());
+        }
+    });
+    connect(MessageMemo, &QPlainTextEdit::textChanged, FSaveSoon, [this] { FSaveSoon->MarkChanged(DataDraft); });
+}
+
+unsigned TMainForm::SaveChangedFiles(unsigned files)
+{
+    unsigned failed = 0;
+    const TProgramOptions& names = ProgramOptions();
+    // A file whose load did not complete is never written.
+    auto attempt = [&](unsigned file, bool loaded, const std::function<void()>& save) {
+        if (!(files & file) || !loaded)
+            return;
+        try {
+            save();
+            FSaveErrorsShown &= ~file;
+        } catch (...) {
+            failed |= file;
+            if (!(FSaveErrorsShown & file)) { // once, not at every keystroke that follows
+                FSaveErrorsShown |= file;
+                ShowCaughtError(std::current_exception(), QStringLiteral("Ошибка"));
+            }
+        }
+    };
+    attempt(DataAddressBook, FStartup.AddressBookLoaded,
+            [&] { SmsManager().SaveAddressBook(names.AddressBookFileName); });
+    attempt(DataOperators, FStartup.SmsSendersLoaded, [&] { SmsManager().SaveSmsSenders(names.SmsGatesFileName); });
+    attempt(DataDraft, FDraftLoaded, [&] {
+        // A composer that holds nothing but what a new message starts with keeps no text.
+        const std::string text = MessageMemo->Text();
+        SaveSmsDraft(Trim(text).empty() || text == NewMessageText() ? std::string() : text);
+    });
+    return failed;
 }
 
 void TMainForm::PlaceWindows(bool save)
@@ -133,11 +183,14 @@ void TMainForm::closeEvent(QCloseEvent* event)
         return;
     }
     Guard([this] { FormClose(); });
+    FClosed = true;
     event->accept();
 }
 
 bool TMainForm::FormCloseQuery()
 {
+    if (FCloseWithoutAsking)
+        return true; // a signal or the session's end: nobody to ask
     if (!FStarted || !FStartup.Complete())
         return true; // nothing can have been queued
     const TSmsManager& manager = SmsManager();
@@ -162,10 +215,33 @@ void TMainForm::FormClose()
         FTemplatesBound = false;
     }
     if (FStarted) {
+        FSaveSoon->SaveNow(); // the edits of the last moment
         const TStartupState state = FStartup;
         FStartup = TStartupState {}; // a second close writes nothing
         SaveProgramData(state, [this] { PlaceWindows(true); });
     }
+}
+
+void TMainForm::CloseWithoutAsking()
+{
+    if (FClosed)
+        return;
+    FCloseWithoutAsking = true;
+    close();
+}
+
+void TMainForm::SaveAllNow()
+{
+    if (!FStarted || FClosed)
+        return;
+    FSaveSoon->SaveNow();
+    Guard([this] { SaveProgramData(FStartup, [this] { PlaceWindows(true); }); });
+}
+
+void TMainForm::ShowFromOutside()
+{
+    if (!FClosed)
+        RestoreFromTray(); // shown, not minimized, raised and active
 }
 
 // ---- options ----

@@ -1,0 +1,69 @@
+#pragma once
+// One program per data folder. The first program started on a folder holds a
+// lock file in it ("Velotext.lock"; the lock of a program that died is taken
+// over) and listens on a local socket named after the folder's canonical
+// path. A later start on the same folder hands its command line over that
+// socket and ends with the exit code the running program answers.
+//
+// A message, both ways, is one frame: its length (4 bytes, big-endian), then
+// UTF-8 strings, each ended by a NUL byte. A start sends its arguments (the
+// program's name left out); the answer is the exit code (in decimal) and the
+// text the start is to print, possibly empty.
+#include <QByteArray>
+#include <QLockFile>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+
+class TInstanceChannel : public QObject {
+    Q_OBJECT
+public:
+    enum class TStart {
+        First,      // this program holds the folder and listens
+        HandedOver, // the running program took the arguments: Answer() holds its reply
+        Busy,       // the lock is held and no program answered
+    };
+    struct TAnswer {
+        int ExitCode = 0;
+        QString Text;
+    };
+    // The running program's reply to each command line handed to it.
+    using THandler = std::function<TAnswer(const QStringList& arguments)>;
+
+    // `dataDir` must exist.
+    explicit TInstanceChannel(const QString& dataDir, QObject* parent = nullptr);
+    ~TInstanceChannel() override;
+
+    TStart Start(const QStringList& arguments);
+    const TAnswer& Answer() const { return FAnswer; }
+    void SetHandler(THandler handler) { FHandler = std::move(handler); }
+    // The folder as the lock names it (canonical), for messages.
+    const QString& Folder() const { return FFolder; }
+    // Why the lock could not be taken when Start said Busy (Russian).
+    QString BusyText() const;
+
+    // The local socket's name for a canonical folder path: a hash, since the
+    // socket's path has a short length limit.
+    static QString SocketName(const QString& canonicalDir);
+    static QByteArray Frame(const QStringList& strings);
+    // Takes one whole frame off the front of `buffer`; false while it is incomplete
+    // (or malformed: `bad` is set then).
+    static bool TakeFrame(QByteArray& buffer, QStringList& strings, bool& bad);
+
+private:
+    enum class THandOver { NoListener, Answered, NoAnswer };
+    THandOver HandOver(const QStringList& arguments);
+    void Serve(QLocalSocket* socket);
+
+    QString FFolder;
+    std::unique_ptr<QLockFile> FLock;
+    QLockFile::LockError FLockError = QLockFile::NoError;
+    QLocalServer* FServer = nullptr;
+    THandler FHandler;
+    TAnswer FAnswer;
+};

@@ -1,0 +1,173 @@
+// Edits are saved about a second after they are made, a burst of them in one
+// save; the composer's text comes back at the next start.
+#include "UiTestSupport.h"
+
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "engine/StdSmsSenderIo.h"
+#include "model/SafeFile.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "support/TestSupport.h"
+#include "ui/SaveSoon.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/UiHelpers.h"
+#include "ui/main/MainForm.h"
+#include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+int Saves = 0;
+void CountSave(const char* stage)
+{
+    if (std::string_view(stage) == "rename")
+        ++Saves;
+}
+
+class TSaveAsEdited : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        SetProgramSettingsFolder(Data.dir().path() + "/settings");
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+        ResetTranslitTable();
+        RegisterIoClasses();
+        TProgramOptions stored;
+        stored.Load(); // not a first run: no options dialog
+    }
+    void TearDown() override
+    {
+        SetSaveFaultHook(nullptr);
+        if (Form)
+            Form->close();
+        Form.reset();
+        ResetSmsManagerForTests();
+        ResetProgramOptionsForTests();
+        SetProgramSettingsFolder("");
+        EXPECT_EQ(Ui.Unanswered, 0);
+    }
+    void Start()
+    {
+        ResetSmsManagerForTests();
+        ResetProgramOptionsForTests();
+        Form = std::make_unique<TMainForm>();
+        Form->SetStartUpOnShow(true);
+        Form->show();
+        ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+        Memo = Form->findChild<TMessageMemo*>("MessageMemo");
+    }
+    // Waits for the scheduled saves.
+    bool SavedSoon() const
+    {
+        QSignalSpy saved(Form->findChild<QTimer*>("SaveSoonTimer"), &QTimer::timeout);
+        return saved.wait(5000);
+    }
+
+    TScopedDataDir Data;
+    TUiScript Ui;
+    std::unique_ptr<TMainForm> Form;
+    TMessageMemo* Memo = nullptr;
+};
+
+} // namespace
+
+TEST_F(TSaveAsEdited, ABurstOfAddressBookEditsIsOneSaveShortlyAfter)
+{
+    Start();
+    Saves = 0;
+    SetSaveFaultHook(CountSave);
+    const char* const names[] = {"Друзья", "Работа", "Семья"};
+    for (const char* name : names) {
+        Ui.Dialog([name](QDialog& d) {
+            d.findChild<QLineEdit*>("NameEdit")->setText(QString::fromUtf8(name));
+            d.accept();
+        });
+        ASSERT_TRUE(Trigger(Form.get(), "AddGroupAction"));
+    }
+    EXPECT_EQ(Saves, 0);
+    EXPECT_EQ(Form->SaveScheduler()->Pending(), unsigned(DataAddressBook));
+    ASSERT_TRUE(SavedSoon());
+    EXPECT_EQ(Saves, 1);
+    const std::string book = Data.dir().read("SmsAddressBook.ini");
+    for (const char* name : names)
+        EXPECT_NE(book.find(U(name)), std::string::npos) << name;
+}
+
+TEST_F(TSaveAsEdited, AnOperatorEditIsSavedWhileItsWindowStaysOpen)
+{
+    auto* sender = new TStdSmsSender;
+    sender->SetName("MTS");
+    SmsManager().AddSmsSender(sender);
+    SmsManager().SaveSmsSenders("SmsGates.ini");
+    Start();
+    TSmsSendersForm::Open(Form.get());
+    TSmsSendersForm* window = TSmsSendersForm::Existing();
+    ASSERT_TRUE(SelectRow(window->findChild<QTreeView*>("SmsSendersListView"), "MTS"));
+    EXPECT_EQ(Form->SaveScheduler()->Pending(), 0u); // showing an operator changes nothing
+    auto* gate = window->findChild<QLineEdit*>("WebGateEdit");
+    gate->setFocus();
+    TypeText(gate, "http://gw/send");
+    ASSERT_TRUE(SavedSoon());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_NE(Data.dir().read("SmsGates.ini").find("WebGate=http://gw/send"), std::string::npos);
+}
+
+TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsIt)
+{
+    Start();
+    Memo->setFocus();
+    TypeText(Memo, QStringLiteral("Привет"));
+    QTest::keyClick(Memo, Qt::Key_Return);
+    TypeText(Memo, QStringLiteral("мир"));
+    ASSERT_TRUE(SavedSoon());
+    EXPECT_EQ(Data.dir().read("SmsDraft.txt"), U("Привет\r\nмир"));
+
+    Form->close();
+    Form.reset();
+    Start();
+    EXPECT_EQ(Memo->Text(), U("Привет\r\nмир"));
+    ASSERT_TRUE(Trigger(Form.get(), "NewSmsAction"));
+    ASSERT_TRUE(SavedSoon());
+    EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsDraft.txt")));
+}
+
+// A signal's close: no question although a message waits, and the edit of the
+// last moment (not yet due for its save) is written.
+TEST_F(TSaveAsEdited, ClosingWithoutAskingAsksNothingAndSavesTheLastEdit)
+{
+    Start();
+    auto* contact = new TContact;
+    contact->SetName(U("Анна"));
+    contact->PhoneNumber = "+79990001122";
+    SmsManager().AddContact(contact);
+    SmsManager().AddRecipientContact(contact);
+    Form->SmsQueueForm()->Pause();
+    Memo->SetText("hello");
+    ASSERT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    Ui.Dialog([](QDialog& d) {
+        d.findChild<QLineEdit*>("NameEdit")->setText(QStringLiteral("Соседи"));
+        d.accept();
+    });
+    ASSERT_TRUE(Trigger(Form.get(), "AddGroupAction"));
+    Ui.Calls.clear();
+    Form->CloseWithoutAsking();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_TRUE(Ui.Calls.empty());
+    EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Соседи")), std::string::npos);
+}
