@@ -111,17 +111,68 @@ void RemoveStaleTemporaries(const std::string& target)
     }
     ::closedir(dir);
 }
+constexpr std::string_view BackupSuffix = ".bak";
+
+// Writes the bytes to the descriptor; false when the disk refuses them.
+bool WriteAll(int fd, std::string_view bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Makes the target's present file its backup generation (see SaveFileSafely).
+// Nothing to keep when the target is missing or not a regular file; a failure
+// leaves the old backup as it was.
+void KeepBackup(const std::string& target)
+{
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const std::string backup = target + std::string(BackupSuffix);
+    RemoveStaleTemporaries(backup);
+    std::string tmp = backup + std::string(TempSuffix) + std::string(TempRandomChars, 'X');
+    int fd = mkstemp(tmp.data()); // a free name, taken
+    if (fd < 0)
+        return;
+    ::close(fd);
+    bool made = ::unlink(tmp.c_str()) == 0 && ::link(target.c_str(), tmp.c_str()) == 0;
+    if (!made) {
+        // No hard links here: a copy of the old bytes, with the old permissions.
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, st.st_mode & 07777);
+            try {
+                made = WriteAll(fd, ReadWholeFile(target)) && ::fsync(fd) == 0;
+            } catch (const TError&) {
+                made = false;
+            }
+            made = ::close(fd) == 0 && made;
+        }
+    }
+    if (!made || std::rename(tmp.c_str(), backup.c_str()) != 0)
+        ::unlink(tmp.c_str());
+}
 } // namespace
+
+std::string BackupFileName(const std::string& path) { return SaveTarget(path) + std::string(BackupSuffix); }
 
 void SetSaveFaultHook(TSaveFaultHook hook) { gFaultHook = hook; }
 
-void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode)
+void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode, bool keepBackup)
 {
-    SaveFileSafely(path, [&bytes](const TByteWriter& write) { write(bytes); }, mode);
+    SaveFileSafely(path, [&bytes](const TByteWriter& write) { write(bytes); }, mode, keepBackup);
 }
 
 void SaveFileSafely(const std::string& path, const std::function<void(const TByteWriter& write)>& produce,
-                    unsigned mode)
+                    unsigned mode, bool keepBackup)
 {
     const std::string target = SaveTarget(path);
     CheckWritable(target, path);
@@ -166,6 +217,8 @@ void SaveFileSafely(const std::string& path, const std::function<void(const TByt
         fd = -1;
         if (rc != 0)
             Fail(SaveFailed, path, errno);
+        if (keepBackup)
+            KeepBackup(target);
         Stage("rename");
         if (std::rename(tmp.c_str(), target.c_str()) != 0)
             Fail(SaveFailed, path, errno);
