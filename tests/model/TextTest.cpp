@@ -218,6 +218,11 @@ TEST(SafeFile, ASaveRemovesOnlyItsOwnStaleTemporaries)
     for (const std::string& name : kept)
         EXPECT_EQ(dir.read(name), "not ours") << name;
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("a.txt.tmp-Dir123")));
+    // So are the temporary links of a backup that a killed save left.
+    dir.write("a.txt.bak.tmp-Qw1234", "killed backup");
+    SaveFileSafely(dir.file("a.txt"), "newer");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.txt.bak.tmp-Qw1234")));
+    EXPECT_EQ(dir.read("a.txt.bak"), "new");
 }
 
 TEST(SafeFile, ASymbolicLinkStaysALinkAndItsTargetGetsTheContent)
