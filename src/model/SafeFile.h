@@ -18,8 +18,9 @@
 // save): the old file is linked under a temporary name that is renamed over
 // the old backup, so no byte is copied and at every instant the target holds
 // either the old or the new content (where the file system has no hard links
-// the old bytes are copied). A backup that cannot be made does not stop the
-// save.
+// the old bytes are copied). A save that writes the bytes the file already
+// holds leaves the backup as it is, so it stays the version before. A backup
+// that cannot be made does not stop the save.
 void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode = 0, bool keepBackup = true);
 // The same with the bytes given by `produce`, which hands them to the writer
 // it is called with, piece by piece (no copy of the whole file in memory). An

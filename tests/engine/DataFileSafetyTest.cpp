@@ -207,6 +207,10 @@ TEST_F(DataFileSafetyTest, ASaveKeepsThePreviousVersionBesideTheFile)
     M().SaveAddressBook("SmsAddressBook.ini");
     EXPECT_TRUE(Read("SmsAddressBook.ini.bak") == second);
     EXPECT_TRUE(Read("SmsAddressBook.ini") == Saved["SmsAddressBook.ini"]);
+    // An exit without changes writes the same bytes: the backup stays the
+    // version before, not a second copy of the file.
+    M().SaveAddressBook("SmsAddressBook.ini");
+    EXPECT_TRUE(Read("SmsAddressBook.ini.bak") == second);
 
     // A data file that is a symbolic link stays one: the target is replaced
     // and its backup lies beside it. No temporary file is left anywhere.
