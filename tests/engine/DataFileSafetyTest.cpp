@@ -163,25 +163,6 @@ TEST_F(DataFileSafetyTest, ACharacterCp1251CannotHoldRefusesTheFileNamingItsLine
     EXPECT_TRUE(Read("SmsAddressBook.ini") == book);
 }
 
-TEST_F(DataFileSafetyTest, AnHonestCp1251FileIsNeverTakenForUtf8)
-{
-    // The golden book: Cyrillic names, quotes, tabs, every kind of value.
-    const std::string golden = [] {
-        TTempDir dir;
-        std::filesystem::copy_file(std::string(VELOTEXT_TEST_DATA_DIR) + "/golden/SmsAddressBook.ini",
-                                   dir.file("book.ini"));
-        return dir.read("book.ini");
-    }();
-    Data.dir().write("SmsAddressBook.ini", golden);
-    Data.dir().write("SmsGates.ini", "");
-    TStartupState state = LoadProgramData();
-    // The golden book names six operators the empty operators file lacks:
-    // the contacts load without them.
-    ASSERT_TRUE(state.Complete()) << state.ErrorText;
-    EXPECT_EQ(M().Contacts().Count(), 300);
-    EXPECT_NE(M().Contacts().IndexOfName(U("Ёлкин 293")), -1);
-}
-
 TEST_F(DataFileSafetyTest, ASaveKeepsThePreviousVersionBesideTheFile)
 {
     WriteDataFolder();
