@@ -40,12 +40,20 @@ std::string PrepareDataFile(const std::string& fileName, bool createMissing)
     return path;
 }
 
+void RequireOperators(const TIniFile& ini)
+{
+    RequireKnownSection(
+        ini, [](std::string_view section) { return IsObjectSection(section, SmsSenderPrefix); },
+        Cp1251("в файле операторов ожидались секции [SmsSender:...]"));
+}
+
 } // namespace
 
 void TSmsManager::LoadSmsSenders(const std::string& fileName)
 {
     RegisterIoClasses();
     TIniFile ini(PrepareDataFile(fileName, true));
+    RequireOperators(ini);
     // The reading destroys the current operators: contacts keep theirs by name
     // and find it again afterwards.
     for (TContact* contact : Contacts())
@@ -96,6 +104,12 @@ void TSmsManager::LoadAddressBook(const std::string& fileName)
 {
     RegisterIoClasses();
     TIniFile ini(PrepareDataFile(fileName, true));
+    RequireKnownSection(
+        ini,
+        [](std::string_view section) {
+            return IsObjectSection(section, ContactPrefix) || IsObjectSection(section, GroupPrefix);
+        },
+        Cp1251("в адресной книге ожидались секции [Contact:...] и [Group:...]"));
     // The ordinary groups are about to be replaced: the recipient list lets go of them.
     for (int i = Recipients.Groups.Count() - 1; i >= 0; --i)
         if (!dynamic_cast<TSpecialGroup*>(Recipients.Groups[i]))

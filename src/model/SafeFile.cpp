@@ -4,6 +4,7 @@
 #include "model/Error.h"
 #include "model/Text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,17 +113,120 @@ void RemoveStaleTemporaries(const std::string& target)
     }
     ::closedir(dir);
 }
+constexpr std::string_view BackupSuffix = ".bak";
+
+// Writes the bytes to the descriptor; false when the disk refuses them.
+bool WriteAll(int fd, std::string_view bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Compares the bytes a save writes with the file they replace, piece by
+// piece as they are written: whether the save changes anything.
+class TSameBytes {
+public:
+    explicit TSameBytes(const std::string& target)
+    {
+        Fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        Same = Fd >= 0 && ::fstat(Fd, &st) == 0 && S_ISREG(st.st_mode);
+    }
+    ~TSameBytes()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    TSameBytes(const TSameBytes&) = delete;
+    TSameBytes& operator=(const TSameBytes&) = delete;
+
+    void Next(std::string_view bytes)
+    {
+        char buffer[65536];
+        while (Same && !bytes.empty()) {
+            const size_t want = std::min(bytes.size(), sizeof buffer);
+            Same = ReadFull(buffer, want) == want && std::memcmp(buffer, bytes.data(), want) == 0;
+            bytes.remove_prefix(want);
+        }
+    }
+    // Whether the old file ended where the new bytes did.
+    bool AllSame()
+    {
+        char extra;
+        return Same && ReadFull(&extra, 1) == 0;
+    }
+
+private:
+    size_t ReadFull(char* to, size_t want)
+    {
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t n = ::read(Fd, to + got, want - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        return got;
+    }
+    int Fd = -1;
+    bool Same = false;
+};
+
+// Makes the target's present file its backup generation (see SaveFileSafely).
+// Nothing to keep when the target is missing or not a regular file; a failure
+// leaves the old backup as it was.
+void KeepBackup(const std::string& target)
+{
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    const std::string backup = target + std::string(BackupSuffix);
+    RemoveStaleTemporaries(backup);
+    std::string tmp = backup + std::string(TempSuffix) + std::string(TempRandomChars, 'X');
+    int fd = mkstemp(tmp.data()); // a free name, taken
+    if (fd < 0)
+        return;
+    ::close(fd);
+    bool made = ::unlink(tmp.c_str()) == 0 && ::link(target.c_str(), tmp.c_str()) == 0;
+    if (!made) {
+        // No hard links here: a copy of the old bytes, with the old permissions.
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, st.st_mode & 07777);
+            try {
+                made = WriteAll(fd, ReadWholeFile(target)) && ::fsync(fd) == 0;
+            } catch (const TError&) {
+                made = false;
+            }
+            made = ::close(fd) == 0 && made;
+        }
+    }
+    if (!made || std::rename(tmp.c_str(), backup.c_str()) != 0)
+        ::unlink(tmp.c_str());
+}
 } // namespace
+
+std::string BackupFileName(const std::string& path) { return SaveTarget(path) + std::string(BackupSuffix); }
 
 void SetSaveFaultHook(TSaveFaultHook hook) { gFaultHook = hook; }
 
-void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode)
+void SaveFileSafely(const std::string& path, const std::string& bytes, unsigned mode, bool keepBackup)
 {
-    SaveFileSafely(path, [&bytes](const TByteWriter& write) { write(bytes); }, mode);
+    SaveFileSafely(path, [&bytes](const TByteWriter& write) { write(bytes); }, mode, keepBackup);
 }
 
 void SaveFileSafely(const std::string& path, const std::function<void(const TByteWriter& write)>& produce,
-                    unsigned mode)
+                    unsigned mode, bool keepBackup)
 {
     const std::string target = SaveTarget(path);
     CheckWritable(target, path);
@@ -147,7 +252,12 @@ void SaveFileSafely(const std::string& path, const std::function<void(const TByt
         }
         fchmod(fd, wanted);
         Stage("write");
+        std::optional<TSameBytes> old;
+        if (keepBackup)
+            old.emplace(target);
         produce([&](std::string_view bytes) {
+            if (old)
+                old->Next(bytes);
             size_t done = 0;
             while (done < bytes.size()) {
                 ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -166,6 +276,10 @@ void SaveFileSafely(const std::string& path, const std::function<void(const TByt
         fd = -1;
         if (rc != 0)
             Fail(SaveFailed, path, errno);
+        // A save that changes nothing leaves the backup the version before.
+        if (old && !old->AllSame())
+            KeepBackup(target);
+        old.reset();
         Stage("rename");
         if (std::rename(tmp.c_str(), target.c_str()) != 0)
             Fail(SaveFailed, path, errno);

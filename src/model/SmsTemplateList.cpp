@@ -1,5 +1,6 @@
 #include "model/SmsTemplateList.h"
 
+#include "model/DataFileText.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/SafeFile.h"
@@ -65,7 +66,7 @@ void TSmsTemplateList::LoadFromFile(const std::string& fileName)
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         SaveFileSafely(path, std::string());
-    FLines = SplitLines(ReadWholeFile(path));
+    FLines = SplitLines(ReadDataFileText(path));
 }
 
 void TSmsTemplateList::SaveToFile(const std::string& fileName)

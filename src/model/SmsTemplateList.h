@@ -30,8 +30,9 @@ public:
 
     // A non-empty name becomes FileName. A missing file is created empty;
     // then the list becomes the file's lines (a line ends at CR, LF or CR LF;
-    // a final line break adds no empty template). On a failure the list is
-    // unchanged and TError names the file.
+    // a final line break adds no empty template), read as DataFileText reads
+    // (a file that is not text is refused, UTF-8 is converted). On a failure
+    // the list is unchanged and TError names the file.
     void LoadFromFile(const std::string& fileName = {});
     // A non-empty name becomes FileName. Writes every template followed by
     // CR LF, safely: a failure leaves the old file whole and raises TError.

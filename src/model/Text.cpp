@@ -168,6 +168,20 @@ std::string ControlCharsToSpaces(std::string_view text)
 
 char32_t Cp1251CodePoint(unsigned char c) { return c < 128 ? c : kHighHalf[c - 128]; }
 
+bool Cp1251ByteOf(char32_t cp, unsigned char& byte)
+{
+    if (cp < 128) {
+        byte = static_cast<unsigned char>(cp);
+        return true;
+    }
+    const auto& m = ReverseTable();
+    const auto it = m.find(cp);
+    if (it == m.end())
+        return false;
+    byte = it->second;
+    return true;
+}
+
 std::u16string Cp1251ToUtf16(std::string_view text)
 {
     std::u16string r;

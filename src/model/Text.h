@@ -42,6 +42,8 @@ std::string Utf16ToCp1251(std::u16string_view text);
 std::string Cp1251ToUtf8(std::string_view text);
 std::string Utf8ToCp1251(std::string_view utf8);
 char32_t Cp1251CodePoint(unsigned char c);
+// The CP1251 byte of a code point; false when the code page has none.
+bool Cp1251ByteOf(char32_t cp, unsigned char& byte);
 
 // Source files are UTF-8: Cp1251("Привет") gives the CP1251 bytes of a literal.
 inline std::string Cp1251(std::string_view utf8) { return Utf8ToCp1251(utf8); }

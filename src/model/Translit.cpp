@@ -1,5 +1,6 @@
 #include "model/Translit.h"
 
+#include "model/DataFileText.h"
 #include "model/DataPaths.h"
 #include "model/SafeFile.h"
 #include "model/Text.h"
@@ -129,7 +130,7 @@ void LoadTranslitTable(const std::string& fileName)
     std::error_code ec;
     if (std::filesystem::status(path, ec).type() == std::filesystem::file_type::not_found)
         return;
-    const std::string content = ReadWholeFile(path);
+    const std::string content = ReadDataFileText(path);
     ParseTranslitText(TranslitTable(), content);
 }
 

@@ -19,7 +19,8 @@ void ResetTranslitTable();
 
 // Defaults, then the file's entries on top. A bare name resolves in the
 // program's folder. A missing file leaves the defaults (and is not created);
-// any other read failure raises TError.
+// any other read failure raises TError. The file is read as DataFileText
+// reads (a file that is not text is refused, UTF-8 is converted).
 void LoadTranslitTable(const std::string& fileName);
 
 // Writes every entry that differs from its own byte, one "key TAB text" line

@@ -179,6 +179,7 @@ struct TIniFile::TImpl {
     TTable Index;                   // live sections by name
     mutable size_t LastFound = SIZE_MAX; // the section Find gave last
     size_t Erased = 0;
+    bool Blank = true; // the loaded text had no line but blanks
 
     bool Holds(std::string_view text) const
     {
@@ -340,6 +341,7 @@ struct TIniFile::TImpl {
         Sections.clear();
         Index.Clear();
         Erased = 0;
+        Blank = true;
     }
 };
 
@@ -359,7 +361,7 @@ void TIniFile::Load()
     }
     // Anything that exists goes through the reader, which names the file when
     // it is a folder or cannot be read.
-    Parse(ReadWholeFile(Name));
+    Parse(ReadDataFileText(Name, Opaque));
 }
 
 void TIniFile::LoadFromText(std::string_view bytes) { Parse(std::string(bytes)); }
@@ -395,7 +397,10 @@ void TIniFile::Parse(std::string&& bytes)
             ++pos; // a line feed
         }
 
-        if (line.empty() || line.front() == ';')
+        if (line.empty())
+            continue;
+        d.Blank = false;
+        if (line.front() == ';')
             continue;
         if (line.front() == '[') {
             size_t close = line.rfind(']');
@@ -519,6 +524,8 @@ std::vector<std::string_view> TIniFile::SectionNames() const
 
 bool TIniFile::SectionExists(std::string_view section) const { return D().Find(section) != nullptr; }
 
+bool TIniFile::LoadedBlank() const { return D().Blank; }
+
 void TIniFile::ForEachSectionFromLast(const std::function<void(std::string_view name, bool repeated)>& visit) const
 {
     const TImpl& d = D();
@@ -595,6 +602,17 @@ TIniFile::TImpl& TIniFile::D() const
     if (!Impl) // moved from
         Impl = std::make_unique<TImpl>();
     return *Impl;
+}
+
+void RequireKnownSection(const TIniFile& ini, const std::function<bool(std::string_view section)>& known,
+                         const std::string& expected)
+{
+    if (ini.LoadedBlank())
+        return;
+    for (std::string_view name : ini.SectionNames())
+        if (known(name))
+            return;
+    RefuseDataFile(ini.FileName(), Cp1251("в нём нет ни одной секции, которую программа знает (") + expected + ")");
 }
 
 void AppendIniSectionLine(std::string& out, std::string_view name)

@@ -33,9 +33,14 @@
 // New sections are added at the end, new keys at the end of their section;
 // writing an existing key replaces its value in place.
 //
+// Load reads the file through DataFileText (model/DataFileText.h): a file that
+// is not text is refused, a UTF-8 one is converted to CP1251.
+//
 // The loaded text is kept as one buffer and every name and value read from it
 // is a range of that buffer (written ones are appended to it): loading parses
 // in one pass without a string per entry.
+#include "model/DataFileText.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,8 +64,12 @@ public:
     const std::string& FileName() const { return Name; }
     void SetFileName(std::string fileName) { Name = std::move(fileName); }
 
-    // Replaces the contents by the file's (missing file: empty).
+    // Replaces the contents by the file's (missing file: empty). Raises
+    // TError naming the file when it is not text (see DataFileText).
     void Load();
+    // Lines of the file that are not text (see TOpaqueLine), for the loads
+    // that follow.
+    void SetOpaqueLines(TOpaqueLine opaque) { Opaque = std::move(opaque); }
     // Replaces the contents by the parsed bytes.
     void LoadFromText(std::string_view bytes);
     // The bytes the file would hold.
@@ -88,6 +97,8 @@ public:
     // The same, as views valid until the profile changes.
     std::vector<std::string_view> SectionNames() const;
     bool SectionExists(std::string_view section) const;
+    // Whether the loaded text held nothing but blanks and line breaks.
+    bool LoadedBlank() const;
     // Calls `visit` with every section's name, from the last section to the
     // first, and whether the loaded text had more than one line for it (names
     // equal without regard to letter case): the reading above merges them,
@@ -112,8 +123,16 @@ private:
     TImpl& D() const;
     void Parse(std::string&& bytes);
     std::string Name;
+    TOpaqueLine Opaque;
     mutable std::unique_ptr<TImpl> Impl;
 };
+
+// A data file that holds text but no section its reader takes is no file of
+// that kind (or one an editor spoiled): it is refused (RefuseDataFile, naming
+// the file and `expected`, what such a file holds) rather than taken for an
+// empty one that the next save would write over.
+void RequireKnownSection(const TIniFile& ini, const std::function<bool(std::string_view section)>& known,
+                         const std::string& expected);
 
 // The lines TIniFile writes for a section and for an entry, with the same
 // writing rules, for writers that build a profile straight as text (the key

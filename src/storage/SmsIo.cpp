@@ -91,8 +91,8 @@ size_t SectionsWithPrefix(const TIniFile& ini, const std::string& prefix)
     return count;
 }
 
-// The members of a group section: the values of "Contact" i for i from
-// count - 1 down to 0, skipping missing and empty ones. One pass over the
+// The members of a group section: the values of "Contact" i for i from 0 up
+// to count - 1 (the member at position i), skipping missing and empty ones. One pass over the
 // section's keys; a key counts only as IntToStr(i) spells it (no sign, no
 // leading zero), so a corrupt count cannot stall the reading.
 std::vector<std::string_view> MemberNames(const TIniFile& ini, const std::string& section, int count)
@@ -101,6 +101,8 @@ std::vector<std::string_view> MemberNames(const TIniFile& ini, const std::string
     if (count <= 0)
         return {};
     static constexpr std::string_view stem = "CONTACT";
+    // The writer puts the highest number first: the keys mostly come in
+    // descending order and are turned round at the end.
     bool descending = true;
     ini.ForEachValue(section, [&](std::string_view key, std::string_view value) {
         if (key.size() <= stem.size() || !SameText(key.substr(0, stem.size()), stem) || value.empty())
@@ -116,8 +118,10 @@ std::vector<std::string_view> MemberNames(const TIniFile& ini, const std::string
             descending = false;
         found.emplace_back(index, value);
     });
-    if (!descending)
-        std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    if (descending)
+        std::reverse(found.begin(), found.end());
+    else
+        std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string_view> names;
     names.reserve(found.size());
     for (const auto& member : found)
@@ -140,6 +144,14 @@ void WriteList(TIniFile& ini, const TList& list, const std::string& prefix)
 }
 
 } // namespace
+
+bool IsObjectSection(std::string_view section, std::string_view prefix)
+{
+    if (section.substr(0, prefix.size()) != prefix)
+        return false;
+    const std::string className = IoClassName(section);
+    return !className.empty() && IoRegistry().Find(className) != nullptr;
+}
 
 std::string IoSectionName(const std::string& prefix, const std::string& className, const std::string& name)
 {

@@ -90,6 +90,10 @@ private:
     const TNameResolvers* FPrevious;
 };
 
+// Whether the list readers take the section for the list of this prefix: the
+// name starts with the prefix and names a registered class.
+bool IsObjectSection(std::string_view section, std::string_view prefix);
+
 // prefix ":" class name ":" name.
 std::string IoSectionName(const std::string& prefix, const std::string& className, const std::string& name);
 // The class name in a section name: the text after the first ":" up to the

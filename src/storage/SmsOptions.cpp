@@ -6,6 +6,7 @@
 #include "model/Text.h"
 #include "storage/IniFile.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -111,7 +112,21 @@ void TSmsOptions::Load(const std::string& fileName)
     std::error_code ec;
     if (!fs::exists(path, ec))
         SaveFileSafely(path, std::string(), OptionsFileMode);
-    TIniFile ini(path);
+    TIniFile ini;
+    ini.SetFileName(path);
+    // The scrambled passwords are bytes, not text: they must not make an
+    // options file look like UTF-8.
+    ini.SetOpaqueLines([](std::string_view line) {
+        const std::string_view key = line.substr(0, std::min(line.find('='), line.size()));
+        return SameText(Trim(key), "ProxyPassword") || SameText(Trim(key), "SmtpPassword");
+    });
+    ini.Load();
+    RequireKnownSection(
+        ini,
+        [](std::string_view section) {
+            return SameText(section, ProxySection) || SameText(section, SmtpSection) || SameText(section, SmsSection);
+        },
+        Cp1251("в файле настроек ожидались секции [Proxy], [SMTP] и [SMS]"));
 
     auto readPassword = [&](const char* section, const char* key, std::string& field) {
         if (ini.ValueExists(section, key))

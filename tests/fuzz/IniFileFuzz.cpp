@@ -1,6 +1,11 @@
 // Fuzz target for the profile-file reader: any bytes must parse without a
 // crash, and whatever was read must be written so that it reads back the same
-// (writing, reading and writing again gives the same bytes).
+// (writing, reading and writing again gives the same bytes). The bytes also
+// go through the data-file text reader: refused or converted, never a crash,
+// and a converted text comes back the same from its UTF-8 form.
+#include "model/DataFileText.h"
+#include "model/Error.h"
+#include "model/Text.h"
 #include "storage/IniFile.h"
 
 #include <cstdint>
@@ -11,6 +16,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string_view text(reinterpret_cast<const char*>(data), size);
+    try {
+        const std::string cp1251 = DataFileText("fuzz", std::string(text));
+        if (cp1251 != text && DataFileText("fuzz", Cp1251ToUtf8(cp1251)) != cp1251)
+            std::abort();
+    } catch (const TError&) {
+    }
     TIniFile ini;
     ini.LoadFromText(text);
 

@@ -38,7 +38,6 @@ TEST(SmsTemplateList, LinesEndAtAnyBreakAndTheFinalBreakAddsNothing)
         {"a\r\n\r\n", {"a", ""}},
         {"\n\r", {"", ""}},
         {U("Перезвони мне\r\nЯ на встрече\r\n"), {U("Перезвони мне"), U("Я на встрече")}},
-        {std::string("nul\0byte\r\n", 10), {std::string("nul\0byte", 8)}},
     };
     for (const auto& c : cases) {
         data.dir().write("t.txt", c.file);
@@ -57,6 +56,15 @@ TEST(SmsTemplateList, LinesEndAtAnyBreakAndTheFinalBreakAddsNothing)
         list.SaveToFile();
         EXPECT_EQ(data.dir().read("t.txt"), saved);
     }
+    // A NUL byte means the file is no text (UTF-16, binary): refused, and
+    // the list keeps what it held.
+    const std::string nul("nul\0byte\r\n", 10);
+    data.dir().write("t.txt", nul);
+    TSmsTemplateList list("t.txt");
+    list.Add("kept");
+    EXPECT_NE(ErrorOf([&] { list.LoadFromFile(); }).find(U("нулевые байты")), std::string::npos);
+    EXPECT_EQ(list.Lines(), Lines {"kept"});
+    EXPECT_EQ(data.dir().read("t.txt"), nul);
 }
 
 TEST(SmsTemplateList, FileNameFollowsTheLastNonEmptyName)

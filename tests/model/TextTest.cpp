@@ -147,7 +147,13 @@ TEST(SafeFile, FailedSaveKeepsTheOldFileWholeAndLeavesNoTemporary)
         EXPECT_THROW(SaveFileSafely(dir.file("a.txt"), "new"), TError);
         SetSaveFaultHook(nullptr);
         EXPECT_EQ(dir.read("a.txt"), "old\r\n");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+        // No temporary is left; a backup made before the failing rename
+        // holds the file as it still is.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_TRUE(entry.path().filename() == "a.txt" || entry.path().filename() == "a.txt.bak") << entry.path();
+        if (std::filesystem::exists(dir.file("a.txt.bak"))) {
+            EXPECT_EQ(dir.read("a.txt.bak"), "old\r\n");
+        }
     }
     SaveFileSafely(dir.file("a.txt"), "new", 0600);
     EXPECT_EQ(dir.read("a.txt"), "new");
@@ -212,6 +218,11 @@ TEST(SafeFile, ASaveRemovesOnlyItsOwnStaleTemporaries)
     for (const std::string& name : kept)
         EXPECT_EQ(dir.read(name), "not ours") << name;
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("a.txt.tmp-Dir123")));
+    // So are the temporary links of a backup that a killed save left.
+    dir.write("a.txt.bak.tmp-Qw1234", "killed backup");
+    SaveFileSafely(dir.file("a.txt"), "newer");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a.txt.bak.tmp-Qw1234")));
+    EXPECT_EQ(dir.read("a.txt.bak"), "new");
 }
 
 TEST(SafeFile, ASymbolicLinkStaysALinkAndItsTargetGetsTheContent)
@@ -231,7 +242,9 @@ TEST(SafeFile, ASymbolicLinkStaysALinkAndItsTargetGetsTheContent)
     ASSERT_EQ(stat(dir.file("synced/book.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("synced")), {}), 2);
+    // The backup lies beside the file that was replaced.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file("synced")), {}), 3);
+    EXPECT_EQ(dir.read("synced/book.ini.bak"), "old");
     // A link to nothing yet: the save creates its target.
     std::filesystem::create_symlink("synced/later.ini", dir.file("later.ini"));
     SaveFileSafely(dir.file("later.ini"), "first");

@@ -247,3 +247,19 @@ TEST(SmsOptionsFile, NamesWithAFolderAndFailures)
 }
 
 } // namespace
+
+TEST(SmsOptionsPassword, ScrambledBytesThatLookLikeUtf8StayAsTheyAre)
+{
+    TScopedDataDir data;
+    ResetSmsOptionsForTests();
+    // Digits and letters in turn scramble into valid two-byte UTF-8 that
+    // CP1251 cannot hold: the file would be refused or the password changed.
+    SmsOptions().SmtpPassword = "1a2b3c4d";
+    SmsOptions().ProxyPassword = "=T"; // "«" once read as UTF-8
+    SmsOptions().Save("SmsOptions.ini");
+    ResetSmsOptionsForTests();
+    SmsOptions().Load("SmsOptions.ini");
+    EXPECT_EQ(SmsOptions().SmtpPassword, "1a2b3c4d");
+    EXPECT_EQ(SmsOptions().ProxyPassword, "=T");
+    ResetSmsOptionsForTests();
+}

@@ -402,6 +402,30 @@ TEST_F(TMainFormComposer, AFailedStartIsCriticalAndWritesNoFileBack)
     EXPECT_EQ(Data.dir().read("SmsAddressBook.ini"), broken);
 }
 
+TEST_F(TMainFormComposer, AnAddressBookSavedAsUtf16StopsTheStartAndStaysAsItWas)
+{
+    // What an editor's "Save as Unicode" makes of a book of twenty contacts.
+    std::string book;
+    for (int i = 0; i < 20; ++i)
+        book += U("[Contact:TContact:Абонент ") + std::to_string(i) + U("]\r\nName=Абонент ") + std::to_string(i) +
+                "\r\nPhoneNumber=+7912000000" + std::to_string(i % 10) + "\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : Cp1251ToUtf16(book)) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    Data.dir().write("SmsAddressBook.ini", utf16);
+    Start();
+    ASSERT_EQ(ErrorTexts().size(), 1);
+    EXPECT_TRUE(ErrorTexts()[0].contains(QStringLiteral("SmsAddressBook.ini"))) << ErrorTexts()[0].toStdString();
+    EXPECT_TRUE(ErrorTexts()[0].contains(QStringLiteral("UTF-16"))) << ErrorTexts()[0].toStdString();
+    QTest::qWait(0); // the close posted by the start-up runs
+    QApplication::processEvents();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_TRUE(Data.dir().read("SmsAddressBook.ini") == utf16);
+    EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsAddressBook.ini.bak")));
+}
+
 TEST_F(TMainFormComposer, AManagerThatCannotStartGivesOneCriticalBoxOnly)
 {
     std::filesystem::create_directory(Data.dir().file("SmsTemplates.txt")); // the templates cannot load
