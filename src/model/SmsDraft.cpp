@@ -23,7 +23,7 @@ void SaveSmsDraft(const std::string& text)
 {
     const std::string path = ResolveDataFilePath(DraftFileName);
     if (!text.empty()) {
-        SaveFileSafely(path, text);
+        SaveFileSafely(path, text, 0, false); // a draft keeps no backup generation
         return;
     }
     std::error_code ec;

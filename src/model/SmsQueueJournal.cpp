@@ -216,7 +216,7 @@ void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live)
         text += EntryLine(e);
         lastId = std::max(lastId, e.Id);
     }
-    SaveFileSafely(FPath, text, 0600);
+    SaveFileSafely(FPath, text, 0600, false); // the journal is its own record: no backup generation
     const int fd = ::open(FPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         FailWrite(FPath, errno);
