@@ -7,6 +7,7 @@
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <unordered_map>
@@ -20,6 +21,13 @@ std::unique_ptr<TSmsManager>& Instance()
 {
     static std::unique_ptr<TSmsManager> manager;
     return manager;
+}
+
+// yyyymmdd of local seconds.
+int DayOf(long long seconds)
+{
+    const TDateTime t = FromLocalSeconds(seconds);
+    return t.Year * 10000 + t.Month * 100 + t.Day;
 }
 
 std::string ContactQueuedText() { return Cp1251("Нельзя удалить Абонента,\rт.к. ему в данный момент отсылается SMS."); }
@@ -148,8 +156,16 @@ void TSmsManager::ClearRecipients()
 
 // --- the queue ---
 
-void TSmsManager::QueueSms(const std::string& text)
+int RetryWaitSeconds(int failedAttempts)
 {
+    static constexpr int waits[] = {5, 30, 120, 600};
+    return waits[std::clamp(failedAttempts, 1, 4) - 1];
+}
+
+void TSmsManager::QueueSms(const std::string& text, long long notBefore)
+{
+    if (notBefore > 0 && notBefore <= LocalSeconds(Now()))
+        throw TError(Cp1251("Время отправки уже прошло: выберите время в будущем."));
     TContactSet set;
     for (int i = Recipients.Contacts.Count() - 1; i >= 0; --i)
         set.AddContact(Recipients.Contacts[i]);
@@ -167,6 +183,8 @@ void TSmsManager::QueueSms(const std::string& text)
     messages.reserve(static_cast<size_t>(n));
     for (int i = n - 1; i >= 0; --i) {
         messages.push_back(std::make_unique<TSms>(set[i], text));
+        messages.back()->NotBefore = notBefore;
+        messages.back()->Scheduled = notBefore > 0;
         if (FJournal) {
             messages.back()->JournalId = FJournal->NewId();
             entries.push_back(JournalEntryOf(*messages.back()));
@@ -209,6 +227,8 @@ TJournalEntry TSmsManager::JournalEntryOf(const TSms& sms) const
     entry.TryCount = sms.TryCount;
     entry.Interrupted = sms.Interrupted;
     entry.Text = sms.Text;
+    entry.NotBefore = sms.NotBefore;
+    entry.Scheduled = sms.Scheduled;
     if (const TContact* contact = sms.Contact) {
         entry.ContactId = contact->ContactId();
         entry.ContactName = contact->Name();
@@ -228,7 +248,7 @@ void TSmsManager::RewriteJournalIfDue()
         live.push_back(JournalEntryOf(*FDelivery->Sms()));
     for (int i = 0; i < Queue.Count(); ++i)
         live.push_back(JournalEntryOf(*Queue.Items(i)));
-    FJournal->Open(live);
+    FJournal->Open(live, FJournal->Pace());
     // The rewrite lost the record that the delivery out had begun.
     if (FDelivery && FDelivery->Sms())
         FJournal->Begun(FDelivery->Sms()->JournalId);
@@ -237,7 +257,8 @@ void TSmsManager::RewriteJournalIfDue()
 TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
 {
     auto journal = std::make_shared<TSmsQueueJournal>(path);
-    const std::vector<TJournalEntry> entries = journal->Read();
+    std::vector<TJournalPace> pace;
+    const std::vector<TJournalEntry> entries = journal->Read(&pace);
     std::unordered_map<int, TContact*> contacts;
     for (TContact* contact : Contacts())
         contacts.emplace(contact->ContactId(), contact);
@@ -276,25 +297,92 @@ TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
         sms->TryCount = entry.TryCount;
         sms->Interrupted = entry.Interrupted;
         sms->JournalId = entry.Id;
+        sms->NotBefore = entry.NotBefore;
+        sms->Scheduled = entry.Scheduled;
         live.push_back(entry);
         restored.push_back(std::move(sms));
         ++result.Restored;
         result.Interrupted += entry.Interrupted ? 1 : 0;
     }
-    journal->Open(live);
+    journal->Open(live, pace);
     FJournal = std::move(journal);
+    for (const TJournalPace& p : pace)
+        FPace[p.SenderId] = p;
     for (auto& sms : restored)
         Queue.Add(std::move(sms));
     return result;
+}
+
+int TSmsManager::PiecesOf(const TSms& sms) const
+{
+    const TSmsSender* sender = sms.Contact ? sms.Contact->SmsSender : nullptr;
+    if (!sender)
+        return 1;
+    const std::string sent = sender->TranslitFlag ? Translit(TranslitTable(), sms.Text) : sms.Text;
+    return static_cast<int>(SmsPieces(sent, sender->MaxSmsLen).size());
+}
+
+bool TSmsManager::QuietAt(long long now, long long* until) const
+{
+    const TSmsOptions& options = SmsOptions();
+    if (!options.QuietHoursOn())
+        return false;
+    const long long day = now - now % 86400;
+    const int minute = static_cast<int>(now % 86400 / 60);
+    const int from = options.QuietFrom, to = options.QuietTo;
+    // From 21:00 to 09:00 crosses midnight; from 13:00 to 14:00 does not.
+    const bool inside = from < to ? (minute >= from && minute < to) : (minute >= from || minute < to);
+    if (inside && until)
+        *until = day + to * 60LL + (from > to && minute >= from ? 86400 : 0);
+    return inside;
+}
+
+TQueueWait TSmsManager::WaitOf(const TSms& sms, long long now) const
+{
+    if (sms.NotBefore > now)
+        return {sms.Scheduled ? TQueueWait::Scheduled : TQueueWait::Retry, sms.NotBefore};
+    const TSmsSender* sender = sms.Contact ? sms.Contact->SmsSender : nullptr;
+    if (!sender)
+        return {};
+    const auto found = FPace.find(sender->SenderId());
+    if (found == FPace.end())
+        return {};
+    const TJournalPace& pace = found->second;
+    if (sender->DailyLimit > 0 && pace.Day == DayOf(now) && pace.Pieces >= sender->DailyLimit)
+        return {TQueueWait::DailyLimit, now - now % 86400 + 86400};
+    if (sender->MinSendInterval > 0 && pace.LastAttempt + sender->MinSendInterval > now)
+        return {TQueueWait::Interval, pace.LastAttempt + sender->MinSendInterval};
+    return {};
+}
+
+long long TSmsManager::NextDue(long long now) const
+{
+    long long next = 0;
+    for (int i = 0; i < Queue.Count(); ++i) {
+        const TQueueWait wait = WaitOf(*Queue.Items(i), now);
+        if (wait.Kind == TQueueWait::None)
+            return 0;
+        next = next == 0 ? wait.Until : std::min(next, wait.Until);
+    }
+    return next;
 }
 
 std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
 {
     if (FDelivery || Queue.Count() == 0)
         return nullptr;
+    const long long now = LocalSeconds(Now());
+    if (QuietAt(now))
+        return nullptr;
+    // The first message that is due; the ones before it wait their turn.
+    int index = 0;
+    while (index < Queue.Count() && WaitOf(*Queue.Items(index), now).Kind != TQueueWait::None)
+        ++index;
+    if (index == Queue.Count())
+        return nullptr;
     // The snapshot is taken before the message leaves the queue, so that a
     // failure here leaves the queue as it was.
-    TSms* first = Queue.Items(0);
+    TSms* first = Queue.Items(index);
     std::shared_ptr<TSmsDelivery> delivery(new TSmsDelivery());
     TContact* contact = first->Contact;
     delivery->FText = first->Text;
@@ -311,7 +399,21 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
 
     if (FJournal)
         FJournal->Begun(first->JournalId);
-    delivery->FSms = Queue.TakeFirst();
+    // The operator's pace counts this attempt.
+    if (contact && contact->SmsSender) {
+        const TSmsSender* sender = contact->SmsSender;
+        TJournalPace& pace = FPace[sender->SenderId()];
+        pace.SenderId = sender->SenderId();
+        if (pace.Day != DayOf(now)) {
+            pace.Day = DayOf(now);
+            pace.Pieces = 0;
+        }
+        pace.Pieces += PiecesOf(*first);
+        pace.LastAttempt = now;
+        if (FJournal && (sender->DailyLimit > 0 || sender->MinSendInterval > 0))
+            FJournal->Paced(pace);
+    }
+    delivery->FSms = Queue.TakeAt(index);
     delivery->FSms->BeginAttempt();
     delivery->FSms->Interrupted = false;
     FDelivery = delivery;
@@ -353,8 +455,11 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
     sms->FinishAttempt(delivery->FError);
     const TSmsOptions& options = SmsOptions();
     if (sms->Status == SmsStatusFailed && !sms->PermanentFailure && sms->TryCount < options.MaxTryCount) {
+        // The next attempt waits, longer after each failure; the others go on meanwhile.
+        sms->NotBefore = LocalSeconds(Now()) + RetryWaitSeconds(sms->TryCount);
+        sms->Scheduled = false;
         if (FJournal)
-            FJournal->Requeued(sms->JournalId);
+            FJournal->Requeued(sms->JournalId, sms->NotBefore);
         Queue.Add(std::move(sms));
         return;
     }

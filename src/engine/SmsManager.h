@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 // What a restore of the queue brought back.
 struct TQueueRestore {
@@ -21,6 +22,17 @@ struct TQueueRestore {
     int Interrupted = 0; // of them, those whose attempt was under way (they may have gone out)
     int Failed = 0;      // messages whose contact or operator was gone: written to the history as failed
 };
+
+// Why a queued message is not attempted yet, and until when (LocalSeconds).
+struct TQueueWait {
+    enum TKind { None, Scheduled, Retry, Interval, DailyLimit };
+    TKind Kind = None;
+    long long Until = 0;
+};
+
+// Seconds a failed attempt waits before the next one: 5 s after the first
+// failure, 30 s after the second, 2 min after the third, 10 min after any later one.
+int RetryWaitSeconds(int failedAttempts);
 
 // The queue's journal in the data folder.
 constexpr const char* QueueJournalFileName = "SmsQueue.journal";
@@ -93,7 +105,19 @@ public:
 
     // --- the queue ---
     // One queued message per distinct addressee (groups expanded, at most 20).
-    void QueueSms(const std::string& text);
+    // With `notBefore` (LocalSeconds) the messages wait for that moment; a
+    // moment that has passed already is refused.
+    void QueueSms(const std::string& text, long long notBefore = 0);
+
+    // --- when the queue may send ---
+    // Why the message waits at the moment `now` (LocalSeconds): its own time,
+    // a retry's wait, or its operator's pace.
+    TQueueWait WaitOf(const TSms& sms, long long now) const;
+    // Whether `now` is inside the quiet hours of the options; `until` gets
+    // their end.
+    bool QuietAt(long long now, long long* until = nullptr) const;
+    // The earliest moment something queued may be attempted (0: now or nothing queued).
+    long long NextDue(long long now) const;
     // Removes every queued message; FailedCount stays. A delivery out is not
     // touched: if it fails with attempts left it is queued again.
     void ClearQueue();
@@ -113,9 +137,10 @@ public:
     TQueueRestore RestoreQueue(const std::string& path);
     bool KeepsJournal() const { return FJournal != nullptr; }
 
-    // Step 1 of a delivery: takes the first queued message, counts the
-    // attempt and snapshots what it needs. Returns nullptr when the queue is
-    // empty or a delivery is already out (only one at a time).
+    // Step 1 of a delivery: takes the first queued message that is due (its
+    // own time and its operator's pace allow it, outside the quiet hours),
+    // counts the attempt and snapshots what it needs. Returns nullptr when
+    // nothing is due or a delivery is already out (only one at a time).
     std::shared_ptr<TSmsDelivery> BeginDelivery();
     // Step 3: records the outcome; a failed message with attempts left goes to
     // the end of the queue, a finished one to the history (when on) and, if it
@@ -164,6 +189,9 @@ private:
     void RewriteJournalIfDue();
 
     std::shared_ptr<TSmsQueueJournal> FJournal; // nullptr: the queue is kept in memory only
+    // Each operator's use, by SenderId, for its pace limits.
+    std::unordered_map<int, TJournalPace> FPace;
+    int PiecesOf(const TSms& sms) const;
     void ResolveSenderOf(TContact* contact);
 
     std::shared_ptr<TSmsDelivery> FDelivery;     // the delivery out, if any

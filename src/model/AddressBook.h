@@ -103,6 +103,10 @@ public:
     bool TranslitFlag = false;
     int MaxSmsLen = 0;   // longest text accepted in one piece, in bytes
     std::string Charset; // "CP1251", "KOI8-R", "KOI8-U", "UTF-8" or "UTF-7"
+    // The operator's pace (0: no limit): at most one message every
+    // MinSendInterval seconds, at most DailyLimit pieces a day.
+    int MinSendInterval = 0;
+    int DailyLimit = 0;
 
     // Delivers exactly one piece; raises TError on any failure.
     virtual void DoSend(const std::string& phone, const std::string& text) = 0;

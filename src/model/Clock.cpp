@@ -40,6 +40,42 @@ TDateTime SystemNow()
     return d;
 }
 
+long long LocalSeconds(const TDateTime& t)
+{
+    using namespace std::chrono;
+    const sys_days day {year {t.Year} / month {static_cast<unsigned>(t.Month)} / static_cast<unsigned>(t.Day)};
+    return static_cast<long long>(day.time_since_epoch().count()) * 86400 + t.Hour * 3600 + t.Minute * 60 + t.Second;
+}
+
+TDateTime FromLocalSeconds(long long seconds)
+{
+    using namespace std::chrono;
+    long long days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const sys_days day {std::chrono::days {days}};
+    const year_month_day ymd {day};
+    TDateTime t;
+    t.Year = static_cast<int>(ymd.year());
+    t.Month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    t.Day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    t.Hour = static_cast<int>(rest / 3600);
+    t.Minute = static_cast<int>(rest / 60 % 60);
+    t.Second = static_cast<int>(rest % 60);
+    t.DayOfWeek = static_cast<int>(weekday {day}.c_encoding());
+    return t;
+}
+
+std::string FormatLocalMinute(long long seconds)
+{
+    const TDateTime t = FromLocalSeconds(seconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d", t.Day, t.Month, t.Year, t.Hour, t.Minute);
+    return text;
+}
+
 TDateTime Now()
 {
     TClockFn clock;

@@ -29,3 +29,11 @@ void SetClock(TClockFn clock);
 void SetWaiter(TWaiterFn waiter);
 // The real local clock, for code that must not be faked.
 TDateTime SystemNow();
+
+// Local date and time as seconds since 01.01.1970 00:00 of the local calendar
+// (no time zone: for due times and waits counted on the wall clock), and back
+// (DayOfWeek filled, UtcOffsetMinutes and Millisecond 0).
+long long LocalSeconds(const TDateTime& t);
+TDateTime FromLocalSeconds(long long seconds);
+// "dd.mm.yyyy hh:nn" of local seconds, as the queue shows a due time.
+std::string FormatLocalMinute(long long seconds);

@@ -41,6 +41,10 @@ public:
     // An attempt was under way when the program stopped: the message may have
     // gone out already. Cleared when its next attempt begins.
     bool Interrupted = false;
+    // Not to be attempted before this moment (LocalSeconds; 0: at once): the
+    // time the user chose (Scheduled), or the wait before a retry.
+    long long NotBefore = 0;
+    bool Scheduled = false;
 
     // One delivery attempt through the contact's current operator and phone
     // number. Never raises for a delivery failure: the outcome goes to Status
@@ -74,6 +78,9 @@ public:
     int Add(std::unique_ptr<TSms> sms);
     // Puts a message back at the front (an attempt that was called off).
     void AddFirst(std::unique_ptr<TSms> sms);
+    // Removes the message at the position and hands it over; raises TError
+    // (and changes nothing) for a position outside the queue.
+    std::unique_ptr<TSms> TakeAt(int index);
     // Removes and discards the message at the position; raises TError (and
     // changes nothing) for a position outside the queue.
     void Delete(int index);

@@ -99,6 +99,27 @@ std::string EntryLine(const TJournalEntry& e)
     return line;
 }
 
+std::string DueLine(std::uint64_t id, long long notBefore, bool scheduled)
+{
+    return "T\t" + std::to_string(id) + '\t' + StampText(FromLocalSeconds(notBefore)) + '\t' + (scheduled ? "1" : "0") +
+           '\n';
+}
+
+std::string PaceLine(const TJournalPace& p)
+{
+    return "P\t" + std::to_string(p.SenderId) + '\t' + std::to_string(p.Day) + '\t' + std::to_string(p.Pieces) + '\t' +
+           StampText(FromLocalSeconds(p.LastAttempt)) + '\n';
+}
+
+// '+' and, for a message that waits, its due time.
+std::string EntryLines(const TJournalEntry& e)
+{
+    std::string lines = EntryLine(e);
+    if (e.NotBefore > 0)
+        lines += DueLine(e.Id, e.NotBefore, e.Scheduled);
+    return lines;
+}
+
 std::string IdLine(char kind, std::uint64_t id) { return std::string(1, kind) + '\t' + std::to_string(id) + '\n'; }
 
 [[noreturn]] void FailWrite(const std::string& path, int err)
@@ -122,9 +143,10 @@ TSmsQueueJournal::~TSmsQueueJournal()
     FSyncer.join();
 }
 
-std::vector<TJournalEntry> TSmsQueueJournal::Read() const
+std::vector<TJournalEntry> TSmsQueueJournal::Read(std::vector<TJournalPace>* pace) const
 {
     std::vector<TJournalEntry> entries;
+    std::vector<TJournalPace> paces;
     if (PathMissing(FPath))
         return entries;
     const std::string bytes = ReadWholeFile(FPath);
@@ -153,6 +175,17 @@ std::vector<TJournalEntry> TSmsQueueJournal::Read() const
         pos = end + 1;
         ++lineNo;
         const std::vector<std::string_view> f = Fields(line);
+        if (f[0] == "P") {
+            TJournalPace p;
+            TDateTime last;
+            if (f.size() != 5 || !Number(f[1], p.SenderId) || !Number(f[2], p.Day) || !Number(f[3], p.Pieces) ||
+                !ParseStamp(f[4], last))
+                refuse(lineNo);
+            p.LastAttempt = LocalSeconds(last);
+            std::erase_if(paces, [&](const TJournalPace& old) { return old.SenderId == p.SenderId; });
+            paces.push_back(p);
+            continue;
+        }
         std::uint64_t id = 0;
         if (f.size() < 2 || f[0].size() != 1 || !Number(f[1], id))
             refuse(lineNo);
@@ -172,6 +205,14 @@ std::vector<TJournalEntry> TSmsQueueJournal::Read() const
             continue;
         }
         const long at = find(id);
+        if (f[0] == "T") {
+            TDateTime due;
+            if (f.size() != 4 || at < 0 || !ParseStamp(f[2], due) || (f[3] != "0" && f[3] != "1"))
+                refuse(lineNo);
+            entries[static_cast<size_t>(at)].NotBefore = LocalSeconds(due);
+            entries[static_cast<size_t>(at)].Scheduled = f[3] == "1";
+            continue;
+        }
         if (f.size() != 2 || at < 0)
             refuse(lineNo);
         const auto i = static_cast<size_t>(at);
@@ -183,6 +224,8 @@ std::vector<TJournalEntry> TSmsQueueJournal::Read() const
         case 'R': {
             TJournalEntry e = std::move(entries[i]);
             e.Interrupted = false;
+            e.NotBefore = 0; // a wait comes in a T record of its own
+            e.Scheduled = false;
             entries.erase(entries.begin() + at);
             inFlight.erase(inFlight.begin() + at);
             entries.push_back(std::move(e));
@@ -205,17 +248,21 @@ std::vector<TJournalEntry> TSmsQueueJournal::Read() const
     for (size_t i = 0; i < entries.size(); ++i)
         if (inFlight[i])
             entries[i].Interrupted = true;
+    if (pace)
+        *pace = std::move(paces);
     return entries;
 }
 
-void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live)
+void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live, const std::vector<TJournalPace>& pace)
 {
     std::string text = Header;
     std::uint64_t lastId = FLastId;
     for (const TJournalEntry& e : live) {
-        text += EntryLine(e);
+        text += EntryLines(e);
         lastId = std::max(lastId, e.Id);
     }
+    for (const TJournalPace& p : pace)
+        text += PaceLine(p);
     SaveFileSafely(FPath, text, 0600, false); // the journal is its own record: no backup generation
     const int fd = ::open(FPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -229,6 +276,7 @@ void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live)
     FRecords = FLive;
     FBytes = static_cast<long long>(text.size());
     FHeaderBytes = static_cast<long long>(Header.size());
+    FPace = pace;
 }
 
 bool TSmsQueueJournal::WantsRewrite() const { return FRecords > 10000 && FRecords > 8 * FLive; }
@@ -277,7 +325,7 @@ void TSmsQueueJournal::Queued(const std::vector<TJournalEntry>& entries)
 {
     std::string lines;
     for (const TJournalEntry& e : entries) {
-        lines += EntryLine(e);
+        lines += EntryLines(e);
         FLastId = std::max(FLastId, e.Id);
     }
     Append(lines);
@@ -291,10 +339,18 @@ void TSmsQueueJournal::Begun(std::uint64_t id)
     ++FRecords;
 }
 
-void TSmsQueueJournal::Requeued(std::uint64_t id)
+void TSmsQueueJournal::Requeued(std::uint64_t id, long long notBefore)
 {
-    Append(IdLine('R', id));
+    Append(IdLine('R', id) + (notBefore > 0 ? DueLine(id, notBefore, false) : std::string()));
     ++FRecords;
+}
+
+void TSmsQueueJournal::Paced(const TJournalPace& pace)
+{
+    Append(PaceLine(pace));
+    ++FRecords;
+    std::erase_if(FPace, [&](const TJournalPace& old) { return old.SenderId == pace.SenderId; });
+    FPace.push_back(pace);
 }
 
 void TSmsQueueJournal::Withdrawn(std::uint64_t id)
@@ -317,12 +373,21 @@ void TSmsQueueJournal::Removed(const std::vector<std::uint64_t>& ids)
         Truncate();
 }
 
-// Nothing is owed: the file goes back to its first line. The records cut
-// off all say so, so a crash at any point of this leaves a true file.
+// Nothing is owed: the file goes back to its first line (and the operators'
+// pace, when there is one). The records cut off all say so, so a crash at
+// any point of this leaves a true file.
 void TSmsQueueJournal::Truncate()
 {
     if (FFd < 0 || FBytes == FHeaderBytes)
         return;
+    if (!FPace.empty()) {
+        try {
+            Open({}, FPace);
+        } catch (...) {
+            // the longer file says the same
+        }
+        return;
+    }
     if (::ftruncate(FFd, FHeaderBytes) != 0)
         return; // the longer file says the same
     FBytes = FHeaderBytes;

@@ -11,6 +11,10 @@
 //   R  id     the attempt failed and the message went to the back
 //   U  id     the attempt was withdrawn before anything went out (back at the front)
 //   D  id     the message left the queue: finished (history written) or deleted
+//   T  id due kind   the message is not to be attempted before `due`
+//                    (yyyymmddhhnnss); kind 1: a time the user chose, 0: a retry's wait
+//   P  senderId day pieces last   an operator's pace: pieces attempted on `day`
+//                    (yyyymmdd) and the start of its last attempt (yyyymmddhhnnss)
 // `created` is yyyymmddhhnnss (local time); `flags` is 1 for a message whose
 // attempt was under way when the program stopped (it may have gone out).
 // A last line without its LF (a write cut by a crash) is ignored. The file is
@@ -37,6 +41,16 @@ struct TJournalEntry {
     std::string ContactName;
     std::string Phone;
     std::string Text;
+    long long NotBefore = 0; // LocalSeconds; 0: at once
+    bool Scheduled = false;  // NotBefore is the user's choice
+};
+
+// How much an operator was used: for its pace limits across restarts.
+struct TJournalPace {
+    int SenderId = 0;
+    int Day = 0;              // yyyymmdd
+    int Pieces = 0;           // pieces attempted that day
+    long long LastAttempt = 0; // LocalSeconds
 };
 
 class TSmsQueueJournal {
@@ -52,12 +66,14 @@ public:
     // whose attempt had begun without an outcome comes back Interrupted.
     // A missing or empty file gives none. Raises TError naming the file and
     // line for a file that is not a queue journal.
-    std::vector<TJournalEntry> Read() const;
+    std::vector<TJournalEntry> Read(std::vector<TJournalPace>* pace = nullptr) const;
 
     // Rewrites the file to hold exactly these messages (safe save) and keeps
     // it open for appending; also the way to compact an open journal. Raises
     // TError naming the file on failure (an open journal then stays open).
-    void Open(const std::vector<TJournalEntry>& live);
+    void Open(const std::vector<TJournalEntry>& live, const std::vector<TJournalPace>& pace);
+    // The operators' pace as last recorded.
+    const std::vector<TJournalPace>& Pace() const { return FPace; }
     // Whether the dead records far outnumber the live messages, so that the
     // owner should rewrite the file with Open.
     bool WantsRewrite() const;
@@ -70,7 +86,8 @@ public:
     // Raise TError when the write fails; the queue must then stay unchanged.
     void Queued(const std::vector<TJournalEntry>& entries); // appended in one write
     void Begun(std::uint64_t id);
-    void Requeued(std::uint64_t id);
+    void Requeued(std::uint64_t id, long long notBefore = 0);
+    void Paced(const TJournalPace& pace);
     void Withdrawn(std::uint64_t id);
     void Removed(const std::vector<std::uint64_t>& ids); // appended in one write
     // Waits until every record so far is on the disk. Any thread.
@@ -89,6 +106,7 @@ private:
     int FRecords = 0;     // records in the file
     long long FBytes = 0; // its length
     long long FHeaderBytes = 0;
+    std::vector<TJournalPace> FPace; // the latest record of each operator
 
     // The background flush: fdatasync once records are waiting.
     std::mutex FSyncMutex;

@@ -371,6 +371,11 @@ void WriteSmsSender(TIniFile& ini, const TIoObject& object, const std::string& p
     ini.WriteBool(section, "TranslitFlag", sender->TranslitFlag);
     ini.WriteInteger(section, "MaxSmsLen", sender->MaxSmsLen);
     ini.WriteString(section, "Charset", sender->Charset);
+    // The pace limits are written only when set, so files that never used them stay as they were.
+    if (sender->MinSendInterval > 0)
+        ini.WriteInteger(section, "MinSendInterval", sender->MinSendInterval);
+    if (sender->DailyLimit > 0)
+        ini.WriteInteger(section, "DailyLimit", sender->DailyLimit);
 }
 
 void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
@@ -384,6 +389,8 @@ void ReadSmsSender(const TIniFile& ini, TIoObject& object, const std::string& se
     sender->TranslitFlag = ini.ReadBool(section, "TranslitFlag", sender->TranslitFlag);
     sender->MaxSmsLen = ini.ReadInteger(section, "MaxSmsLen", sender->MaxSmsLen);
     sender->Charset = ini.ReadString(section, "Charset", sender->Charset);
+    sender->MinSendInterval = std::max(0, ini.ReadInteger(section, "MinSendInterval", sender->MinSendInterval));
+    sender->DailyLimit = std::max(0, ini.ReadInteger(section, "DailyLimit", sender->DailyLimit));
 }
 
 void WriteSmsSenders(TIniFile& ini, const TSmsSenderList& senders, const std::string& prefix)

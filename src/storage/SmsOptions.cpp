@@ -7,6 +7,7 @@
 #include "storage/IniFile.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -15,6 +16,24 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const ProxySection = "Proxy";
+
+// "hh:mm" to minutes of the day; anything else gives `def`.
+int MinuteOfDay(const std::string& text, int def)
+{
+    int h = 0, m = 0;
+    if (text.size() != 5 || text[2] != ':' || !TryStrToInt(text.substr(0, 2), h) || !TryStrToInt(text.substr(3), m) ||
+        h < 0 || h > 23 || m < 0 || m > 59)
+        return def;
+    return h * 60 + m;
+}
+
+std::string MinuteOfDayText(int minutes)
+{
+    char text[16];
+    const int m = std::clamp(minutes, 0, 24 * 60 - 1);
+    std::snprintf(text, sizeof text, "%02d:%02d", m / 60, m % 60);
+    return text;
+}
 const char* const SmtpSection = "SMTP";
 const char* const SmsSection = "SMS";
 
@@ -156,6 +175,8 @@ void TSmsOptions::Load(const std::string& fileName)
         ini.ReadBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
     AlertOnErrorsFlag = ini.ReadBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
     MinimizeToTrayFlag = ini.ReadBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+    QuietFrom = MinuteOfDay(ini.ReadString(SmsSection, "QuietFrom", ""), QuietFrom);
+    QuietTo = MinuteOfDay(ini.ReadString(SmsSection, "QuietTo", ""), QuietTo);
 }
 
 void TSmsOptions::Save(const std::string& fileName) const
@@ -186,6 +207,10 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
     ini.WriteBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
     ini.WriteBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+    if (QuietHoursOn()) {
+        ini.WriteString(SmsSection, "QuietFrom", MinuteOfDayText(QuietFrom));
+        ini.WriteString(SmsSection, "QuietTo", MinuteOfDayText(QuietTo));
+    }
 
     ini.Save(OptionsFileMode);
 }

@@ -52,6 +52,12 @@ public:
     bool ClearRecepientsAfterSendFlag = false;
     bool AlertOnErrorsFlag = false;
     bool MinimizeToTrayFlag = false;
+    // Quiet hours: nothing is attempted from QuietFrom to QuietTo (minutes of
+    // the day; the span may cross midnight). Off (-1) unless set; the keys
+    // "QuietFrom" and "QuietTo" ("hh:mm") are written only when on.
+    int QuietFrom = -1;
+    int QuietTo = -1;
+    bool QuietHoursOn() const { return QuietFrom >= 0 && QuietTo >= 0 && QuietFrom != QuietTo; }
 
     // Reads the options file (name resolved in the data folder; the folder and
     // an empty file are created when missing). A missing key leaves its field

@@ -75,10 +75,16 @@ TEST_F(QueueJournalTest, ACrashBringsBackEveryOwedMessageInOrderWithItsAttempts)
     EXPECT_EQ(QueuedTo(), (std::vector<std::string> {"c#1!", "a#1"}));
     EXPECT_EQ(Read("SmsHistory.txt"), history);
 
+    // a's retry still waits its 5 s after the restart.
+    EXPECT_EQ(M().Queue.Items(1)->NotBefore, LocalSeconds(Now()) + 5);
+    EXPECT_FALSE(M().Queue.Items(1)->Scheduled);
+
     // Sent at last: the journal owes nothing and goes back to its first line.
     Script->Outcomes.clear();
     Script->Otherwise.reset();
     EXPECT_TRUE(M().SendNext());
+    EXPECT_FALSE(M().SendNext());
+    Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 8));
     EXPECT_TRUE(M().SendNext());
     EXPECT_EQ(Read("SmsQueue.journal"), "VELOTEXT-QUEUE 1\n");
     EXPECT_EQ(Restart({"a"}).Restored, 0);

@@ -68,12 +68,23 @@ TEST_F(ManagerTest, SendNextRetriesBehindTheOthersThenRecordsAndCounts)
     EXPECT_TRUE(M().SendNext());
     EXPECT_EQ(QueueNames(), (std::vector<std::string> {"Good", U("Иванов")}));
     EXPECT_EQ(M().Queue.Items(1)->ErrorText, "e1");
-    EXPECT_TRUE(M().SendNext());
+    EXPECT_TRUE(M().SendNext()); // the others go on while the failed one waits
+    // The retry waits 5 s after the first failure, 30 s after the second.
+    auto at = [&](int second) { Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 3 + second)); };
+    at(4);
+    EXPECT_FALSE(M().SendNext());
+    at(5);
     EXPECT_TRUE(M().SendNext());
     EXPECT_EQ(M().Queue.Items(0)->TryCount, 2);
     EXPECT_EQ(M().Queue.Items(0)->Status, SmsStatusFailed);
+    at(34);
+    EXPECT_FALSE(M().SendNext());
+    EXPECT_EQ(M().WaitOf(*M().Queue.Items(0), LocalSeconds(Now())).Kind, TQueueWait::Retry);
+    at(35);
     EXPECT_TRUE(M().SendNext()); // third attempt: given up
     EXPECT_FALSE(M().SendNext());
+    EXPECT_EQ(RetryWaitSeconds(3), 120);
+    EXPECT_EQ(RetryWaitSeconds(9), 600);
     EXPECT_EQ(M().Queue.FailedCount, 1);
     const std::string rule = std::string(80, '=') + "\r\n", dash = std::string(80, '-') + "\r\n";
     EXPECT_EQ(Read("SmsHistory.txt"), rule + U("Для: Good (102)\r\nДата: 01.02.2026 09:05:03\r\n") +

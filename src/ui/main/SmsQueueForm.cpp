@@ -156,6 +156,30 @@ QString TSmsQueueForm::RowText(const TSms& sms)
         text += QStringLiteral("   Попытка № ") + QString::number(sms.TryCount + 1);
     if (sms.Interrupted)
         text += QStringLiteral("   Отправка была прервана: SMS могло уйти");
+    // Why it is not sent yet, and when it will be.
+    const TQueueWait wait = SmsManager().WaitOf(sms, LocalSeconds(Now()));
+    const QString until = ToQt(FormatLocalMinute(wait.Until));
+    switch (wait.Kind) {
+    case TQueueWait::Scheduled:
+        text += QStringLiteral("   Отправить: ") + until;
+        break;
+    case TQueueWait::Retry:
+    case TQueueWait::Interval: {
+        const TDateTime t = FromLocalSeconds(wait.Until);
+        text += (wait.Kind == TQueueWait::Retry ? QStringLiteral("   Следующая попытка в ")
+                                                : QStringLiteral("   Пауза оператора до "))
+                + QStringLiteral("%1:%2:%3")
+                      .arg(t.Hour, 2, 10, QLatin1Char('0'))
+                      .arg(t.Minute, 2, 10, QLatin1Char('0'))
+                      .arg(t.Second, 2, 10, QLatin1Char('0'));
+        break;
+    }
+    case TQueueWait::DailyLimit:
+        text += QStringLiteral("   Суточный лимит оператора исчерпан: отправка с ") + until;
+        break;
+    case TQueueWait::None:
+        break;
+    }
     return text + QLatin1Char('\r') + ToQt(sms.Text);
 }
 
