@@ -5,6 +5,7 @@
 
 #include <string>
 
+class QPoint;
 class QWidget;
 
 class TPlacedWidget : public TPlacedWindow {
@@ -28,6 +29,9 @@ public:
     int ScreenHeight() const override;
 
 private:
+    QPoint FramePosition() const;
+    void MoveFrameTo(int left, int top);
+
     QWidget* FWindow;
     std::string FName;
     bool FSizeable;
