@@ -69,8 +69,11 @@ public:
     // Runs the whole exchange; true when the relay accepted the message.
     bool Submit(const TSmtpSubmission& submission);
     TSmtpStage FailedStage() const { return Failed; }
-    // Why the TLS part failed, or that deliveries were cancelled (Russian,
-    // CP1251); empty for the other failures.
+    // Why the submission failed, in Russian (CP1251), with the technical part
+    // (the relay's reply, the system's error text, the command) in brackets:
+    // the relay cannot be found, refused the connection, did not answer in
+    // time, refused a command, or TLS failed; or that
+    // deliveries were cancelled. Empty after a success.
     const std::string& FailureReason() const { return Reason; }
 
 private:
