@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <memory>
@@ -186,6 +187,42 @@ public:
     const std::string& TroubleText() const { return Trouble; }
     const std::string& TroubleDetail() const { return Detail; }
 
+    // Whether the relay has sent bytes that no command asked for. Without
+    // PIPELINING every reply answers the command before it, so anything
+    // waiting before a command is sent puts the exchange out of step; the
+    // first line of it goes into TroubleText. A closed connection is left to
+    // the next read.
+    bool HasUnaskedInput()
+    {
+        if (IsBroken())
+            return false;
+        if (Ssl) {
+            // Records that arrived go to OpenSSL, which keeps what is not data
+            // (TLS 1.3 session tickets); only data counts.
+            char chunk[4096];
+            ssize_t n;
+            while ((n = recv(Fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+                BIO_write(SSL_get_rbio(Ssl.get()), chunk, static_cast<int>(n));
+            char first[512];
+            const int peeked = SSL_peek(Ssl.get(), first, sizeof first);
+            SendPendingTls(true);
+            if (peeked > 0)
+                Buffer.append(first, static_cast<size_t>(peeked));
+            else
+                ERR_clear_error();
+        } else if (Buffer.empty()) {
+            char first[512];
+            const ssize_t n = recv(Fd, first, sizeof first, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0)
+                Buffer.assign(first, static_cast<size_t>(n));
+        }
+        if (Buffer.empty())
+            return false;
+        Trouble = Cp1251("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали");
+        Detail = Trim(ControlCharsToSpaces(Buffer.substr(0, std::min(Buffer.find_first_of("\r\n"), size_t {200}))));
+        Broken = true;
+        return true;
+    }
     // Whether the "cancel deliveries" switch ended the exchange.
     bool WasCancelled() const { return Cancelled; }
 
@@ -698,7 +735,7 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     std::string lastCommand = "greeting";
     auto command = [&](const std::string& text, const char* label = nullptr) -> TReply {
         lastCommand = label ? std::string(label) : text.substr(0, text.find(' '));
-        if (!conn.Write(text + "\r\n", ReplyTimeout))
+        if (conn.HasUnaskedInput() || !conn.Write(text + "\r\n", ReplyTimeout))
             return {};
         return conn.ReadReply(ReplyTimeout);
     };
@@ -816,7 +853,7 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     }
     lastCommand = ".";
     TReply end;
-    if (conn.Write(data, ReplyTimeout))
+    if (!conn.HasUnaskedInput() && conn.Write(data, ReplyTimeout))
         end = conn.ReadReply(ReplyTimeout);
     if (end.Code != 250) {
         refused(TSmtpStage::Message, "письмо", end);

@@ -556,6 +556,39 @@ TEST(SmtpTlsTest, StartTlsRequiredButNotOfferedQuitsAndNoneNeverAsks)
     EXPECT_EQ(offering.received().at(1), "MAIL FROM:<from@test.ru>");
 }
 
+// Without PIPELINING every reply answers the command before it: a relay that
+// says more than it was asked puts the exchange out of step. The attempt ends
+// before the next command goes out, with the extra line in the reason.
+TEST(SmtpExchangeTest, BytesWaitingBeforeACommandEndTheAttemptAsOutOfStep)
+{
+    {
+        // One extra line after the greeting: not even EHLO goes out.
+        TFakeSmtpServer server(std::string(kGreeting) + "\r\n250 extra line",
+                               {kEhloPlain, "250 ok", "250 ok", "354 go", "250 ok", "221"});
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Hello);
+        EXPECT_EQ(client.FailureReason(),
+                  U("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали "
+                    "(EHLO: 250 extra line)."));
+        Lines got = server.received();
+        EXPECT_TRUE(got.empty() || got == Lines {"QUIT"}) << got.size();
+    }
+    {
+        // A crafted relay that answers RCPT TO twice would have its second "250"
+        // taken for DATA's and the message's end: refused before DATA instead.
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "250 ok\r\n354 go", "250 ok", "250 ok", "221"});
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Data);
+        EXPECT_EQ(client.FailureReason(),
+                  U("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали "
+                    "(DATA: 354 go)."));
+        Lines got = server.received();
+        EXPECT_EQ(std::count(got.begin(), got.end(), "DATA"), 0);
+    }
+}
+
 // Every failure says in Russian what went wrong, the relay's reply or the
 // technical cause in brackets.
 TEST(SmtpExchangeTest, FailureReasonsNameTheCauseAndTheRelaysReply)
