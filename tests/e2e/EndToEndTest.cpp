@@ -18,10 +18,13 @@
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
 #include "ui/main/SmsQueueForm.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
@@ -283,6 +286,88 @@ TEST_F(EndToEnd, ACyrillicMessageToAGroupReachesKannelAndTheMailServer)
     EXPECT_FALSE(Form->TrayIcon()->isVisible());
     EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Друзья")), std::string::npos);
     EXPECT_NE(Data.dir().read("SmsOptions.ini").find("MinimizeToTray"), std::string::npos);
+}
+
+// A window manager decides which window is active. "Вставить" in the
+// templates window makes the main window the active one, with the keyboard in
+// the message field, so what the user types next lands there.
+TEST_F(EndToEnd, InsertingATemplateActivatesTheComposerUnderAWindowManager)
+{
+    std::unique_ptr<TPeerProcess> openbox;
+    ASSERT_NO_THROW(openbox = StartOpenbox());
+    PrepareDataFolder();
+    TUiScript ui;
+    Form = std::make_unique<TMainForm>();
+    Form->SetStartUpOnShow(true);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+    auto* memo = Form->findChild<TMessageMemo*>("MessageMemo");
+    memo->SetText("");
+    SmsManager().Templates.Add(U("Привет"));
+    Form->findChild<QAction*>("TemplatesAction")->trigger();
+    TSmsTemplatesForm* templates = TSmsTemplatesForm::Existing();
+    ASSERT_NE(templates, nullptr);
+    templates->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == templates; }, 10));
+    QTest::qWait(300); // the window manager's own focus change has settled
+    ASSERT_EQ(QApplication::activeWindow(), templates);
+    auto* list = templates->findChild<QListWidget*>("TemplatesListBox");
+    list->setCurrentRow(0);
+
+    templates->findChild<QAction*>("InsertTB")->trigger();
+    EXPECT_TRUE(WaitFor([&] { return QApplication::activeWindow() == Form.get(); }, 5));
+    EXPECT_EQ(QApplication::focusWidget(), memo);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
+    EXPECT_EQ(memo->Text(), U("Привет\r\nok"));
+    templates->hide();
+    EXPECT_TRUE(Form->close());
+}
+
+// With the tray on, minimizing hides the whole program, the queue and
+// templates windows too; the tray icon brings back the windows that were shown.
+TEST_F(EndToEnd, MinimizingToTheTrayHidesEveryWindowAndTheIconBringsBackThoseShown)
+{
+    PrepareDataFolder();
+    TUiScript ui;
+    Form = std::make_unique<TMainForm>();
+    Form->SetStartUpOnShow(true);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10));
+    Form->ApplyOptions();
+    Form->findChild<QAction*>("SmsQueueAction")->trigger();
+    Form->findChild<QAction*>("TemplatesAction")->trigger();
+    auto* queue = Form->findChild<TSmsQueueForm*>();
+    TSmsTemplatesForm* templates = TSmsTemplatesForm::Existing();
+    TSmsSendersForm* senders = TSmsSendersForm::Existing();
+    ASSERT_TRUE(queue && templates && senders);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(queue) && QTest::qWaitForWindowExposed(templates));
+    ASSERT_FALSE(senders->isVisible());
+
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(queue->isVisible());
+    EXPECT_FALSE(templates->isVisible());
+
+    Form->TrayIconActivated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(queue->isVisible());
+    EXPECT_TRUE(templates->isVisible());
+    EXPECT_FALSE(senders->isVisible()); // closed before: stays closed
+
+    // Hidden again with the queue window closed: only the templates window comes back.
+    queue->hide();
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
+    EXPECT_FALSE(templates->isVisible());
+    Form->TrayIconActivated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(templates->isVisible());
+    EXPECT_FALSE(queue->isVisible());
+    EXPECT_TRUE(Form->close());
+    EXPECT_TRUE(ui.Calls.empty());
 }
 
 // The program itself on an empty data folder and an empty settings store: a

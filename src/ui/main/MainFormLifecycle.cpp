@@ -212,6 +212,15 @@ void TMainForm::changeEvent(QEvent* event)
 
 void TMainForm::HideToTray()
 {
+    // The whole program goes to the tray: the queue, templates and operators
+    // windows that are shown hide with the main window and come back with it
+    // (dialogs are left alone: hiding a modal one would end it).
+    FHiddenWithMain.clear();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible() && window->windowType() == Qt::Window && !window->isModal()) {
+            FHiddenWithMain.emplace_back(window);
+            window->hide();
+        }
     FHiddenToTray = true;
     hide();
 }
@@ -221,6 +230,10 @@ void TMainForm::RestoreFromTray()
     FHiddenToTray = false;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    for (const QPointer<QWidget>& window : FHiddenWithMain)
+        if (window)
+            window->show();
+    FHiddenWithMain.clear();
     raise();
     activateWindow();
 }
