@@ -79,7 +79,10 @@ void TPlacedWidget::MoveFrameTo(int left, int top)
 
 void TPlacedWidget::SetWidth(int width) { FWindow->resize(width, FWindow->height()); }
 void TPlacedWidget::SetHeight(int height) { FWindow->resize(FWindow->width(), height); }
-bool TPlacedWidget::Visible() const { return FWindow->isVisible(); }
+bool TPlacedWidget::Visible() const
+{
+    return FWindow->isVisible() || FWindow->property(HiddenWithMainProperty).toBool();
+}
 void TPlacedWidget::SetVisible(bool visible) { FWindow->setVisible(visible); }
 
 namespace {

@@ -8,6 +8,10 @@
 class QPoint;
 class QWidget;
 
+// A window hidden with the main window to the tray carries this property set
+// to true: its placement is stored as shown, as it comes back with the main window.
+constexpr const char* HiddenWithMainProperty = "HiddenWithMain";
+
 class TPlacedWidget : public TPlacedWindow {
 public:
     // `sizeable` false: a fixed border, whose stored size is not applied.

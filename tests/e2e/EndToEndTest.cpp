@@ -366,8 +366,16 @@ TEST_F(EndToEnd, MinimizingToTheTrayHidesEveryWindowAndTheIconBringsBackThoseSho
     Form->TrayIconActivated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(templates->isVisible());
     EXPECT_FALSE(queue->isVisible());
+
+    // The program ends while in the tray: the templates window is stored as
+    // shown, so it opens again at the next start; the queue window as closed.
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
     EXPECT_TRUE(Form->close());
     EXPECT_TRUE(ui.Calls.empty());
+    QSettings store(QString::fromStdString(ProgramSettingsFile()), QSettings::IniFormat);
+    EXPECT_EQ(store.value(QStringLiteral("Windows/SmsTemplatesForm/Visible")).toString(), QStringLiteral("1"));
+    EXPECT_EQ(store.value(QStringLiteral("Windows/SmsQueueForm/Visible")).toString(), QStringLiteral("0"));
 }
 
 // The program itself on an empty data folder and an empty settings store: a

@@ -219,6 +219,7 @@ void TMainForm::HideToTray()
     for (QWidget* window : QApplication::topLevelWidgets())
         if (window != this && window->isVisible() && window->windowType() == Qt::Window && !window->isModal()) {
             FHiddenWithMain.emplace_back(window);
+            window->setProperty(HiddenWithMainProperty, true); // stored as shown should the program end now
             window->hide();
         }
     FHiddenToTray = true;
@@ -231,8 +232,10 @@ void TMainForm::RestoreFromTray()
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     for (const QPointer<QWidget>& window : FHiddenWithMain)
-        if (window)
+        if (window) {
+            window->setProperty(HiddenWithMainProperty, false);
             window->show();
+        }
     FHiddenWithMain.clear();
     raise();
     activateWindow();
