@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     {
         TSmsQueueJournal journal(path);
         auto start = TClock::now();
-        journal.Open(live);
+        journal.Open(live, {});
         std::printf("%-58s %8.3f ms\n", "open: 1,000 messages written through the safe save", MsSince(start));
         std::vector<double> append, synced;
         for (int i = 0; i < rounds; ++i) {
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < 30; ++i) {
         auto start = TClock::now();
         TSmsQueueJournal journal(path);
-        journal.Open(live); // a full rewrite, as a queue kept in one file would do for every change
+        journal.Open(live, {}); // a full rewrite, as a queue kept in one file would do for every change
         rewrite.push_back(MsSince(start));
     }
     Report("change by rewriting the whole queue (safe save)", rewrite);

@@ -32,7 +32,7 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
         subject = ConvertFromCp1251(subject, charset);
     std::string body = ExpandMacros(EmailBody, phone, ConvertFromCp1251(text, charset));
 
-    // A TLS failure adds its reason on a line of its own.
+    // The cause (the SMTP client's reason) follows on a line of its own.
     auto failure = [&recipient](const std::string& reason = {}) {
         return TError(Cp1251("Не удалось отправить SMS через E-Mail шлюз.") + "\r" + recipient +
                       (reason.empty() ? "" : "\r" + reason));

@@ -24,7 +24,61 @@ const std::string& NetworkLeadIn()
     return text;
 }
 
-[[noreturn]] void Fail(const std::string& detail) { throw TError(NetworkLeadIn() + detail); }
+// The lead-in, what went wrong in Russian, and the technical text in brackets.
+[[noreturn]] void Fail(const char* cause, const std::string& detail)
+{
+    throw TError(NetworkLeadIn() + Cp1251(cause) + " (" + detail + ")");
+}
+
+// The common network failures in words; the rest as a failed exchange.
+const char* FailureCause(CURLcode rc, bool viaProxy)
+{
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return "сервер не найден";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return "прокси-сервер не найден";
+    case CURLE_COULDNT_CONNECT:
+        return viaProxy ? "прокси-сервер отказал в соединении" : "сервер отказал в соединении";
+    case CURLE_OPERATION_TIMEDOUT:
+        return "сервер не ответил вовремя";
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+        return "сертификат сервера не прошёл проверку";
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+        return "не удалось установить защищённое соединение TLS";
+    case CURLE_PROXY:
+        return "прокси-сервер отказал";
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return "неверный адрес шлюза";
+    case CURLE_GOT_NOTHING:
+        return "сервер закрыл соединение, не ответив";
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+        return "соединение прервано";
+    case CURLE_WEIRD_SERVER_REPLY:
+        return "сервер ответил не по протоколу HTTP";
+    case CURLE_OUT_OF_MEMORY:
+        return "не хватило памяти";
+    default:
+        return "обмен с сервером не удался";
+    }
+}
+
+[[noreturn]] void Fail(CURLcode rc, bool viaProxy, const char* errorBuffer)
+{
+    Fail(FailureCause(rc, viaProxy), errorBuffer && errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+}
 
 // True when the URL starts with a scheme followed by "://": libcurl would
 // otherwise guess one, and a URL without it names no host.
@@ -108,20 +162,20 @@ THttpResponse HttpGet(const THttpRequest& request)
     if (DeliveriesCancelled())
         throw TError(DeliveriesCancelledMessage());
     if (!HasScheme(request.Url))
-        Fail(curl_easy_strerror(CURLE_URL_MALFORMAT));
+        Fail(CURLE_URL_MALFORMAT, false, nullptr);
     GlobalInit();
     const THttpSettings settings = HttpSettings();
 
     std::unique_ptr<CURL, TCurlDeleter> handle(curl_easy_init());
     if (!handle)
-        Fail(curl_easy_strerror(CURLE_FAILED_INIT));
+        Fail(CURLE_FAILED_INIT, false, nullptr);
     CURL* h = handle.get();
 
     std::unique_ptr<curl_slist, TSlistDeleter> headers;
     for (const auto& line : request.Headers) {
         curl_slist* next = curl_slist_append(headers.get(), line.c_str());
         if (!next)
-            Fail(curl_easy_strerror(CURLE_OUT_OF_MEMORY));
+            Fail(CURLE_OUT_OF_MEMORY, false, nullptr);
         headers.release();
         headers.reset(next);
     }
@@ -185,8 +239,9 @@ THttpResponse HttpGet(const THttpRequest& request)
             set(CURLOPT_PROXYPASSWORD, proxy.Password.c_str());
         }
     }
+    const bool viaProxy = !proxy.Host.empty();
     if (rc != CURLE_OK)
-        Fail(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        Fail(rc, viaProxy, errorBuffer);
 
     rc = curl_easy_perform(h);
     if (rc == CURLE_ABORTED_BY_CALLBACK)
@@ -199,17 +254,17 @@ THttpResponse HttpGet(const THttpRequest& request)
         curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (connectCode != 0 && (connectCode < 200 || connectCode > 299) && !exchange.LastStatusLine.empty())
             throw TError(exchange.LastStatusLine);
-        Fail(errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
+        Fail(rc, viaProxy, errorBuffer);
     }
     // libcurl takes a connection closed inside the header as the end of the
     // answer; such an answer is incomplete and proves nothing.
     if (!exchange.HeaderComplete)
-        Fail("incomplete response header");
+        Fail("сервер прислал неполный ответ", "incomplete response header");
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200 && code <= 299)
         return THttpResponse {exchange.LastStatusLine, std::move(exchange.Body), exchange.BodyCut};
     if (!exchange.LastStatusLine.empty())
         throw TError(exchange.LastStatusLine);
-    Fail("HTTP " + IntToStr(code));
+    Fail("сервер ответил не по протоколу HTTP", "HTTP " + IntToStr(code));
 }

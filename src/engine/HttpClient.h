@@ -41,7 +41,8 @@ struct THttpResponse {
 
 // Performs the GET and reads the response, its body up to HttpBodyLimit.
 // Returns it when the final status is 2xx. Raises TError otherwise: with
-// the status line the server sent for any other status (redirections are not followed), or with a Russian lead-in and libcurl's
-// error text for a network failure, a malformed URL or a scheme other than
-// http and https.
+// the status line the server sent for any other status (redirections are not followed), or,
+// for a network failure, a malformed URL or a scheme other than http and https, with a
+// Russian lead-in, the cause in Russian (server not found, connection refused, no answer
+// in time, TLS failure, proxy refused, ...) and libcurl's error text in brackets.
 THttpResponse HttpGet(const THttpRequest& request);

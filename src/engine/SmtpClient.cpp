@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <memory>
@@ -121,27 +122,45 @@ public:
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* list = nullptr;
-        if (LookUpUnlessCancelled(relay.Host, relay.Port, hints, &list) != 0 || !list) {
-            CheckCancelled();
+        const int rc = LookUpUnlessCancelled(relay.Host, relay.Port, hints, &list);
+        if (rc != 0 || !list) {
+            if (!CheckCancelled())
+                Trouble = Cp1251("Не удалось найти SMTP сервер (") + relay.Host + ": " +
+                          (rc == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(rc)) + ").";
             return false;
         }
         resolved = true;
         auto deadline = Clock::now() + limit;
+        int lastError = 0;
         for (addrinfo* a = list; a && Fd < 0 && !CheckCancelled(); a = a->ai_next) {
             int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-            if (fd < 0)
+            if (fd < 0) {
+                lastError = errno;
                 continue;
+            }
             bool ok = connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+            if (!ok && errno != EINPROGRESS)
+                lastError = errno;
             if (!ok && errno == EINPROGRESS) {
                 int err = 0;
                 socklen_t len = sizeof err;
-                ok = Await(fd, POLLOUT, deadline) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
-                     err == 0;
+                const int ready = Await(fd, POLLOUT, deadline);
+                ok = ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+                lastError = ready == 0 ? ETIMEDOUT : err;
             }
             if (ok)
                 Fd = fd;
             else
                 close(fd);
+        }
+        if (Fd < 0 && !Cancelled) {
+            const std::string where = " (" + relay.Host + ":" + relay.Port + ": " + std::strerror(lastError) + ").";
+            if (lastError == ECONNREFUSED)
+                Trouble = Cp1251("SMTP сервер отказал в соединении") + where;
+            else if (lastError == ETIMEDOUT)
+                Trouble = Cp1251("SMTP сервер не ответил вовремя, соединение не установлено") + where;
+            else
+                Trouble = Cp1251("Не удалось соединиться с SMTP сервером") + where;
         }
         freeaddrinfo(list);
         return Fd >= 0;
@@ -162,6 +181,48 @@ public:
     }
 
     bool IsBroken() const { return Broken || Fd < 0; }
+    // Why the connection could not be opened (a whole sentence), or why the
+    // last reply did not come (Russian, CP1251, without a full stop; the
+    // technical part, if any, in TroubleDetail); empty when nothing went wrong.
+    const std::string& TroubleText() const { return Trouble; }
+    const std::string& TroubleDetail() const { return Detail; }
+
+    // Whether the relay has sent bytes that no command asked for. Without
+    // PIPELINING every reply answers the command before it, so anything
+    // waiting before a command is sent puts the exchange out of step; the
+    // first line of it goes into TroubleText. A closed connection is left to
+    // the next read.
+    bool HasUnaskedInput()
+    {
+        if (IsBroken())
+            return false;
+        if (Ssl) {
+            // Records that arrived go to OpenSSL, which keeps what is not data
+            // (TLS 1.3 session tickets); only data counts.
+            char chunk[4096];
+            ssize_t n;
+            while ((n = recv(Fd, chunk, sizeof chunk, MSG_DONTWAIT)) > 0)
+                BIO_write(SSL_get_rbio(Ssl.get()), chunk, static_cast<int>(n));
+            char first[512];
+            const int peeked = SSL_peek(Ssl.get(), first, sizeof first);
+            SendPendingTls(true);
+            if (peeked > 0)
+                Buffer.append(first, static_cast<size_t>(peeked));
+            else
+                ERR_clear_error();
+        } else if (Buffer.empty()) {
+            char first[512];
+            const ssize_t n = recv(Fd, first, sizeof first, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0)
+                Buffer.assign(first, static_cast<size_t>(n));
+        }
+        if (Buffer.empty())
+            return false;
+        Trouble = Cp1251("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали");
+        Detail = Trim(ControlCharsToSpaces(Buffer.substr(0, std::min(Buffer.find_first_of("\r\n"), size_t {200}))));
+        Broken = true;
+        return true;
+    }
     // Whether the delivery's cancel ended the exchange.
     bool WasCancelled() const { return Cancelled; }
 
@@ -221,13 +282,19 @@ public:
     {
         if (IsBroken())
             return false;
+        Trouble.clear();
+        Detail.clear();
+        TimedOut = Closed = false;
         auto deadline = Clock::now() + limit;
         bool ok = bytes.empty() ||
                   (Ssl ? TlsCall([&] { return SSL_write(Ssl.get(), bytes.data(), static_cast<int>(bytes.size())); },
                                  deadline) > 0
                        : SendRaw(bytes, deadline));
-        if (!ok)
+        if (!ok) {
             Broken = true;
+            if (!Cancelled)
+                Trouble = Cp1251(TimedOut ? "SMTP сервер не принял данные вовремя" : "SMTP сервер закрыл соединение");
+        }
         return ok;
     }
 
@@ -237,11 +304,18 @@ public:
         TReply reply;
         if (IsBroken())
             return reply;
+        Trouble.clear();
+        Detail.clear();
+        TimedOut = Closed = false;
         auto deadline = Clock::now() + limit;
         std::string line;
         for (int count = 0; count < kMostReplyLines; ++count) {
             if (!ReadLine(line, deadline)) {
                 Broken = true;
+                if (Trouble.empty())
+                    Trouble = Cp1251(TimedOut   ? "SMTP сервер не ответил вовремя"
+                                     : Closed ? "SMTP сервер закрыл соединение, не ответив"
+                                              : "Обмен с SMTP сервером прерван");
                 return reply;
             }
             int code = -1;
@@ -252,12 +326,16 @@ public:
             if (count == 0)
                 reply.Code = code;
             if (line.size() < 4 || line[3] != '-') {
-                if (code < 0)
+                if (code < 0) {
                     Broken = true; // not a reply: the exchange is out of step
+                    Trouble = Cp1251("SMTP сервер прислал ответ не по протоколу");
+                    Detail = Trim(ControlCharsToSpaces(line.substr(0, 200)));
+                }
                 return reply;
             }
         }
         Broken = true;
+        Trouble = Cp1251("SMTP сервер прислал слишком длинный ответ");
         reply.Code = -1;
         return reply;
     }
@@ -318,8 +396,12 @@ private:
     {
         for (;;) {
             ssize_t n = recv(Fd, chunk, size, 0);
+            if (n == 0)
+                Closed = true;
             if (n >= 0)
                 return static_cast<long>(n);
+            if (errno == ECONNRESET)
+                Closed = true;
             if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
                 return -1;
             int ready = Await(Fd, POLLIN, deadline);
@@ -412,6 +494,9 @@ private:
     bool Broken = false;
     bool Cancelled = false; // the cancel was seen: nothing more goes out
     bool TimedOut = false; // the last socket wait ran out of time
+    bool Closed = false;   // the peer closed the connection during the last read
+    std::string Trouble;   // see TroubleText
+    std::string Detail;
     std::string Buffer;
     std::unique_ptr<SSL_CTX, TSslDeleter> Ctx;
     std::unique_ptr<SSL, TSslDeleter> Ssl;
@@ -478,6 +563,17 @@ TCapabilities ParseCapabilities(const TReply& ehlo)
             caps.AuthMechanisms.push_back(words[w]);
     }
     return caps;
+}
+
+// The relay's reply as it stands in an error text: the code and its lines, one line.
+std::string ReplyText(const TReply& reply)
+{
+    std::string text = std::to_string(reply.Code);
+    for (const std::string& line : reply.Lines)
+        text += " " + Trim(ControlCharsToSpaces(line));
+    if (text.size() > 300)
+        text.resize(300);
+    return text;
 }
 
 std::mutex CaFileMutex;
@@ -593,11 +689,15 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     };
 
     // Nothing that could split a command or a line reaches the wire.
-    if (HasLineBreakOrNul(s.Sender) || HasLineBreakOrNul(s.Recipients))
+    auto badInput = [&] {
+        Reason = Cp1251("В адресе или в строке письма есть перевод строки или нулевой байт.");
         return fail(TSmtpStage::Input);
+    };
+    if (HasLineBreakOrNul(s.Sender) || HasLineBreakOrNul(s.Recipients))
+        return badInput();
     for (const auto& line : s.Lines)
         if (line.find_first_of("\r\n") != std::string::npos)
-            return fail(TSmtpStage::Input);
+            return badInput();
     std::string sender = BareMailAddress(s.Sender);
     std::vector<std::string> recipients;
     for (const auto& piece : SplitMailAddressList(s.Recipients)) {
@@ -607,17 +707,21 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     }
     std::string localName = LocalName.empty() ? DefaultLocalName() : LocalName;
     if (HasLineBreakOrNul(localName))
-        return fail(TSmtpStage::Input);
+        return badInput();
 
     TSmtpRelay relay = ParseSmtpRelay(s.Relay);
-    if (relay.Host.empty())
+    if (relay.Host.empty()) {
+        Reason = Cp1251("Не указан SMTP сервер.");
         return fail(TSmtpStage::Relay);
+    }
 
     if (DeliveriesCancelled())
         return fail(TSmtpStage::Cancelled);
     bool resolved = false;
-    if (!conn.Open(relay, ConnectTimeout, resolved))
+    if (!conn.Open(relay, ConnectTimeout, resolved)) {
+        Reason = conn.TroubleText();
         return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);
+    }
 
     const std::string caFile = SmtpCaFile();
     auto startTls = [&] { return conn.StartTls(relay.Host, caFile, ReplyTimeout, Reason) || fail(TSmtpStage::Tls); };
@@ -625,17 +729,33 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     if (implicitTls && !startTls())
         return false;
 
-    auto command = [&](const std::string& text) -> TReply {
-        if (!conn.Write(text + "\r\n", ReplyTimeout))
+    // A command whose reply is not the expected one fails the stage; the
+    // reason says what the relay answered, or why no answer came.
+    // `label` names the command in an error text (the first word when not given).
+    std::string lastCommand = "greeting";
+    auto command = [&](const std::string& text, const char* label = nullptr) -> TReply {
+        lastCommand = label ? std::string(label) : text.substr(0, text.find(' '));
+        if (conn.HasUnaskedInput() || !conn.Write(text + "\r\n", ReplyTimeout))
             return {};
         return conn.ReadReply(ReplyTimeout);
     };
+    auto refused = [&](TSmtpStage stage, const char* what, const TReply& reply) {
+        if (reply.Code >= 0) {
+            Reason = Cp1251("SMTP сервер отклонил ") + Cp1251(what) + " (" + ReplyText(reply) + ").";
+        } else {
+            const std::string& detail = conn.TroubleDetail();
+            Reason = (conn.TroubleText().empty() ? Cp1251("Обмен с SMTP сервером прерван") : conn.TroubleText()) +
+                     " (" + lastCommand + (detail.empty() ? "" : ": " + detail) + ").";
+        }
+        return fail(stage);
+    };
 
-    if (conn.ReadReply(ReplyTimeout).Code != 220)
-        return fail(TSmtpStage::Greeting);
+    TReply greeting = conn.ReadReply(ReplyTimeout);
+    if (greeting.Code != 220)
+        return refused(TSmtpStage::Greeting, "соединение", greeting);
 
     // EHLO, or HELO when EHLO is refused.
-    TReply ehlo;
+    TReply ehlo, helo;
     bool extended = false;
     auto hello = [&] {
         ehlo = command("EHLO " + localName);
@@ -643,13 +763,14 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
         if (extended)
             return true;
         // After a reply that never came the exchange is out of step: HELO would be misread.
+        helo = ehlo;
         if (conn.IsBroken())
             return false;
-        TReply helo = command("HELO " + localName);
+        helo = command("HELO " + localName);
         return helo.Code >= 250 && helo.Code <= 259;
     };
     if (!hello())
-        return fail(TSmtpStage::Hello);
+        return refused(TSmtpStage::Hello, "приветствие", helo);
 
     // From here on QUIT ends the exchange on every path.
     auto quit = [&](bool ok) {
@@ -682,7 +803,7 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
             return false;
         // What the relay said before TLS no longer counts: greet again and read the extensions anew.
         if (!hello()) {
-            fail(TSmtpStage::Hello);
+            refused(TSmtpStage::Hello, "приветствие", helo);
             return quit(false);
         }
         caps = extended ? ParseCapabilities(ehlo) : TCapabilities {};
@@ -697,14 +818,14 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
                 std::string text = challenge.Lines.empty() ? std::string() : Trim(challenge.Lines[0]);
                 if (Base64Decode(text, decoded))
                     authenticated =
-                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded))).Code == 235;
+                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded)), "AUTH").Code == 235;
                 else
-                    command("*"); // cancel: the challenge cannot be answered
+                    command("*", "AUTH"); // cancel: the challenge cannot be answered
             }
         }
         if (!authenticated && caps.HasAuth("LOGIN") && !conn.IsBroken()) {
-            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username)).Code == 334)
-                command(Base64Encode(s.Password));
+            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username), "AUTH").Code == 334)
+                command(Base64Encode(s.Password), "AUTH");
         }
     }
 
@@ -716,22 +837,26 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
             size += line.size() + 2;
         mailFrom += " SIZE=" + std::to_string(size);
     }
-    if (command(mailFrom).Code != 250) {
-        fail(TSmtpStage::MailFrom);
+    if (TReply reply = command(mailFrom); reply.Code != 250) {
+        refused(TSmtpStage::MailFrom, "адрес отправителя", reply);
         return quit(false);
     }
     for (const auto& address : recipients) {
-        if (command("RCPT TO:<" + address + ">").Code != 250) {
-            fail(TSmtpStage::RcptTo);
+        if (TReply reply = command("RCPT TO:<" + address + ">"); reply.Code != 250) {
+            refused(TSmtpStage::RcptTo, "адрес получателя", reply);
             return quit(false);
         }
     }
-    if (command("DATA").Code != 354) {
-        fail(TSmtpStage::Data);
+    if (TReply reply = command("DATA"); reply.Code != 354) {
+        refused(TSmtpStage::Data, "передачу письма", reply);
         return quit(false);
     }
-    if (!conn.Write(data, ReplyTimeout) || conn.ReadReply(ReplyTimeout).Code != 250) {
-        fail(TSmtpStage::Message);
+    lastCommand = ".";
+    TReply end;
+    if (!conn.HasUnaskedInput() && conn.Write(data, ReplyTimeout))
+        end = conn.ReadReply(ReplyTimeout);
+    if (end.Code != 250) {
+        refused(TSmtpStage::Message, "письмо", end);
         return quit(false);
     }
     return quit(true);

@@ -4,7 +4,8 @@
 // security mode asks for it, optional CRAM-MD5 or LOGIN authentication,
 // MAIL FROM, one RCPT TO per address, DATA, QUIT.
 // A refused or impossible login does not end the exchange: the relay's answers
-// to the following commands decide. TLS (OpenSSL) verifies the relay's
+// to the following commands decide. No PIPELINING: bytes the relay sends
+// before a command goes out put the exchange out of step and end it. TLS (OpenSSL) verifies the relay's
 // certificate and its host name; once STARTTLS has been asked for, nothing
 // more goes out in the clear. The current thread's cancel token ends the
 // connection attempt and every wait for the relay at once. One object serves one thread at a time;
@@ -69,8 +70,11 @@ public:
     // Runs the whole exchange; true when the relay accepted the message.
     bool Submit(const TSmtpSubmission& submission);
     TSmtpStage FailedStage() const { return Failed; }
-    // Why the TLS part failed, or that deliveries were cancelled (Russian,
-    // CP1251); empty for the other failures.
+    // Why the submission failed, in Russian (CP1251), with the technical part
+    // (the relay's reply, the system's error text, the command) in brackets:
+    // the relay cannot be found, refused the connection, did not answer in
+    // time, refused a command, fell out of step, or TLS failed; or that
+    // deliveries were cancelled. Empty after a success.
     const std::string& FailureReason() const { return Reason; }
 
 private:

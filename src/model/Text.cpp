@@ -161,7 +161,7 @@ std::string ControlCharsToSpaces(std::string_view text)
 {
     std::string r(text);
     for (char& c : r)
-        if (static_cast<unsigned char>(c) < 32)
+        if (const auto u = static_cast<unsigned char>(c); u < 32 || u == 127 || u == 152)
             c = ' ';
     return r;
 }

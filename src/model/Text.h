@@ -32,7 +32,8 @@ struct TCaseFoldEqual {
 // Whether Trim would leave the text as it is.
 bool IsTrimmedText(std::string_view text);
 
-// A copy of the same length where every character below code 32 is a blank.
+// A copy of the same length where every non-printing character is a blank:
+// the control characters below code 32, DEL (127) and 152, which CP1251 leaves unassigned.
 std::string ControlCharsToSpaces(std::string_view text);
 
 // CP1251 <-> Unicode. Byte 152 (unassigned) decodes to U+FFFD; a character with

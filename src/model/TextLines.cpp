@@ -1,5 +1,7 @@
 #include "model/TextLines.h"
 
+#include "model/Text.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -30,6 +32,20 @@ std::vector<std::string> SplitLines(std::string_view text)
             ++pos;
     }
     return lines;
+}
+
+std::string JoinLines(std::string_view text)
+{
+    std::string r;
+    for (const std::string& line : SplitLines(text)) {
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty())
+            continue;
+        if (!r.empty())
+            r += "; ";
+        r += trimmed;
+    }
+    return r;
 }
 
 std::string LineBreaksToBlanks(std::string_view text)

@@ -10,6 +10,9 @@ std::vector<std::string> SplitLines(std::string_view text);
 
 // A copy with one blank for every line break (CR LF, CR or LF).
 std::string LineBreaksToBlanks(std::string_view text);
+// A text of several lines (an error text) for a one-line display: its
+// non-empty lines, trimmed, joined by "; ".
+std::string JoinLines(std::string_view text);
 
 // The position of the first CR or LF at or after `from`, or npos.
 size_t FindLineBreak(std::string_view text, size_t from = 0);

@@ -5,7 +5,12 @@
 
 #include <string>
 
+class QPoint;
 class QWidget;
+
+// A window hidden with the main window to the tray carries this property set
+// to true: its placement is stored as shown, as it comes back with the main window.
+constexpr const char* HiddenWithMainProperty = "HiddenWithMain";
 
 class TPlacedWidget : public TPlacedWindow {
 public:
@@ -28,6 +33,9 @@ public:
     int ScreenHeight() const override;
 
 private:
+    QPoint FramePosition() const;
+    void MoveFrameTo(int left, int top);
+
     QWidget* FWindow;
     std::string FName;
     bool FSizeable;

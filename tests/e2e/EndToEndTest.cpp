@@ -18,12 +18,16 @@
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
 #include "ui/main/SmsQueueForm.h"
+#include "ui/dialogs/SmsSendersForm.h"
+#include "ui/dialogs/SmsTemplatesForm.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -34,6 +38,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 namespace {
@@ -43,6 +48,16 @@ const char* const kSmtpPassword = "s3cret-pw";
 const char* const kAnna = "+79001110001"; // web gate, delivered by Kannel
 const char* const kBoris = "89002220002"; // e-mail gate, delivered to aiosmtpd
 const char* const kVera = "+79003330003"; // web gate with a wrong password: fails
+
+// A window manager (openbox) on the test's X server, until the result is destroyed.
+std::unique_ptr<TPeerProcess> StartOpenbox()
+{
+    return std::make_unique<TPeerProcess>(
+        std::vector<std::string> {"bash", "-c",
+                                  "openbox --sm-disable & "
+                                  "until xdotool get_desktop >/dev/null 2>&1; do sleep 0.1; done; echo READY; wait"},
+        30);
+}
 
 // Waits, processing events, until `done` holds; false when it never does.
 template <class F>
@@ -273,6 +288,96 @@ TEST_F(EndToEnd, ACyrillicMessageToAGroupReachesKannelAndTheMailServer)
     EXPECT_NE(Data.dir().read("SmsOptions.ini").find("MinimizeToTray"), std::string::npos);
 }
 
+// A window manager decides which window is active. "Вставить" in the
+// templates window makes the main window the active one, with the keyboard in
+// the message field, so what the user types next lands there.
+TEST_F(EndToEnd, InsertingATemplateActivatesTheComposerUnderAWindowManager)
+{
+    std::unique_ptr<TPeerProcess> openbox;
+    ASSERT_NO_THROW(openbox = StartOpenbox());
+    PrepareDataFolder();
+    TUiScript ui;
+    Form = std::make_unique<TMainForm>();
+    Form->SetStartUpOnShow(true);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+    auto* memo = Form->findChild<TMessageMemo*>("MessageMemo");
+    memo->SetText("");
+    SmsManager().Templates.Add(U("Привет"));
+    Form->findChild<QAction*>("TemplatesAction")->trigger();
+    TSmsTemplatesForm* templates = TSmsTemplatesForm::Existing();
+    ASSERT_NE(templates, nullptr);
+    templates->activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == templates; }, 10));
+    QTest::qWait(300); // the window manager's own focus change has settled
+    ASSERT_EQ(QApplication::activeWindow(), templates);
+    auto* list = templates->findChild<QListWidget*>("TemplatesListBox");
+    list->setCurrentRow(0);
+
+    templates->findChild<QAction*>("InsertTB")->trigger();
+    EXPECT_TRUE(WaitFor([&] { return QApplication::activeWindow() == Form.get(); }, 5));
+    EXPECT_EQ(QApplication::focusWidget(), memo);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ok"));
+    EXPECT_EQ(memo->Text(), U("Привет\r\nok"));
+    templates->hide();
+    EXPECT_TRUE(Form->close());
+}
+
+// With the tray on, minimizing hides the whole program, the queue and
+// templates windows too; the tray icon brings back the windows that were shown.
+TEST_F(EndToEnd, MinimizingToTheTrayHidesEveryWindowAndTheIconBringsBackThoseShown)
+{
+    PrepareDataFolder();
+    TUiScript ui;
+    Form = std::make_unique<TMainForm>();
+    Form->SetStartUpOnShow(true);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(Form->StartupState().Complete()) << Form->StartupState().ErrorText;
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10));
+    Form->ApplyOptions();
+    Form->findChild<QAction*>("SmsQueueAction")->trigger();
+    Form->findChild<QAction*>("TemplatesAction")->trigger();
+    auto* queue = Form->findChild<TSmsQueueForm*>();
+    TSmsTemplatesForm* templates = TSmsTemplatesForm::Existing();
+    TSmsSendersForm* senders = TSmsSendersForm::Existing();
+    ASSERT_TRUE(queue && templates && senders);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(queue) && QTest::qWaitForWindowExposed(templates));
+    ASSERT_FALSE(senders->isVisible());
+
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(queue->isVisible());
+    EXPECT_FALSE(templates->isVisible());
+
+    Form->TrayIconActivated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(queue->isVisible());
+    EXPECT_TRUE(templates->isVisible());
+    EXPECT_FALSE(senders->isVisible()); // closed before: stays closed
+
+    // Hidden again with the queue window closed: only the templates window comes back.
+    queue->hide();
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
+    EXPECT_FALSE(templates->isVisible());
+    Form->TrayIconActivated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(templates->isVisible());
+    EXPECT_FALSE(queue->isVisible());
+
+    // The program ends while in the tray: the templates window is stored as
+    // shown, so it opens again at the next start; the queue window as closed.
+    Form->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return Form->HiddenToTray(); }, 10));
+    EXPECT_TRUE(Form->close());
+    EXPECT_TRUE(ui.Calls.empty());
+    QSettings store(QString::fromStdString(ProgramSettingsFile()), QSettings::IniFormat);
+    EXPECT_EQ(store.value(QStringLiteral("Windows/SmsTemplatesForm/Visible")).toString(), QStringLiteral("1"));
+    EXPECT_EQ(store.value(QStringLiteral("Windows/SmsQueueForm/Visible")).toString(), QStringLiteral("0"));
+}
+
 // The program itself on an empty data folder and an empty settings store: a
 // first run, whose options dialog opens by itself over the main window.
 TEST(EndToEndProgram, FirstRunOnAnEmptyFolderOpensTheOptionsDialog)
@@ -286,6 +391,80 @@ TEST(EndToEndProgram, FirstRunOnAnEmptyFolderOpensTheOptionsDialog)
     program.reset(); // ends the program
     EXPECT_TRUE(std::filesystem::exists(home.file("config/Velotext/Velotext.ini")));
     EXPECT_TRUE(std::filesystem::exists(home.file("data/SmsAddressBook.ini")));
+}
+
+// The program restarted five times under a real window manager (openbox),
+// closed each time as a user does (Alt+F4): every placed window comes back
+// exactly where it was stored and as large, and the settings store holds the
+// same placement after every run.
+TEST(EndToEndProgram, FiveRestartsUnderAWindowManagerKeepEveryWindowInPlace)
+{
+    std::unique_ptr<TPeerProcess> openbox;
+    ASSERT_NO_THROW(openbox = StartOpenbox());
+    TTempDir home;
+    const QString store = QString::fromStdString(home.path() + "/config/Velotext/Velotext.ini");
+    struct TPlace {
+        const char* Window;
+        int Left, Top, Width, Height; // Width 0: a fixed border, its size is the window's own
+        int Visible;
+    };
+    const TPlace places[] = {{"MainForm", 180, 140, 700, 460, 1},
+                             {"SmsTemplatesForm", 680, 90, 300, 320, 1},
+                             {"SmsQueueForm", 40, 380, 0, 0, 1},
+                             {"SmsSendersForm", 100, 60, 700, 500, 0}};
+    {
+        QSettings settings(store, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Directories/AddressBookFileName"), QStringLiteral("SmsAddressBook.ini"));
+        for (const TPlace& p : places) {
+            const QString group = QStringLiteral("Windows/") + QLatin1String(p.Window) + QLatin1Char('/');
+            settings.setValue(group + QStringLiteral("Left"), QString::number(p.Left));
+            settings.setValue(group + QStringLiteral("Top"), QString::number(p.Top));
+            if (p.Width) {
+                settings.setValue(group + QStringLiteral("Width"), QString::number(p.Width));
+                settings.setValue(group + QStringLiteral("Height"), QString::number(p.Height));
+            }
+            settings.setValue(group + QStringLiteral("Visible"), QString::number(p.Visible));
+        }
+    }
+    // Starts the program, waits until its main window is shown and settled,
+    // reads the client area's place from the X server, closes it with Alt+F4
+    // through the window manager and waits for the program to end.
+    const std::string script =
+        "XDG_CONFIG_HOME='" + home.path() + "/config' '" VELOTEXT_PROGRAM "' --data-dir '" + home.path() +
+        "/data' & pid=$!; trap 'kill $pid 2>/dev/null' EXIT; "
+        "wid=$(xdotool search --sync --onlyvisible --name '^Velotext$' | head -n 1); sleep 1.5; "
+        "eval $(xdotool getwindowgeometry --shell $wid); "
+        "xdotool windowactivate --sync $wid; sleep 0.3; xdotool key alt+F4; wait $pid; "
+        "echo READY x=$X y=$Y w=$WIDTH h=$HEIGHT";
+    std::string firstClient;
+    std::map<std::string, std::string> firstQueueSize;
+    for (int run = 1; run <= 5; ++run) {
+        std::unique_ptr<TPeerProcess> program;
+        ASSERT_NO_THROW(program = std::make_unique<TPeerProcess>(std::vector<std::string> {"bash", "-c", script}, 60))
+            << "run " << run;
+        const std::string client = program->value("x") + "," + program->value("y") + " " + program->value("w") +
+                                   "x" + program->value("h");
+        if (run == 1)
+            firstClient = client;
+        EXPECT_EQ(client, firstClient) << "run " << run;
+        EXPECT_EQ(program->value("w") + "x" + program->value("h"), "700x460") << "run " << run;
+        QSettings settings(store, QSettings::IniFormat);
+        for (const TPlace& p : places) {
+            const QString group = QStringLiteral("Windows/") + QLatin1String(p.Window) + QLatin1Char('/');
+            auto value = [&](const char* key) { return settings.value(group + QLatin1String(key)).toString().toStdString(); };
+            EXPECT_EQ(value("Left"), std::to_string(p.Left)) << p.Window << " run " << run;
+            EXPECT_EQ(value("Top"), std::to_string(p.Top)) << p.Window << " run " << run;
+            EXPECT_EQ(value("Visible"), std::to_string(p.Visible)) << p.Window << " run " << run;
+            if (p.Width) {
+                EXPECT_EQ(value("Width"), std::to_string(p.Width)) << p.Window << " run " << run;
+                EXPECT_EQ(value("Height"), std::to_string(p.Height)) << p.Window << " run " << run;
+            } else {
+                const std::string size = value("Width") + "x" + value("Height");
+                firstQueueSize.emplace(p.Window, size);
+                EXPECT_EQ(size, firstQueueSize[p.Window]) << p.Window << " run " << run;
+            }
+        }
+    }
 }
 
 } // namespace

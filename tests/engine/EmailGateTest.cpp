@@ -163,7 +163,8 @@ TEST(EmailGateTest, EveryFailureGivesTheGateMessageWithTheRecipient)
             f.Sender.DoSend("1234567", "hi");
             FAIL() << "no error";
         } catch (const TError& e) {
-            EXPECT_EQ(e.message(), GateFailure("1234567@"));
+            EXPECT_EQ(e.message(), GateFailure("1234567@") + "\r" +
+                                       U("SMTP сервер отклонил адрес получателя (501 bad address)."));
         }
         EXPECT_EQ(f.Server.received().back(), "QUIT");
     }
@@ -174,7 +175,7 @@ TEST(EmailGateTest, EveryFailureGivesTheGateMessageWithTheRecipient)
             f.Sender.DoSend("1", "hi");
             FAIL() << "no error";
         } catch (const TError& e) {
-            EXPECT_EQ(e.message(), GateFailure("1@"));
+            EXPECT_EQ(e.message(), GateFailure("1@") + "\r" + U("Не указан SMTP сервер."));
         }
     }
 }

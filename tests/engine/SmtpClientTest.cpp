@@ -5,6 +5,7 @@
 #include "engine/SmtpClient.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <future>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -339,7 +340,7 @@ TEST(SmtpExchangeTest, CancellingDeliveriesEndsTheWaitForTheRelayAndSendsNothing
         auto s = Submission(server);
         s.Security = c.security;
         auto client = Client();
-        // Without the switch the client would wait far longer than the server stays.
+        // Without the cancel the client would wait far longer than the server stays.
         client.SetConnectTimeout(std::chrono::minutes(10));
         client.SetReplyTimeout(std::chrono::minutes(10));
         std::thread canceller([&] {
@@ -557,4 +558,93 @@ TEST(SmtpTlsTest, StartTlsRequiredButNotOfferedQuitsAndNoneNeverAsks)
     EXPECT_TRUE(client.Submit(s));
     EXPECT_EQ(client.FailureReason(), "");
     EXPECT_EQ(offering.received().at(1), "MAIL FROM:<from@test.ru>");
+}
+
+// Without PIPELINING every reply answers the command before it: a relay that
+// says more than it was asked puts the exchange out of step. The attempt ends
+// before the next command goes out, with the extra line in the reason.
+TEST(SmtpExchangeTest, BytesWaitingBeforeACommandEndTheAttemptAsOutOfStep)
+{
+    {
+        // One extra line after the greeting: not even EHLO goes out.
+        TFakeSmtpServer server(std::string(kGreeting) + "\r\n250 extra line",
+                               {kEhloPlain, "250 ok", "250 ok", "354 go", "250 ok", "221"});
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Hello);
+        EXPECT_EQ(client.FailureReason(),
+                  U("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали "
+                    "(EHLO: 250 extra line)."));
+        Lines got = server.received();
+        EXPECT_TRUE(got.empty() || got == Lines {"QUIT"}) << got.size();
+    }
+    {
+        // A crafted relay that answers RCPT TO twice would have its second "250"
+        // taken for DATA's and the message's end: refused before DATA instead.
+        TFakeSmtpServer server(kGreeting, {kEhloPlain, "250 ok", "250 ok\r\n354 go", "250 ok", "250 ok", "221"});
+        auto client = Client();
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailedStage(), TSmtpStage::Data);
+        EXPECT_EQ(client.FailureReason(),
+                  U("Обмен с SMTP сервером нарушен: сервер прислал лишние данные, о которых его не спрашивали "
+                    "(DATA: 354 go)."));
+        Lines got = server.received();
+        EXPECT_EQ(std::count(got.begin(), got.end(), "DATA"), 0);
+    }
+}
+
+// Every failure says in Russian what went wrong, the relay's reply or the
+// technical cause in brackets.
+TEST(SmtpExchangeTest, FailureReasonsNameTheCauseAndTheRelaysReply)
+{
+    const struct {
+        std::string greeting;
+        Lines replies;
+        const char* reason;
+    } cases[] = {
+        {"554 go away", {}, "SMTP сервер отклонил соединение (554 go away)."},
+        {kGreeting, {"500 no", "501 5.5.4 Syntax: HELO hostname"},
+         "SMTP сервер отклонил приветствие (501 5.5.4 Syntax: HELO hostname)."},
+        {kGreeting, {kEhloPlain, "553-5.1.8 bad\r\n553 sender \x7f domain", "221"},
+         "SMTP сервер отклонил адрес отправителя (553 5.1.8 bad sender   domain)."},
+        {kGreeting, {kEhloPlain, "250 ok", "550 5.1.1 no such user", "221"},
+         "SMTP сервер отклонил адрес получателя (550 5.1.1 no such user)."},
+        {kGreeting, {kEhloPlain, "250 ok", "250 ok", "354 go", "552 too big", "221"},
+         "SMTP сервер отклонил письмо (552 too big)."},
+        {kGreeting, {kEhloPlain, ""}, "SMTP сервер не ответил вовремя (MAIL)."},
+        {kGreeting, {kEhloPlain, "250 ok<close>"}, "SMTP сервер закрыл соединение, не ответив (RCPT)."},
+        {kGreeting, {"hello there"}, "SMTP сервер прислал ответ не по протоколу (EHLO: hello there)."},
+    };
+    for (const auto& c : cases) {
+        TFakeSmtpServer server(c.greeting, c.replies);
+        auto client = Client();
+        client.SetReplyTimeout(std::chrono::milliseconds(300));
+        EXPECT_FALSE(client.Submit(Submission(server)));
+        EXPECT_EQ(client.FailureReason(), U(c.reason)) << c.reason;
+        server.received();
+    }
+
+    // Nothing listens on the port; the relay's name cannot be found.
+    int port;
+    {
+        TFakeSmtpServer probe("", {});
+        port = probe.port();
+    }
+    TSmtpSubmission s;
+    s.Sender = "a@b";
+    s.Recipients = "c@d";
+    s.Relay = "127.0.0.1:" + std::to_string(port);
+    auto client = Client();
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailureReason(),
+              U("SMTP сервер отказал в соединении (127.0.0.1:") + std::to_string(port) + ": Connection refused).");
+    SetSmtpHostResolverForTests([](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
+    s.Relay = "relay.example";
+    EXPECT_FALSE(client.Submit(s));
+    SetSmtpHostResolverForTests(nullptr);
+    EXPECT_EQ(client.FailedStage(), TSmtpStage::Relay);
+    EXPECT_EQ(client.FailureReason(), U("Не удалось найти SMTP сервер (relay.example: ") + gai_strerror(EAI_NONAME) + ").");
+    s.Relay = "";
+    EXPECT_FALSE(client.Submit(s));
+    EXPECT_EQ(client.FailureReason(), U("Не указан SMTP сервер."));
 }

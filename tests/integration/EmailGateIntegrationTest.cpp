@@ -228,10 +228,37 @@ TEST(EmailGateIntegration, WrongPasswordFailsWithTheGateMessage)
             gate.Sender.DoSend("9001234567", "hello");
             ADD_FAILURE() << "delivered with a wrong password";
         } catch (const TError& e) {
-            EXPECT_EQ(e.message(), U("Не удалось отправить SMS через E-Mail шлюз.") + "\r9001234567@sms.test");
+            EXPECT_EQ(e.message(), U("Не удалось отправить SMS через E-Mail шлюз.") + "\r9001234567@sms.test\r" +
+                                       U("SMTP сервер отклонил адрес отправителя (530 5.7.0 Authentication required)."));
         }
         EXPECT_EQ(peer.messageCount(), 0);
     }
+}
+
+// The gate's failure names the cause on a line of its own: a relay that is
+// not there, one that refuses the recipient with its reply.
+TEST(EmailGateIntegration, FailuresSayWhyOnALineOfTheirOwn)
+{
+    TSmtpPeer peer;
+    TGate gate(peer, "CP1251");
+    auto failure = [&gate](const std::string& phone) {
+        try {
+            gate.Sender.DoSend(phone, "hello");
+        } catch (const TError& e) {
+            return e.message();
+        }
+        return std::string("<delivered>");
+    };
+    const std::string lead = U("Не удалось отправить SMS через E-Mail шлюз.") + "\r";
+    gate.Sender.EmailGate = "{phone}@";
+    EXPECT_EQ(failure("1234567"), lead + "1234567@\r" + U("SMTP сервер отклонил адрес получателя (") +
+                                      "553 5.1.3 Error: malformed address" + ").");
+    const int port = FreeLoopbackPort();
+    gate.Options.SmtpHost = "127.0.0.1:" + std::to_string(port);
+    gate.Sender.EmailGate = "{phone}@sms.test";
+    EXPECT_EQ(failure("5"), lead + "5@sms.test\r" + U("SMTP сервер отказал в соединении (127.0.0.1:") +
+                                std::to_string(port) + ": Connection refused).");
+    EXPECT_EQ(peer.messageCount(), 0);
 }
 
 TEST(EmailGateIntegration, RelayRefusesAnAddressWithoutDomain)

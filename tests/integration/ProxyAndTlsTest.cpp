@@ -128,6 +128,7 @@ TEST_F(HttpsGate, UntrustedCertificateOrWrongHostFails)
     std::string error = Deliver();
     EXPECT_EQ(error.rfind(kLeadIn, 0), 0u) << error;
     EXPECT_NE(error.find("certificate"), std::string::npos) << error;
+    EXPECT_EQ(error.rfind(kLeadIn + U("сертификат сервера не прошёл проверку ("), 0), 0u) << error;
 
     // Trusted, but issued for another name than the one in the URL.
     TrustTestCertificate(*Https);

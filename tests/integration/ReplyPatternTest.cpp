@@ -63,6 +63,10 @@ TEST_F(ReplyPatterns, BodiesUnderATwoHundredStatusAreJudged)
     Operator.ReplyTempFailPattern = U("busy|перегружен");
     EXPECT_EQ(Deliver("\r\n \t\r\n  Шлюз ПЕРЕГРУЖЕН,\tпозже  \r\nsecond"), Refused + U("Шлюз ПЕРЕГРУЖЕН, позже"));
     EXPECT_EQ(Deliver("Принято"), "<delivered>");
+    // DEL and the byte CP1251 leaves unassigned are no more printable than a tab.
+    Operator.Charset = "CP1251";
+    EXPECT_EQ(Deliver("busy\x7f now\x1b[0m \x98x"), Refused + "busy  now [0m  x");
+    Operator.Charset = "UTF-8";
 
     // The permanent pattern wins over the others; the text is cut at 200 characters.
     Operator.ReplyOkPattern = "status";

@@ -369,3 +369,37 @@ TEST_F(WebGate, TemplateCharactersGoOutUnchangedButCannotInjectHeaders)
     EXPECT_EQ(Deliver().rfind(kLeadIn, 0), 0u);
     EXPECT_EQ(server.connections(), 3);
 }
+
+// A network failure says in Russian what went wrong, libcurl's own text kept
+// in brackets: a refused port, a gateway that never answers, a proxy that
+// refuses, a name that cannot be found (TLS failures: ProxyAndTlsTest).
+TEST_F(WebGate, NetworkFailuresNameTheirCauseInRussianWithLibcurlsTextInBrackets)
+{
+    auto cause = [&](const char* russian) { return kLeadIn + U(russian) + " ("; };
+    auto check = [&](const std::string& error, const char* russian, const char* technical) {
+        EXPECT_EQ(error.rfind(cause(russian), 0), 0u) << error;
+        EXPECT_NE(error.find(technical), std::string::npos) << error;
+        EXPECT_EQ(error.back(), ')') << error;
+    };
+    const int freePort = FreeLoopbackPort();
+    Operator.WebGate = "http://127.0.0.1:" + std::to_string(freePort) + "/";
+    check(Deliver(), "сервер отказал в соединении", "onnect");
+
+    Operator.WebGate = "http://nosuch.invalid/send";
+    check(Deliver(), "сервер не найден", "resolve");
+
+    TFakeHttpServer server(Always(TFakeHttpServer::Reply("HTTP/1.1 200 OK")));
+    Operator.WebGate = server.url("/via-proxy");
+    Options.ProxyServer = "127.0.0.1";
+    Options.ProxyPort = freePort;
+    check(Deliver(), "прокси-сервер отказал в соединении", "onnect");
+    Options.ProxyServer = "";
+    Options.ProxyPort = 0;
+
+    THttpSettings s = HttpSettings();
+    s.TotalTimeoutMs = 300;
+    SetHttpSettings(s);
+    TFakeHttpServer silent([](const std::string&) { return std::optional<std::string>(); });
+    Operator.WebGate = silent.url("/slow");
+    check(Deliver(), "сервер не ответил вовремя", "timed out");
+}

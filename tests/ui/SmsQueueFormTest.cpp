@@ -101,6 +101,21 @@ TEST_F(SmsQueueFormTest, FailedMessageRetriesBehindTheOthersThenGivesUpIntoHisto
     EXPECT_TRUE(Ui.Calls.empty()); // no box on the way
 }
 
+// A message waiting for its next attempt tells why the last one failed, on
+// one line: the lines of the error joined by "; ".
+TEST_F(SmsQueueFormTest, ARetriedRowTellsTheLastErrorOnOneLine)
+{
+    TSmsSender* op = AddFakeSender();
+    Queue({AddContact(U("Анна"), "101", op)}, U("Привет"));
+    Refresh();
+    EXPECT_EQ(Grid()->model()->index(1, 0).data(Qt::ToolTipRole).toString(), QString());
+    Script->Outcomes = {U("Не удалось отправить SMS через E-Mail шлюз.\r101@sms.test\r\rSMTP сервер не ответил вовремя (MAIL).")};
+    ASSERT_TRUE(TickAndFinish());
+    EXPECT_EQ(Grid()->model()->index(1, 0).data(Qt::ToolTipRole).toString(),
+              QStringLiteral("Ошибка: Не удалось отправить SMS через E-Mail шлюз.; 101@sms.test; "
+                             "SMTP сервер не ответил вовремя (MAIL)."));
+}
+
 TEST_F(SmsQueueFormTest, SlowDeliveryKeepsTheWindowServingAPauseWaitsForItsEndAndDeletingSparesIt)
 {
     TSmsSender* op = AddFakeSender();

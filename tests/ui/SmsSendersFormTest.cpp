@@ -255,3 +255,14 @@ TEST_F(TSmsSendersFormTest, ClosingWritesTheFileAndReopeningRefills)
     TSmsSendersForm::Open(Main.get());
     EXPECT_EQ(Rows(List), QStringList{QStringLiteral("Новый")});
 }
+
+// The hint of every gate field names the macros in plain words.
+TEST_F(TSmsSendersFormTest, GateHintNamesTheMessageMacro)
+{
+    OpenForm();
+    for (const char* name : {"WebGateEdit", "EmailGateEdit", "EmailSubjEdit", "EmailBodyEdit"}) {
+        auto* edit = Form->findChild<QLineEdit*>(name);
+        ASSERT_NE(edit, nullptr) << name;
+        EXPECT_TRUE(edit->toolTip().contains(QStringLiteral("{message} - текст сообщения\n"))) << name;
+    }
+}

@@ -137,3 +137,28 @@ TEST_F(TSmsHistoryFormTest, ALongHistoryIsShownWholeAndAClearStopsTheRest)
     EXPECT_TRUE(memo->toPlainText().isEmpty());
     EXPECT_EQ(Data.dir().read("SmsHistory.txt"), "");
 }
+
+// A failed delivery whose error has several lines (the gate's failure, the
+// recipient, the cause): the file keeps the record's one "Ошибка:" line with
+// its inner line breaks, and the window shows each as a line of its own.
+TEST_F(TSmsHistoryFormTest, AnErrorOfSeveralLinesIsShownLineByLine)
+{
+    TContact contact;
+    contact.SetName(U("Иван"));
+    contact.PhoneNumber = "9161234503";
+    TSms sms(&contact, "hi");
+    sms.FinishAttempt(TSmsFailure {U("Не удалось отправить SMS через E-Mail шлюз.\r9161234503@sms.test\r"
+                                     "SMTP сервер отказал в соединении (127.0.0.1:2525: Connection refused).")});
+    SmsManager().History.AddSms(sms);
+    EXPECT_NE(Data.dir().read("SmsHistory.txt").find(U("шлюз.\r9161234503@sms.test\rSMTP сервер")), std::string::npos);
+    QStringList shown;
+    Ui.Dialog([&](QDialog& d) {
+        shown = d.findChild<QPlainTextEdit*>("SmsHistoryMemo")->toPlainText().split(QLatin1Char('\n'));
+        EXPECT_TRUE(Trigger(&d, "CloseTB"));
+    });
+    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
+    const qsizetype at = shown.indexOf(QStringLiteral("Ошибка: Не удалось отправить SMS через E-Mail шлюз."));
+    ASSERT_GE(at, 0) << shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(shown.value(at + 1), QStringLiteral("9161234503@sms.test"));
+    EXPECT_EQ(shown.value(at + 2), QStringLiteral("SMTP сервер отказал в соединении (127.0.0.1:2525: Connection refused)."));
+}

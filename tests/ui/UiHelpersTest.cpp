@@ -7,6 +7,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
 #include <QStringListModel>
@@ -58,6 +60,42 @@ TEST(UiHelpers, BoxesShowTextsAsTypedNotAsMarkup)
     ShowInfoBox(QStringLiteral("Удалить группу [<b>Друзья</b>]?"));
     EXPECT_EQ(shown, QStringLiteral("Удалить группу [<b>Друзья</b>]?"));
     EXPECT_EQ(format, Qt::PlainText);
+}
+
+// The input dialog as AskText runs it: wide enough for the frame to show the
+// caption whole (in bold, beside an icon and three buttons of about a line
+// height each), one line, and no empty prompt line when there is no prompt.
+TEST(UiHelpers, InputDialogShowsItsCaptionWholeOverOneLine)
+{
+    TestApp();
+    struct TCase {
+        QString Caption, Prompt;
+    };
+    for (const TCase& c : {TCase {QStringLiteral("Создание шаблона SMS"), QString()},
+                           TCase {QStringLiteral("Добавление нового оператора"), QStringLiteral("Наименование оператора")}}) {
+        int width = 0, titleRoom = 0, lineEdits = -1;
+        QStringList labels;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible()) {
+                    width = dialog->width();
+                    QFont bold = dialog->font();
+                    bold.setBold(true);
+                    const QFontMetrics metrics(bold);
+                    titleRoom = metrics.horizontalAdvance(dialog->windowTitle()) + 4 * metrics.height();
+                    lineEdits = static_cast<int>(dialog->findChildren<QLineEdit*>().size());
+                    for (QLabel* label : dialog->findChildren<QLabel*>())
+                        if (label->isVisible())
+                            labels << label->text();
+                    dialog->findChild<QLineEdit*>()->setText(QStringLiteral("МТС"));
+                    dialog->accept();
+                }
+        });
+        EXPECT_EQ(AskText(c.Caption, c.Prompt, QString()), QStringLiteral("МТС"));
+        EXPECT_GE(width, titleRoom) << c.Caption.toStdString();
+        EXPECT_EQ(lineEdits, 1);
+        EXPECT_EQ(labels, c.Prompt.isEmpty() ? QStringList() : QStringList {c.Prompt}) << c.Caption.toStdString();
+    }
 }
 
 TEST(UiHelpers, CheckNonNegativeIntAcceptsTrimmedNumbersOnly)

@@ -44,7 +44,7 @@ QString GateHint()
 {
     return QStringLiteral("Макроподстановки:\n\n"
                           "{phone} - номер телефона адресата\n"
-                          "{message} - тест сообщения \n"
+                          "{message} - текст сообщения\n"
                           "{length} - длина сообщения\n"
                           "{hour} - текущее время (часы)\n"
                           "{minute} - текущее время (минуты)\n"

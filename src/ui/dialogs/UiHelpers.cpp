@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -143,11 +145,36 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
         s->Record(TUiCallKind::Input, caption, prompt);
         return s->TakeInput();
     }
-    bool ok = false;
-    QString text = QInputDialog::getText(BoxParent(), caption, WithLineFeeds(prompt), QLineEdit::Normal, initial, &ok);
-    if (!ok)
+    std::unique_ptr<QInputDialog> dialog = NewTextDialog(caption, prompt, initial, BoxParent());
+    if (dialog->exec() != QDialog::Accepted)
         return std::nullopt;
-    return text;
+    return dialog->textValue();
+}
+
+std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QString& prompt, const QString& initial,
+                                            QWidget* parent)
+{
+    auto dialog = std::make_unique<QInputDialog>(parent);
+    dialog->setWindowTitle(caption);
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setTextEchoMode(QLineEdit::Normal);
+    dialog->setLabelText(WithLineFeeds(prompt));
+    dialog->setTextValue(initial);
+    if (prompt.isEmpty()) // no empty line above the field
+        for (QLabel* label : dialog->findChildren<QLabel*>())
+            label->hide();
+    // The window manager draws the caption in the frame, often in bold, beside
+    // the window icon and three buttons; the dialog's own width keeps it whole.
+    QFont bold = dialog->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int titleRoom = std::min(metrics.horizontalAdvance(caption) + 8 * metrics.height(), 800);
+    // The dialog's layout sets its minimum size from its contents: the field is what widens it.
+    const int margins = dialog->style()->pixelMetric(QStyle::PM_LayoutLeftMargin) +
+                        dialog->style()->pixelMetric(QStyle::PM_LayoutRightMargin);
+    if (auto* field = dialog->findChild<QLineEdit*>())
+        field->setMinimumWidth(titleRoom - margins);
+    return dialog;
 }
 
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters, const QString& folder)

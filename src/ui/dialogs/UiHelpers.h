@@ -14,6 +14,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <string>
@@ -22,6 +23,7 @@
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QInputDialog;
 class QLineEdit;
 class QToolBar;
 class QTreeView;
@@ -36,6 +38,10 @@ bool AskConfirmation(const QString& text, const QString& title = QStringLiteral(
 
 // One-line input; nullopt when cancelled.
 std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial);
+// The dialog AskText runs: one line, `prompt` above it (none when empty), wide
+// enough for the window frame to show `caption` whole.
+std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QString& prompt, const QString& initial,
+                                            QWidget* parent = nullptr);
 // File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString());

@@ -12,11 +12,13 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSystemTrayIcon>
 
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -266,6 +268,7 @@ private:
     bool FStarted = false;      // FormShow has run
     bool FTemplatesBound = false; // the templates list's insert notification is ours
     bool FHiddenToTray = false;
+    std::vector<QPointer<QWidget>> FHiddenWithMain; // the other windows hidden to the tray, shown again with it
     QElapsedTimer FLastTrayToggle;
     TSaveSoon* FSaveSoon = nullptr;
     bool FDraftLoaded = false;         // the kept composer text was read (or there was none)

@@ -278,6 +278,12 @@ void TMainForm::InsertTemplateText(const std::string& text)
     const int position = MessageMemo->SelStart();
     MessageMemo->InsertAt(position, text + "\r\n");
     MessageMemo->SetSelStart(position + static_cast<int>(text.size()) + 2);
+    // The command comes from the templates window: the keyboard goes to this
+    // window's message field, so the window becomes the active one as well.
+    if (FHiddenToTray)
+        RestoreFromTray();
+    raise();
+    activateWindow();
     MessageMemo->setFocus();
 }
 

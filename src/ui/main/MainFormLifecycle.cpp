@@ -293,6 +293,16 @@ void TMainForm::changeEvent(QEvent* event)
 
 void TMainForm::HideToTray()
 {
+    // The whole program goes to the tray: the queue, templates and operators
+    // windows that are shown hide with the main window and come back with it
+    // (dialogs are left alone: hiding a modal one would end it).
+    FHiddenWithMain.clear();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != this && window->isVisible() && window->windowType() == Qt::Window && !window->isModal()) {
+            FHiddenWithMain.emplace_back(window);
+            window->setProperty(HiddenWithMainProperty, true); // stored as shown should the program end now
+            window->hide();
+        }
     FHiddenToTray = true;
     hide();
 }
@@ -302,6 +312,12 @@ void TMainForm::RestoreFromTray()
     FHiddenToTray = false;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
+    for (const QPointer<QWidget>& window : FHiddenWithMain)
+        if (window) {
+            window->setProperty(HiddenWithMainProperty, false);
+            window->show();
+        }
+    FHiddenWithMain.clear();
     raise();
     activateWindow();
 }

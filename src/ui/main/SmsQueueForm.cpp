@@ -2,6 +2,7 @@
 
 #include "engine/SmsManager.h"
 #include "model/Error.h"
+#include "model/TextLines.h"
 #include "ui/dialogs/UiHelpers.h"
 
 #include <QApplication>
@@ -204,6 +205,8 @@ void TSmsQueueForm::FillGrid()
         row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         row->setData(MessageRow, KindRole);
         row->setData(QVariant::fromValue(reinterpret_cast<quintptr>(sms)), SmsRole);
+        if (!sms->ErrorText.empty()) // why the last attempt failed, on one line
+            row->setToolTip(QStringLiteral("Ошибка: ") + ToQt(JoinLines(sms->ErrorText)));
         FRows->appendRow(row);
     }
     // Like a grid's current row: kept where it was, within the rows there are.
