@@ -162,10 +162,16 @@ int RetryWaitSeconds(int failedAttempts)
     return waits[std::clamp(failedAttempts, 1, 4) - 1];
 }
 
+void CheckSendTime(long long notBefore)
+{
+    if (notBefore <= LocalSeconds(Now()))
+        throw TError(Cp1251("Время отправки уже прошло: выберите время в будущем."));
+}
+
 void TSmsManager::QueueSms(const std::string& text, long long notBefore)
 {
-    if (notBefore > 0 && notBefore <= LocalSeconds(Now()))
-        throw TError(Cp1251("Время отправки уже прошло: выберите время в будущем."));
+    if (notBefore > 0)
+        CheckSendTime(notBefore);
     TContactSet set;
     for (int i = Recipients.Contacts.Count() - 1; i >= 0; --i)
         set.AddContact(Recipients.Contacts[i]);

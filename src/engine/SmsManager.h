@@ -34,6 +34,9 @@ struct TQueueWait {
 // failure, 30 s after the second, 2 min after the third, 10 min after any later one.
 int RetryWaitSeconds(int failedAttempts);
 
+// Refuses a send time (LocalSeconds) that is not in the future.
+void CheckSendTime(long long notBefore);
+
 // The queue's journal in the data folder.
 constexpr const char* QueueJournalFileName = "SmsQueue.journal";
 

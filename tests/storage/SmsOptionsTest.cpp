@@ -137,6 +137,21 @@ TEST(SmsOptions, SmtpSecurityIsWrittenOnlyWhenNotTheDefault)
     EXPECT_EQ(back.SmtpSecurity, TSmtpSecurity::Tls);
 }
 
+TEST(SmsOptions, QuietHoursAreWrittenOnlyWhenSet)
+{
+    TScopedDataDir data;
+    TSmsOptions o;
+    o.QuietFrom = 21 * 60;
+    o.QuietTo = 9 * 60 + 30;
+    o.Save("SmsOptions.ini");
+    EXPECT_EQ(data.dir().read("SmsOptions.ini"), DefaultFile + "QuietFrom=21:00\r\nQuietTo=09:30\r\n");
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back, o);
+    // A time that does not read leaves quiet hours off.
+    EXPECT_FALSE(LoadedFrom(data, "[SMS]\r\nQuietFrom=25:00\r\nQuietTo=09:00\r\n").QuietHoursOn());
+}
+
 TEST(SmsOptionsPassword, StoredAsTheBytewiseComplement)
 {
     EXPECT_EQ(ScramblePassword("abc"), "\x9E\x9D\x9C");

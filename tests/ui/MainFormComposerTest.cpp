@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
@@ -181,6 +182,42 @@ TEST_F(TMainFormComposer, CostLineFollowsTextRecipientsAndTransliteration)
     EXPECT_EQ(Memo->extraSelections()[0].cursor.selectionStart(), 0);
     Form->EmptyRecipientList();
     EXPECT_TRUE(cost().endsWith(QStringLiteral("на одного получателя")));
+}
+
+// "Отправить позже...": a past moment is refused and changes nothing; a
+// future one queues at once, and the queue row says when it goes.
+TEST_F(TMainFormComposer, SendLaterRefusesThePastAndQueuesForTheChosenTime)
+{
+    Start();
+    AddRecipient("Анна", "+79990001122");
+    Memo->SetText("hello");
+    auto later = Form->findChild<QMenu*>("SendLaterMenu")->findChild<QAction*>("SendLaterAction");
+    ASSERT_NE(later, nullptr);
+    Ui.Dialog([](QDialog& d) {
+        d.findChild<QDateTimeEdit*>("SendTimeEdit")->setDateTime(QDateTime(QDate(2001, 1, 1), QTime(9, 0)));
+        d.accept();
+    });
+    later->trigger();
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList {QStringLiteral("Время отправки уже прошло: выберите время в будущем.")});
+    EXPECT_EQ(SmsManager().Queue.Count(), 0);
+    EXPECT_EQ(Memo->Text(), "hello");
+
+    QDateTime chosen;
+    Ui.Dialog([&](QDialog& d) {
+        auto* edit = d.findChild<QDateTimeEdit*>("SendTimeEdit");
+        EXPECT_EQ(edit->dateTime().time().minute(), 0); // the next full hour
+        EXPECT_GT(edit->dateTime(), QDateTime::currentDateTime());
+        chosen = edit->dateTime().addDays(1);
+        edit->setDateTime(chosen);
+        d.accept();
+    });
+    later->trigger();
+    ASSERT_EQ(SmsManager().Queue.Count(), 1);
+    EXPECT_TRUE(SmsManager().Queue.Items(0)->Scheduled);
+    EXPECT_TRUE(TSmsQueueForm::RowText(*SmsManager().Queue.Items(0))
+                    .contains(QStringLiteral("Отправить: ") + chosen.toString(QStringLiteral("dd.MM.yyyy HH:mm"))));
+    EXPECT_FALSE(Action("SendSmsAction")->isEnabled()); // the countdown as after any send
+    Ui.Yes(); // the close asks about the queued message
 }
 
 TEST_F(TMainFormComposer, TemplateGoesInAtTheCaretWithALineBreakAndTheCaretAfterIt)

@@ -19,6 +19,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimeEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -184,6 +185,24 @@ QWidget* TOptionsDlg::BuildSmsTab()
     AlertOnErrorsCheckBox = check("AlertOnErrorsCheckBox",
                                   QStringLiteral("Предупреждать, если неотправленное сообщение удаляется из очереди"));
     MinimizeToTrayCheckBox = check("MinimizeToTrayCheckBox", QStringLiteral("Минимизировать в системный Tray"));
+    // Quiet hours: "Не отправлять с 21:00 до 09:00".
+    auto* quietRow = new QHBoxLayout;
+    QuietHoursCheckBox = Named(new QCheckBox(QStringLiteral("Не отправлять с")), "QuietHoursCheckBox");
+    QuietFromEdit = Named(new QTimeEdit(QTime(21, 0)), "QuietFromEdit");
+    QuietToEdit = Named(new QTimeEdit(QTime(9, 0)), "QuietToEdit");
+    for (QTimeEdit* edit : {QuietFromEdit, QuietToEdit}) {
+        edit->setDisplayFormat(QStringLiteral("HH:mm"));
+        edit->setEnabled(false);
+        connect(QuietHoursCheckBox, &QCheckBox::toggled, edit, &QWidget::setEnabled);
+    }
+    auto* till = new QLabel(QStringLiteral("до"));
+    quietRow->addWidget(QuietHoursCheckBox);
+    quietRow->addWidget(QuietFromEdit);
+    quietRow->addWidget(till);
+    quietRow->addWidget(QuietToEdit);
+    quietRow->addStretch(1);
+    form->addRow(quietRow);
+    QuietHoursCheckBox->setToolTip(QStringLiteral("В эти часы очередь ничего не отправляет; сообщения ждут утра"));
     return page;
 }
 
@@ -282,6 +301,11 @@ void TOptionsDlg::FormShow()
     ClearRecepientsAfterSendCheckBox->setChecked(o.ClearRecepientsAfterSendFlag);
     AlertOnErrorsCheckBox->setChecked(o.AlertOnErrorsFlag);
     MinimizeToTrayCheckBox->setChecked(o.MinimizeToTrayFlag);
+    QuietHoursCheckBox->setChecked(o.QuietHoursOn());
+    if (o.QuietHoursOn()) {
+        QuietFromEdit->setTime(QTime(o.QuietFrom / 60, o.QuietFrom % 60));
+        QuietToEdit->setTime(QTime(o.QuietTo / 60, o.QuietTo % 60));
+    }
 
     ShowInCombo(SmtpHostEdit, o.SmtpHost);
     SetLimitedText(SmtpUsernameEdit, ToQt(o.SmtpUsername), ShortLimit);
@@ -412,4 +436,8 @@ void TOptionsDlg::TakeOver()
     o.ClearRecepientsAfterSendFlag = ClearRecepientsAfterSendCheckBox->isChecked();
     o.AlertOnErrorsFlag = AlertOnErrorsCheckBox->isChecked();
     o.MinimizeToTrayFlag = MinimizeToTrayCheckBox->isChecked();
+    const auto minutes = [](const QTimeEdit* edit) { return edit->time().hour() * 60 + edit->time().minute(); };
+    const bool quiet = QuietHoursCheckBox->isChecked() && minutes(QuietFromEdit) != minutes(QuietToEdit);
+    o.QuietFrom = quiet ? minutes(QuietFromEdit) : -1;
+    o.QuietTo = quiet ? minutes(QuietToEdit) : -1;
 }

@@ -12,6 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QStyle;
 class QTabWidget;
+class QTimeEdit;
 
 class TOptionsDlg : public QDialog {
     Q_OBJECT
@@ -53,6 +54,9 @@ private:
     QCheckBox* ClearRecepientsAfterSendCheckBox = nullptr;
     QCheckBox* AlertOnErrorsCheckBox = nullptr;
     QCheckBox* MinimizeToTrayCheckBox = nullptr;
+    QCheckBox* QuietHoursCheckBox = nullptr; // "Не отправлять с" QuietFromEdit "до" QuietToEdit
+    QTimeEdit* QuietFromEdit = nullptr;
+    QTimeEdit* QuietToEdit = nullptr;
     // "Соединение"
     QComboBox* SmtpHostEdit = nullptr;
     QLineEdit* SmtpUsernameEdit = nullptr;

@@ -216,6 +216,31 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
         });
     });
 
+    // The operator's pace: "Не чаще одного SMS в N сек.", "Не более N SMS в сутки"; empty: no limit.
+    auto paceRow = [&](const char* name, const QString& before, const QString& after, int TSmsSender::*member) {
+        auto* edit = Named(new QLineEdit(panel), name);
+        edit->setMaxLength(MaxSmsLenLimit);
+        edit->setPlaceholderText(QStringLiteral("без ограничения"));
+        auto* row = new QHBoxLayout;
+        row->addWidget(edit, 1);
+        row->addWidget(new QLabel(after, panel));
+        auto* label = new QLabel(before, panel);
+        label->setBuddy(edit);
+        edit->setAccessibleName(before + QLatin1Char(' ') + after);
+        form->addRow(label, row);
+        connect(edit, &QLineEdit::textChanged, this, [this, member](const QString& text) {
+            WriteBack([&](TStdSmsSender& s) {
+                int value = 0;
+                s.*member = TryStrToInt(Trim(FromQt(text)), value) && value > 0 ? value : 0;
+            });
+        });
+        return edit;
+    };
+    MinSendIntervalEdit = paceRow("MinSendIntervalEdit", QStringLiteral("Не чаще одного SMS в:"),
+                                  QStringLiteral("сек."), &TSmsSender::MinSendInterval);
+    DailyLimitEdit = paceRow("DailyLimitEdit", QStringLiteral("Не более:"), QStringLiteral("SMS в сутки"),
+                             &TSmsSender::DailyLimit);
+
     CharsetComboBox = Named(new QComboBox(panel), "CharsetComboBox");
     CharsetComboBox->setEditable(true);
     CharsetComboBox->addItems({QStringLiteral("CP1251"), QStringLiteral("KOI8-R"), QStringLiteral("KOI8-U"),
@@ -344,6 +369,10 @@ void TSmsSendersForm::RefreshEditor()
                 type == TStdSmsSender::WebGateType || type == TStdSmsSender::EmailGateType ? type : -1);
         }
         SetLimitedText(MaxSmsLenEdit, QString::number(FSender->MaxSmsLen), MaxSmsLenLimit);
+        SetLimitedText(MinSendIntervalEdit, FSender->MinSendInterval > 0 ? QString::number(FSender->MinSendInterval) : QString(),
+                       MaxSmsLenLimit);
+        SetLimitedText(DailyLimitEdit, FSender->DailyLimit > 0 ? QString::number(FSender->DailyLimit) : QString(),
+                       MaxSmsLenLimit);
         CharsetComboBox->setEditText(ToQt(Trim(FSender->Charset)));
         TranslitCheckBox->setChecked(FSender->TranslitFlag);
         NotesMemo->setPlainText(NotesForDisplay(FSender->Notes));

@@ -89,6 +89,8 @@ private:
     QLineEdit* ReplyPermFailPatternEdit = nullptr;
     QComboBox* GateTypeComboBox = nullptr;
     QLineEdit* MaxSmsLenEdit = nullptr;
+    QLineEdit* MinSendIntervalEdit = nullptr;
+    QLineEdit* DailyLimitEdit = nullptr;
     QComboBox* CharsetComboBox = nullptr;
     QCheckBox* TranslitCheckBox = nullptr;
     QPlainTextEdit* NotesMemo = nullptr;

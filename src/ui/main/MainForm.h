@@ -81,6 +81,7 @@ public:
 
     // --- action handlers of the composer and the other windows ---
     void SendSmsActionExecute();
+    void SendLaterActionExecute();
     void NewSmsActionExecute();
     void SmsQueueActionExecute();
     void TemplatesActionExecute();
@@ -187,7 +188,8 @@ public:
     // Send unavailable for 16 ticks of DelayTimer; the label counts 14 down to 0.
     void StartSendDelay();
     // The checks and the hand-over of the composed message to the manager.
-    void EnqueueMessage();
+    // With `notBefore` (LocalSeconds) the messages wait for that moment.
+    void EnqueueMessage(long long notBefore = 0);
     void DelayTimerTimer();
     void TemplatesPopupMenuPopup();
     // The tray icon's clicks: a left click or a double-click toggles the window once.

@@ -9,6 +9,7 @@
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/SmsOptions.h"
+#include "ui/dialogs/SendLaterDialog.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MessageMemo.h"
 #include "ui/main/SmsQueueForm.h"
@@ -139,6 +140,13 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     SendButton = Named(new QToolButton(panel), "SendButton");
     SendButton->setDefaultAction(SendSmsAction);
     SendButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // The arrow beside it: send at a chosen moment.
+    auto* sendMenu = Named(new QMenu(SendButton), "SendLaterMenu");
+    QAction* later = sendMenu->addAction(QStringLiteral("Отправить позже..."));
+    later->setObjectName(QStringLiteral("SendLaterAction"));
+    connect(later, &QAction::triggered, this, [this] { Guard([this] { SendLaterActionExecute(); }); });
+    SendButton->setMenu(sendMenu);
+    SendButton->setPopupMode(QToolButton::MenuButtonPopup);
     SendButton->setMinimumHeight(28);
     SecondsLeftLabel = Named(new QLabel(panel), "SecondsLeftLabel");
     SecondsLeftLabel->setWordWrap(true);
@@ -302,7 +310,7 @@ void TMainForm::TemplatesPopupMenuPopup()
     }
 }
 
-void TMainForm::EnqueueMessage()
+void TMainForm::EnqueueMessage(long long notBefore)
 {
     if (MessageText().empty())
         throw TError(Cp1251("Не указан текст сообщения."));
@@ -311,12 +319,36 @@ void TMainForm::EnqueueMessage()
         throw TError(Cp1251("Список адресатов пуст."));
     if (TranslitTB->isChecked())
         MessageMemo->SetText(Translit(MessageText()));
-    manager.QueueSms(MessageText());
+    if (notBefore > 0)
+        CheckSendTime(notBefore); // before the text changes
+    manager.QueueSms(MessageText(), notBefore);
     const TSmsOptions& options = SmsOptions();
     if (options.ClearMessageAfterSendFlag)
         NewMessage();
     if (options.ClearRecepientsAfterSendFlag)
         EmptyRecipientList();
+}
+
+void TMainForm::SendLaterActionExecute()
+{
+    if (!SendSmsAction->isEnabled())
+        return; // the countdown of the last send is running
+    const std::optional<QDateTime> chosen = TSendLaterDialog::Execute(this);
+    if (!chosen)
+        return;
+    const QDate d = chosen->date();
+    const QTime t = chosen->time();
+    TDateTime when;
+    when.Year = d.year();
+    when.Month = d.month();
+    when.Day = d.day();
+    when.Hour = t.hour();
+    when.Minute = t.minute();
+    EnqueueMessage(LocalSeconds(when));
+    if (FSmsQueueForm)
+        FSmsQueueForm->RefreshQueue();
+    UpdateStatus();
+    StartSendDelay();
 }
 
 void TMainForm::SendSmsActionExecute()
@@ -363,6 +395,9 @@ void TMainForm::UpdateStatus()
         SmsErrorLabel->setText(QStringLiteral("Не удалось отправить %1 SMS").arg(queue.FailedCount));
     else
         SmsErrorLabel->clear();
+    long long quietUntil = 0;
+    if (queued > 0 && SmsManager().QuietAt(LocalSeconds(Now()), &quietUntil))
+        info += QStringLiteral(" (тихие часы: отправка с %1)").arg(ToQt(FormatLocalMinute(quietUntil)).right(5));
     if (FSmsQueueForm && FSmsQueueForm->Paused()) {
         const int restored = FStartup.Restore.Restored;
         info += restored > 0 && queued > 0

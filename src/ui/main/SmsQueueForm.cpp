@@ -155,33 +155,36 @@ QString TSmsQueueForm::RowText(const TSms& sms)
                    ToQt(FormatDateTime(sms.Created));
     if (sms.TryCount > 0)
         text += QStringLiteral("   Попытка № ") + QString::number(sms.TryCount + 1);
+    text += QLatin1Char('\r') + ToQt(sms.Text);
+    // A line of its own under the text: what happened to it, why it waits and until when.
+    QStringList notes;
     if (sms.Interrupted)
-        text += QStringLiteral("   Отправка была прервана: SMS могло уйти");
-    // Why it is not sent yet, and when it will be.
+        notes << QStringLiteral("Отправка была прервана: SMS могло уйти");
     const TQueueWait wait = SmsManager().WaitOf(sms, LocalSeconds(Now()));
     const QString until = ToQt(FormatLocalMinute(wait.Until));
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg(FromLocalSeconds(wait.Until).Hour, 2, 10, QLatin1Char('0'))
+                              .arg(FromLocalSeconds(wait.Until).Minute, 2, 10, QLatin1Char('0'))
+                              .arg(FromLocalSeconds(wait.Until).Second, 2, 10, QLatin1Char('0'));
     switch (wait.Kind) {
     case TQueueWait::Scheduled:
-        text += QStringLiteral("   Отправить: ") + until;
+        notes << QStringLiteral("Отправить: ") + until;
         break;
     case TQueueWait::Retry:
-    case TQueueWait::Interval: {
-        const TDateTime t = FromLocalSeconds(wait.Until);
-        text += (wait.Kind == TQueueWait::Retry ? QStringLiteral("   Следующая попытка в ")
-                                                : QStringLiteral("   Пауза оператора до "))
-                + QStringLiteral("%1:%2:%3")
-                      .arg(t.Hour, 2, 10, QLatin1Char('0'))
-                      .arg(t.Minute, 2, 10, QLatin1Char('0'))
-                      .arg(t.Second, 2, 10, QLatin1Char('0'));
+        notes << QStringLiteral("Следующая попытка в ") + clock;
         break;
-    }
+    case TQueueWait::Interval:
+        notes << QStringLiteral("Пауза оператора до ") + clock;
+        break;
     case TQueueWait::DailyLimit:
-        text += QStringLiteral("   Суточный лимит оператора исчерпан: отправка с ") + until;
+        notes << QStringLiteral("Суточный лимит оператора исчерпан: отправка с ") + until;
         break;
     case TQueueWait::None:
         break;
     }
-    return text + QLatin1Char('\r') + ToQt(sms.Text);
+    if (!notes.isEmpty())
+        text += QLatin1Char('\r') + notes.join(QStringLiteral("; "));
+    return text;
 }
 
 void TSmsQueueForm::FillGrid()
@@ -260,8 +263,13 @@ void TSmsQueueForm::SenderTimerTimer()
         return;
     try {
         std::shared_ptr<TSmsDelivery> delivery = SmsManager().BeginDelivery();
-        if (!delivery)
-            return; // nothing queued: the timer keeps ticking
+        if (!delivery) {
+            // Nothing due (or nothing queued): the timer keeps ticking, and
+            // the status follows the waits as they run out.
+            if (SmsManager().Queue.Count() > 0)
+                NotifyQueueChanged();
+            return;
+        }
         FSending = true;
         SenderTimer->stop();
         QApplication::setOverrideCursor(Qt::BusyCursor);
