@@ -32,10 +32,10 @@ void ReportEmailSubmission(const TSmtpSubmission& submission)
         return text + Cp1251("\nОтправитель: ") + submission.Sender + Cp1251("\nПолучатели: ") +
                submission.Recipients;
     });
-    ReportGateStep(TGateStep::Request, [&] {
-        std::string text = Cp1251("Письмо:");
+    ReportGateStep(TGateStep::Letter, [&] {
+        std::string text;
         for (const auto& line : submission.Lines)
-            text += "\n" + line;
+            text += (text.empty() ? "" : "\n") + line;
         return text;
     });
 }

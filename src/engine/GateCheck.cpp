@@ -54,9 +54,9 @@ void TGateCheck::HideSecret(const std::string& secret)
 
 void TGateCheck::Step(TGateStep kind, const std::string& text)
 {
-    // A body comes in the gateway's charset, as the reply patterns read it.
+    // A reply's body and an e-mail are in the operator's charset.
     const TSmsSender* sender = FDelivery->SmsSender();
-    if (kind == TGateStep::Body && sender)
+    if ((kind == TGateStep::Body || kind == TGateStep::Letter) && sender)
         Add(kind, ConvertToCp1251(text, CharsetFromName(sender->Charset)));
     else
         Add(kind, text);

@@ -20,6 +20,7 @@ enum class TGateStep {
     Sent,     // a line that went to the peer (an SMTP command)
     Received, // what came back: an SMTP reply, an HTTP status line with its headers
     Body,     // the first GateTraceBodyLimit bytes of an HTTP reply's body, raw
+    Letter,   // the e-mail's lines as they go after DATA, raw
     Tls,      // the TLS version and the peer's certificate subject
     Verdict,  // how the reply was judged (the reply patterns)
     Note,     // the check's own lines: the operator, charset, transliteration, pieces

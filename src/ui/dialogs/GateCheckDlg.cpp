@@ -52,6 +52,8 @@ QString StepText(const TGateTraceLine& line)
     QString text = ToQt(line.Text);
     if (line.Kind == TGateStep::Body)
         text = text.isEmpty() ? QStringLiteral("(тело ответа пусто)") : QStringLiteral("Тело ответа:\n") + text;
+    else if (line.Kind == TGateStep::Letter)
+        text = QStringLiteral("Письмо:\n") + text;
     const QString indent(time.size() + 3, QLatin1Char(' '));
     QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 1; i < lines.size(); ++i)
