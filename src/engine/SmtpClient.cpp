@@ -178,6 +178,7 @@ public:
         BIO_free(out);
         return text;
     }
+
     // Whether the delivery's cancel ended the exchange.
     bool WasCancelled() const { return Cancelled; }
 
@@ -649,8 +650,11 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     bool resolved = false;
     const bool opened = conn.Open(relay, ConnectTimeout, resolved);
     ReportGateStep(TGateStep::Connection, [&] {
-        return Cp1251(opened ? "Соединение с " : resolved ? "Нет соединения с " : "Не найден адрес ") + relay.Host +
-               ":" + relay.Port;
+        return Cp1251(opened                ? "Соединение с "
+                      : conn.WasCancelled() ? "Соединение прервано: "
+                      : resolved            ? "Нет соединения с "
+                                            : "Не найден адрес ") +
+               relay.Host + ":" + relay.Port;
     });
     if (!opened)
         return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);
