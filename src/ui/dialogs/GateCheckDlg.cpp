@@ -4,6 +4,7 @@
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "model/Clock.h"
+#include "model/DeliveryCancel.h"
 #include "ui/UiText.h"
 #include "ui/dialogs/UiHelpers.h"
 
@@ -141,6 +142,7 @@ TGateCheckDlg::TGateCheckDlg(const TSmsSender& sender, QWidget* parent) : QDialo
     CopyButton->setToolTip(QStringLiteral("Поместить весь отчёт в буфер обмена"));
 
     StatusLabel = Named(new QLabel(this), "StatusLabel");
+    StatusLabel->setWordWrap(true);
     TraceMemo = Named(new QPlainTextEdit(this), "TraceMemo");
     TraceMemo->setReadOnly(true);
     TraceMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -236,9 +238,13 @@ void TGateCheckDlg::CheckDone()
     ShowNewLines();
     const std::shared_ptr<TGateCheck> check = std::exchange(FCheck, nullptr);
     const auto outcome = check->Outcome();
-    StatusLabel->setText(!outcome ? (check->BuildOnlyCheck() ? QStringLiteral("Запрос построен, ничего не отправлено.")
-                                                             : QStringLiteral("Доставлено."))
-                                  : QStringLiteral("Ошибка: ") + ToQt(outcome->Text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+    if (!outcome)
+        StatusLabel->setText(check->BuildOnlyCheck() ? QStringLiteral("Запрос построен, ничего не отправлено.")
+                                                     : QStringLiteral("Доставлено."));
+    else if (outcome->Text == DeliveriesCancelledMessage())
+        StatusLabel->setText(QStringLiteral("Проверка прервана."));
+    else
+        StatusLabel->setText(QStringLiteral("Ошибка: ") + ToQt(outcome->Text).replace(QLatin1Char('\r'), QLatin1Char(' ')));
     TraceMemo->verticalScrollBar()->setValue(0);
     UpdateButtons();
     emit CheckFinished();
