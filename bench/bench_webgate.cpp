@@ -1,6 +1,8 @@
 // Deliveries through the web gate to a loopback HTTP server in this process,
-// against the same number of bare libcurl GETs of the same URL.
+// against the same number of bare libcurl GETs of the same URL, and with a
+// gate check's observer listening (every step built and handed over).
 // Usage: bench_webgate [N]   (default 2000)
+#include "engine/GateTrace.h"
 #include "engine/StdSmsSender.h"
 #include "model/Text.h"
 #include "storage/SmsOptions.h"
@@ -83,6 +85,16 @@ private:
     std::thread Thread;
 };
 
+// Takes every step and keeps only its size, so that the figure is the cost of
+// building the trace in the transports.
+class TCountingObserver final : public TGateObserver {
+public:
+    void Step(TGateStep, const std::string& text) override { Bytes += text.size(); }
+    void HideSecret(const std::string&) override {}
+    bool BuildOnly() const override { return false; }
+    size_t Bytes = 0;
+};
+
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 double Seconds(std::chrono::steady_clock::time_point since)
@@ -116,6 +128,15 @@ int main(int argc, char** argv)
         sender.DoSend("+79001234567", text);
     const double gateSec = Seconds(t0);
 
+    TCountingObserver observer;
+    t0 = std::chrono::steady_clock::now();
+    {
+        TGateObserverScope observe(&observer);
+        for (int i = 0; i < n; ++i)
+            sender.DoSend("+79001234567", text);
+    }
+    const double observedSec = Seconds(t0);
+
     t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) {
         CURL* h = curl_easy_init();
@@ -143,6 +164,8 @@ int main(int argc, char** argv)
 
     std::printf("requests per run:              %d (served in total: %ld)\n", n, server.served());
     std::printf("web gate deliveries:           %8.0f /s  (%.1f us each)\n", n / gateSec, gateSec * 1e6 / n);
+    std::printf("the same, observed (a check):  %8.0f /s  (%.1f us each, %zu trace bytes each)\n",
+                n / observedSec, observedSec * 1e6 / n, observer.Bytes / static_cast<size_t>(n));
     std::printf("bare libcurl GETs, new handle: %8.0f /s  (%.1f us each)\n", n / bareSec, bareSec * 1e6 / n);
     std::printf("ratio web gate / bare:         %8.2f\n", (n / gateSec) / (n / bareSec));
     std::printf("bare GETs, reused connection:  %8.0f /s  (for reference)\n", n / reuseSec);

@@ -2,6 +2,7 @@
 // body come from the operator's templates, the message goes to the SMTP relay
 // of the sending options.
 #include "engine/Charset.h"
+#include "engine/GateTrace.h"
 #include "engine/MailAddress.h"
 #include "engine/MailMessage.h"
 #include "engine/SmtpClient.h"
@@ -16,6 +17,28 @@ namespace {
 // The built-in relay account: its user name selects its password.
 const char* const kBuiltInSmtpUser = "qarvo";
 const char* const kBuiltInSmtpPassword = "-tovek5207_";
+
+// A gate check's view of the submission: the relay and the account, the
+// password masked, then the e-mail as it goes after DATA.
+void ReportEmailSubmission(const TSmtpSubmission& submission)
+{
+    HideGateSecret(submission.Password);
+    ReportGateStep(TGateStep::Request, [&] {
+        std::string text = Cp1251("Сервер SMTP: ") + submission.Relay + Cp1251(", защита: ") +
+                           SmtpSecurityName(submission.Security);
+        if (!submission.Username.empty() || !submission.Password.empty())
+            text += Cp1251(", пользователь ") + submission.Username + Cp1251(", пароль ") +
+                    std::string(GateSecretMask);
+        return text + Cp1251("\nОтправитель: ") + submission.Sender + Cp1251("\nПолучатели: ") +
+               submission.Recipients;
+    });
+    ReportGateStep(TGateStep::Letter, [&] {
+        std::string text;
+        for (const auto& line : submission.Lines)
+            text += (text.empty() ? "" : "\n") + line;
+        return text;
+    });
+}
 
 } // namespace
 
@@ -61,6 +84,11 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
     submission.Lines = ComposeMailLines(message, Now());
     submission.Security = options.SmtpSecurity;
 
+    if (CurrentGateObserver()) {
+        ReportEmailSubmission(submission);
+        if (GateBuildOnly())
+            return;
+    }
     TSmtpClient client;
     if (client.Submit(submission))
         return;

@@ -1,5 +1,6 @@
 #include "engine/HttpClient.h"
 
+#include "engine/GateTrace.h"
 #include "model/Error.h"
 #include "model/Text.h"
 
@@ -99,6 +100,8 @@ struct TExchange {
     bool HeaderComplete = false; // the empty line after the last status line's header arrived
     std::string Body;            // of the last response, up to HttpBodyLimit
     bool BodyCut = false;
+    bool Traced = false;                   // a gate check listens: the header lines are kept
+    std::vector<std::string> HeaderLines; // of the last response, for the check's trace
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user)
@@ -112,8 +115,13 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
         exchange->LastStatusLine = line;
         exchange->HeaderComplete = false;
         exchange->Body.clear();
+        exchange->HeaderLines.clear();
     } else if (line == "\r\n" || line == "\n") {
         exchange->HeaderComplete = true;
+    } else if (exchange->Traced) {
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+            line.pop_back();
+        exchange->HeaderLines.push_back(line);
     }
     return n;
 }
@@ -135,6 +143,19 @@ size_t OnBody(char* data, size_t size, size_t count, void* user)
 }
 
 int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return DeliveriesCancelled() ? 1 : 0; }
+
+// A gate check's view of the answer: the status line with its headers, then
+// the start of the body as it came.
+void ReportExchange(const TExchange& exchange)
+{
+    ReportGateStep(TGateStep::Received, [&] {
+        std::string text = exchange.LastStatusLine;
+        for (const auto& line : exchange.HeaderLines)
+            text += "\n" + line;
+        return text;
+    });
+    ReportGateStep(TGateStep::Body, [&] { return exchange.Body.substr(0, GateTraceBodyLimit); });
+}
 
 struct TCurlDeleter {
     void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -182,6 +203,7 @@ THttpResponse HttpGet(const THttpRequest& request)
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     TExchange exchange;
+    exchange.Traced = CurrentGateObserver() != nullptr;
     const THttpProxy& proxy = request.Proxy;
     CURLcode rc = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
@@ -244,6 +266,8 @@ THttpResponse HttpGet(const THttpRequest& request)
         Fail(rc, viaProxy, errorBuffer);
 
     rc = curl_easy_perform(h);
+    if (exchange.Traced && !exchange.LastStatusLine.empty())
+        ReportExchange(exchange);
     if (rc == CURLE_ABORTED_BY_CALLBACK)
         throw TError(DeliveriesCancelledMessage());
     if (rc == CURLE_WRITE_ERROR && exchange.BodyCut)

@@ -1,5 +1,6 @@
 #include "engine/ReplyPattern.h"
 
+#include "engine/GateTrace.h"
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
 #include "model/Text.h"
@@ -146,12 +147,21 @@ void TReplyRules::Judge(std::string_view body) const
     if (Empty())
         return;
     const std::string folded = FoldCyrillic(body);
-    if (FPermFail && FPermFail->Matches(folded, FSenderName))
+    auto verdict = [](const char* text) { ReportGateStep(TGateStep::Verdict, [text] { return Cp1251(text); }); };
+    if (FPermFail && FPermFail->Matches(folded, FSenderName)) {
+        verdict("Совпал шаблон постоянной ошибки: отказ навсегда, без повторов.");
         throw TPermanentError(RefusalText(body));
-    if (FTempFail && FTempFail->Matches(folded, FSenderName))
+    }
+    if (FTempFail && FTempFail->Matches(folded, FSenderName)) {
+        verdict("Совпал шаблон временной ошибки: сообщение будет отправлено повторно.");
         throw TError(RefusalText(body));
-    if (FOk && !FOk->Matches(folded, FSenderName))
+    }
+    if (FOk && !FOk->Matches(folded, FSenderName)) {
+        verdict("Шаблон успешного ответа не совпал: сообщение будет отправлено повторно.");
         throw TError(RefusalText(body));
+    }
+    verdict(FOk ? "Совпал шаблон успешного ответа: доставлено."
+                : "Шаблоны ошибок не совпали: доставлено.");
 }
 
 std::string TReplyRules::RefusalText(std::string_view body)

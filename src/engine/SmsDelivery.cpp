@@ -1,5 +1,6 @@
 #include "engine/SmsDelivery.h"
 
+#include "engine/StdSmsSender.h"
 #include "model/AddressBook.h"
 #include "model/DeliveryCancel.h"
 #include "model/Error.h"
@@ -36,6 +37,25 @@ TSmsDelivery::~TSmsDelivery() = default;
 
 // One text for a cancelled delivery, wherever the cancel reaches it.
 std::string TSmsDelivery::CancelledErrorText() { return DeliveriesCancelledMessage(); }
+
+void TSmsDelivery::TakeSnapshot(const TSmsSender* sender, const std::string& phone, const std::string& text)
+{
+    FPhone = phone;
+    FText = text;
+    FSender = sender ? sender->Clone() : nullptr;
+    FOptions = SmsOptions();
+    if (auto* standard = dynamic_cast<TStdSmsSender*>(FSender.get()))
+        standard->Options = &FOptions;
+    FTranslit = TranslitTable();
+}
+
+std::shared_ptr<TSmsDelivery> TSmsDelivery::Detached(const TSmsSender& sender, const std::string& phone,
+                                                     const std::string& text)
+{
+    std::shared_ptr<TSmsDelivery> delivery(new TSmsDelivery());
+    delivery->TakeSnapshot(&sender, phone, text);
+    return delivery;
+}
 
 void TSmsDelivery::Run()
 {

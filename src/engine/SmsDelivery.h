@@ -54,9 +54,19 @@ public:
 
     static std::string CancelledErrorText(); // "Отправка SMS прервана."
 
+    // UI thread: a delivery that belongs to no queue (an operator's check):
+    // the snapshot a queued message gets, without a message or a journal.
+    static std::shared_ptr<TSmsDelivery> Detached(const TSmsSender& sender, const std::string& phone,
+                                                  const std::string& text);
+    // The transliteration table of the snapshot.
+    const TTranslitTable& TranslitSnapshot() const { return FTranslit; }
+
 private:
     friend class TSmsManager;
     TSmsDelivery();
+    // UI thread: copies what Run needs, so that the worker reads nothing shared:
+    // the operator (its copy reads the options snapshot), the transliteration table.
+    void TakeSnapshot(const TSmsSender* sender, const std::string& phone, const std::string& text);
 
     enum { Ready, Running, Finished };
 

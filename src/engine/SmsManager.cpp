@@ -391,16 +391,8 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
     TSms* first = Queue.Items(index);
     std::shared_ptr<TSmsDelivery> delivery(new TSmsDelivery());
     TContact* contact = first->Contact;
-    delivery->FText = first->Text;
-    if (contact) {
-        delivery->FPhone = contact->PhoneNumber;
-        if (contact->SmsSender)
-            delivery->FSender = contact->SmsSender->Clone();
-    }
-    delivery->FOptions = SmsOptions();
-    if (auto* standard = dynamic_cast<TStdSmsSender*>(delivery->FSender.get()))
-        standard->Options = &delivery->FOptions;
-    delivery->FTranslit = TranslitTable();
+    delivery->TakeSnapshot(contact ? contact->SmsSender : nullptr, contact ? contact->PhoneNumber : std::string(),
+                           first->Text);
     delivery->FJournal = FJournal;
 
     if (FJournal)

@@ -1,5 +1,6 @@
 #include "engine/SmtpClient.h"
 
+#include "engine/GateTrace.h"
 #include "engine/MailAddress.h"
 #include "model/DeliveryCancel.h"
 #include "model/Text.h"
@@ -223,6 +224,22 @@ public:
         Broken = true;
         return true;
     }
+
+    // The TLS version and the relay's certificate subject, for a gate check.
+    std::string TlsDescription() const
+    {
+        std::string text = Cp1251("TLS: ") + (Ssl ? SSL_get_version(Ssl.get()) : "-");
+        X509* certificate = Ssl ? SSL_get0_peer_certificate(Ssl.get()) : nullptr;
+        BIO* out = certificate ? BIO_new(BIO_s_mem()) : nullptr;
+        if (out && X509_NAME_print_ex(out, X509_get_subject_name(certificate), 0, XN_FLAG_RFC2253) >= 0) {
+            char* data = nullptr;
+            long size = BIO_get_mem_data(out, &data);
+            text += Cp1251(", сертификат: ") + std::string(data, static_cast<size_t>(size > 0 ? size : 0));
+        }
+        BIO_free(out);
+        return text;
+    }
+
     // Whether the delivery's cancel ended the exchange.
     bool WasCancelled() const { return Cancelled; }
 
@@ -576,6 +593,21 @@ std::string ReplyText(const TReply& reply)
     return text;
 }
 
+// A gate check's view of a reply: its lines as they came, or why none came.
+const TReply& ReportReply(const TReply& reply)
+{
+    ReportGateStep(TGateStep::Received, [&] {
+        if (reply.Code < 0)
+            return Cp1251("(нет ответа: соединение разорвано, время ожидания истекло или ответ не по протоколу)");
+        std::string text;
+        for (size_t i = 0; i < reply.Lines.size(); ++i)
+            text += (i ? "\n" : "") + std::to_string(reply.Code) + (i + 1 < reply.Lines.size() ? "-" : " ") +
+                    reply.Lines[i];
+        return text;
+    });
+    return reply;
+}
+
 std::mutex CaFileMutex;
 std::string CaFile;
 
@@ -718,26 +750,40 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
     if (DeliveriesCancelled())
         return fail(TSmtpStage::Cancelled);
     bool resolved = false;
-    if (!conn.Open(relay, ConnectTimeout, resolved)) {
+    const bool opened = conn.Open(relay, ConnectTimeout, resolved);
+    ReportGateStep(TGateStep::Connection, [&] {
+        return Cp1251(opened                ? "Соединение с "
+                      : conn.WasCancelled() ? "Соединение прервано: "
+                      : resolved            ? "Нет соединения с "
+                                            : "Не найден адрес ") +
+               relay.Host + ":" + relay.Port;
+    });
+    if (!opened) {
         Reason = conn.TroubleText();
         return fail(resolved ? TSmtpStage::Connect : TSmtpStage::Relay);
     }
 
     const std::string caFile = SmtpCaFile();
-    auto startTls = [&] { return conn.StartTls(relay.Host, caFile, ReplyTimeout, Reason) || fail(TSmtpStage::Tls); };
+    auto startTls = [&] {
+        const bool started = conn.StartTls(relay.Host, caFile, ReplyTimeout, Reason);
+        ReportGateStep(TGateStep::Tls, [&] { return started ? conn.TlsDescription() : "TLS: " + Reason; });
+        return started || fail(TSmtpStage::Tls);
+    };
     bool implicitTls = UsesImplicitTls(s.Security, relay);
     if (implicitTls && !startTls())
         return false;
 
     // A command whose reply is not the expected one fails the stage; the
     // reason says what the relay answered, or why no answer came.
-    // `label` names the command in an error text (the first word when not given).
+    // `label` names the command in an error text (the first word when not
+    // given); `secret`: an AUTH answer, shown to a gate check as "***".
     std::string lastCommand = "greeting";
-    auto command = [&](const std::string& text, const char* label = nullptr) -> TReply {
+    auto command = [&](const std::string& text, const char* label = nullptr, bool secret = false) -> TReply {
         lastCommand = label ? std::string(label) : text.substr(0, text.find(' '));
+        ReportGateStep(TGateStep::Sent, [&] { return secret ? std::string(GateSecretMask) : text; });
         if (conn.HasUnaskedInput() || !conn.Write(text + "\r\n", ReplyTimeout))
-            return {};
-        return conn.ReadReply(ReplyTimeout);
+            return ReportReply({});
+        return ReportReply(conn.ReadReply(ReplyTimeout));
     };
     auto refused = [&](TSmtpStage stage, const char* what, const TReply& reply) {
         if (reply.Code >= 0) {
@@ -750,7 +796,7 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
         return fail(stage);
     };
 
-    TReply greeting = conn.ReadReply(ReplyTimeout);
+    TReply greeting = ReportReply(conn.ReadReply(ReplyTimeout));
     if (greeting.Code != 220)
         return refused(TSmtpStage::Greeting, "соединение", greeting);
 
@@ -774,10 +820,11 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
 
     // From here on QUIT ends the exchange on every path.
     auto quit = [&](bool ok) {
+        ReportGateStep(TGateStep::Sent, [] { return std::string("QUIT"); });
         if (conn.IsBroken())
             conn.SendQuietly("QUIT\r\n");
         else if (conn.Write("QUIT\r\n", ReplyTimeout))
-            conn.ReadReply(ReplyTimeout);
+            ReportReply(conn.ReadReply(ReplyTimeout));
         conn.Close();
         return ok;
     };
@@ -818,14 +865,14 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
                 std::string text = challenge.Lines.empty() ? std::string() : Trim(challenge.Lines[0]);
                 if (Base64Decode(text, decoded))
                     authenticated =
-                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded)), "AUTH").Code == 235;
+                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded)), "AUTH", true).Code == 235;
                 else
                     command("*", "AUTH"); // cancel: the challenge cannot be answered
             }
         }
         if (!authenticated && caps.HasAuth("LOGIN") && !conn.IsBroken()) {
-            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username), "AUTH").Code == 334)
-                command(Base64Encode(s.Password), "AUTH");
+            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username), "AUTH", true).Code == 334)
+                command(Base64Encode(s.Password), "AUTH", true);
         }
     }
 
@@ -852,10 +899,13 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
         return quit(false);
     }
     lastCommand = ".";
+    ReportGateStep(TGateStep::Sent, [&] {
+        return Cp1251("(письмо: ") + std::to_string(data.size()) + Cp1251(" байт, в конце строка \".\")");
+    });
     TReply end;
     if (!conn.HasUnaskedInput() && conn.Write(data, ReplyTimeout))
         end = conn.ReadReply(ReplyTimeout);
-    if (end.Code != 250) {
+    if (ReportReply(end).Code != 250) {
         refused(TSmtpStage::Message, "письмо", end);
         return quit(false);
     }

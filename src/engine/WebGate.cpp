@@ -1,10 +1,36 @@
 // The standard operator's web gate: one HTTP GET of the expanded URL template,
 // its 2xx reply judged by the operator's reply patterns when it has any.
 #include "engine/Charset.h"
+#include "engine/GateTrace.h"
 #include "engine/HttpClient.h"
 #include "engine/ReplyPattern.h"
 #include "engine/StdSmsSender.h"
+#include "model/Text.h"
 #include "storage/SmsOptions.h"
+
+namespace {
+
+// A gate check's view of the request: the URL and the proxy, secrets masked.
+void ReportWebRequest(const THttpRequest& request)
+{
+    std::vector<std::string> secrets;
+    const std::string url = MaskUrlSecrets(request.Url, &secrets);
+    secrets.push_back(request.Proxy.Password);
+    for (const auto& secret : secrets)
+        HideGateSecret(secret);
+    ReportGateStep(TGateStep::Request, [&] { return "GET " + url; });
+    ReportGateStep(TGateStep::Request, [&] {
+        const THttpProxy& proxy = request.Proxy;
+        if (proxy.Host.empty())
+            return Cp1251("Прокси: не используется");
+        std::string text = Cp1251("Прокси: ") + proxy.Host + ":" + IntToStr(proxy.Port);
+        if (proxy.BasicAuth)
+            text += Cp1251(", пользователь ") + proxy.Username + Cp1251(", пароль ") + std::string(GateSecretMask);
+        return text;
+    });
+}
+
+} // namespace
 
 void TStdSmsSender::SendViaWebGate(const std::string& phone, const std::string& text)
 {
@@ -25,7 +51,15 @@ void TStdSmsSender::SendViaWebGate(const std::string& phone, const std::string& 
     const std::string message = FormUrlEncode(ConvertFromCp1251(text, charset));
     const std::string phoneValue = FormUrlEncode(phone);
     request.Url = ExpandMacros(WebGate, phoneValue, message);
+    if (CurrentGateObserver()) {
+        ReportWebRequest(request);
+        if (GateBuildOnly())
+            return;
+    }
     const THttpResponse response = HttpGet(request);
     if (!replyRules.Empty())
         replyRules.Judge(ConvertToCp1251(response.Body, charset));
+    else
+        ReportGateStep(TGateStep::Verdict,
+                       [] { return Cp1251("Шаблоны ответа не заданы: любой ответ 2xx означает доставку."); });
 }

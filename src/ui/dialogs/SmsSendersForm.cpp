@@ -6,6 +6,7 @@
 #include "model/DataPaths.h"
 #include "storage/ProgramOptions.h"
 #include "ui/SaveSoon.h"
+#include "ui/dialogs/GateCheckDlg.h"
 #include "ui/dialogs/UiHelpers.h"
 
 #include <QApplication>
@@ -19,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScopeGuard>
@@ -115,10 +117,14 @@ TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow)
     DeleteAction = MakeAction(this, "DeleteAction", QStringLiteral("Удалить"), TIcon::Remove,
                               &TSmsSendersForm::DeleteActionExecute);
     DeleteAction->setToolTip(QStringLiteral("Удалить оператора"));
+    CheckAction = MakeAction(this, "CheckAction", QStringLiteral("Проверить..."), TIcon::Send,
+                             &TSmsSendersForm::CheckActionExecute);
+    CheckAction->setToolTip(QStringLiteral("Проверить оператора: отправить пробное SMS и показать весь обмен"));
     CloseAction = MakeAction(this, "CloseTB", QStringLiteral("Закрыть"), TIcon::Close, &TSmsSendersForm::CloseTBClick);
     toolBar->addAction(AddAction);
     toolBar->addAction(AddFromFileAction);
     toolBar->addAction(DeleteAction);
+    toolBar->addAction(CheckAction);
     toolBar->addSeparator();
     toolBar->addAction(CloseAction);
 
@@ -128,6 +134,16 @@ TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow)
     FSorted = new TCollatedSortModel(this);
     FSorted->setSourceModel(FModel);
     SmsSendersListView->setModel(FSorted);
+    SmsSendersListView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(SmsSendersListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("SmsSendersPopupMenu"));
+        menu.addAction(AddAction);
+        menu.addAction(DeleteAction);
+        menu.addSeparator();
+        menu.addAction(CheckAction);
+        menu.exec(SmsSendersListView->viewport()->mapToGlobal(at));
+    });
     auto selectionChanged = [this] { SmsSendersListViewSelectItem(); };
     connect(SmsSendersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this, selectionChanged);
     connect(SmsSendersListView->selectionModel(), &QItemSelectionModel::currentChanged, this, selectionChanged);
@@ -387,6 +403,7 @@ void TSmsSendersForm::RefreshEditor()
     NameEdit->setPalette(palette);
     SetComboActive(GateTypeComboBox, shown);
     SetComboActive(CharsetComboBox, shown);
+    CheckAction->setEnabled(shown);
     EditorPanel->setVisible(shown);
     if (shown && GateTypeComboBox->currentIndex() < 0)
         throw TError(Cp1251(UnknownGateType));
@@ -520,6 +537,18 @@ void TSmsSendersForm::DeleteActionExecute()
     const int count = FSorted->rowCount();
     SelectSortedRow(count == 0 ? -1 : std::min(row, count - 1));
     ShowInfoBox(QStringLiteral("Оператор удален."));
+}
+
+void TSmsSendersForm::CheckActionExecute()
+{
+    if (!FSender)
+        return;
+    // The check sees the operator as the fields show it: a field still being
+    // edited is written back first, and a refused value stops the check.
+    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
+        if (edit->hasFocus() && !CommitField(edit))
+            return;
+    TGateCheckDlg::Execute(*FSender, this);
 }
 
 void TSmsSendersForm::AddFromFileActionExecute()

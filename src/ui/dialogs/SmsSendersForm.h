@@ -49,6 +49,8 @@ public:
     void AddActionExecute();
     void AddFromFileActionExecute();
     void DeleteActionExecute();
+    // "Проверить...": the check dialog for the selected operator.
+    void CheckActionExecute();
     void CloseTBClick();
 
 protected:
@@ -76,6 +78,7 @@ private:
     QAction* AddAction = nullptr;
     QAction* AddFromFileAction = nullptr;
     QAction* DeleteAction = nullptr;
+    QAction* CheckAction = nullptr;
     QAction* CloseAction = nullptr;
     QTreeView* SmsSendersListView = nullptr;
     QWidget* EditorPanel = nullptr;
