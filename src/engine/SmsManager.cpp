@@ -2,6 +2,7 @@
 
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
+#include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
@@ -134,6 +135,17 @@ void TSmsManager::SearchContacts(const std::string& text)
 }
 
 // --- recipients ---
+
+TContact* TSmsManager::FindContactByPhone(const std::string& phone) const
+{
+    const std::string wanted = NormalizedPhone(phone);
+    if (wanted.empty())
+        return nullptr;
+    for (TContact* contact : Contacts())
+        if (NormalizedPhone(contact->PhoneNumber) == wanted)
+            return contact;
+    return nullptr;
+}
 
 void TSmsManager::AddRecipientContact(TContact* contact) { Recipients.Contacts.Add(contact, false); }
 void TSmsManager::AddRecipientGroup(TGroup* group) { Recipients.Groups.Add(group, false); }
@@ -288,13 +300,13 @@ TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
     return result;
 }
 
-std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
+std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery(int index)
 {
-    if (FDelivery || Queue.Count() == 0)
+    if (FDelivery || index < 0 || index >= Queue.Count())
         return nullptr;
     // The snapshot is taken before the message leaves the queue, so that a
     // failure here leaves the queue as it was.
-    TSms* first = Queue.Items(0);
+    TSms* first = Queue.Items(index);
     std::shared_ptr<TSmsDelivery> delivery(new TSmsDelivery());
     TContact* contact = first->Contact;
     delivery->FText = first->Text;
@@ -311,7 +323,7 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
 
     if (FJournal)
         FJournal->Begun(first->JournalId);
-    delivery->FSms = Queue.TakeFirst();
+    delivery->FSms = Queue.Take(index);
     delivery->FSms->BeginAttempt();
     delivery->FSms->Interrupted = false;
     FDelivery = delivery;

@@ -78,6 +78,15 @@ int TSmsQueue::Add(std::unique_ptr<TSms> sms)
     return Count() - 1;
 }
 
+std::unique_ptr<TSms> TSmsQueue::Take(int index)
+{
+    if (index < 0 || index >= Count())
+        throw ListIndexError(index);
+    std::unique_ptr<TSms> sms = std::move(FItems[static_cast<size_t>(index)]);
+    FItems.erase(FItems.begin() + index);
+    return sms;
+}
+
 void TSmsQueue::AddFirst(std::unique_ptr<TSms> sms)
 {
     if (!sms)

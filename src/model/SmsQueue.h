@@ -70,6 +70,9 @@ public:
     TSms* Items(int index) const;
     // Removes the first message and hands it over; nullptr when empty.
     std::unique_ptr<TSms> TakeFirst();
+    // Removes the message at the position and hands it over; raises TError
+    // (and changes nothing) for a position outside the queue.
+    std::unique_ptr<TSms> Take(int index);
     // Appends at the end; returns the position.
     int Add(std::unique_ptr<TSms> sms);
     // Puts a message back at the front (an attempt that was called off).
