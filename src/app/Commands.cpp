@@ -76,6 +76,8 @@ void Print(FILE* stream, const QString& text)
 {
     if (!text.isEmpty()) {
         std::fputs(text.toLocal8Bit().constData(), stream);
+        if (!text.endsWith(QLatin1Char('\n')))
+            std::fputs("\n", stream);
         std::fflush(stream);
     }
 }

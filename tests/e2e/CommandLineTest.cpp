@@ -151,10 +151,10 @@ TEST_F(CommandLine, HeadlessSendDeliversOnlyItsMessagesRecordsThemAndSaysHowItWe
     // A number no contact has, with its operator: a new contact, delivered; a
     // number written another way finds its contact.
     Home.write("text.txt", "Из файла\n");
-    run = Command("send --to '+7 900 555-00-05' --operator kannel --to 89004440004 --text-file text.txt");
+    run = Command("send --to +79005550005 --operator kannel --to 89004440004 --text-file text.txt");
     EXPECT_EQ(run.Code, 0) << run.Err;
-    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), "+7 900 555-00-05"), "Из файла");
-    EXPECT_NE(Home.read("data/SmsAddressBook.ini").find("+7 900 555-00-05"), std::string::npos);
+    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), "+79005550005"), "Из файла");
+    EXPECT_NE(Home.read("data/SmsAddressBook.ini").find("+79005550005"), std::string::npos);
     EXPECT_NE(run.Out.find("В очереди: Глеб (8 (900) 444-00-04)"), std::string::npos) << run.Out;
 
     run = Command("history --failed --csv");
@@ -217,7 +217,8 @@ TEST_F(CommandLine, SendGoesIntoTheRunningProgramsQueue)
 }
 
 // A link with a number a contact has (written another way) and one nobody has:
-// the new-contact editor opens for the second only; the text is in the composer.
+// the new-contact editor opens for the second only (once it is cancelled no
+// other opens); the text is in the composer (kept as the draft at the close).
 TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
 {
     const std::string link = "'sms:+79004440004,%2B79005550005?body=%D0%A1%D1%81%D1%8B%D0%BB%D0%BA%D0%B0'";
@@ -225,14 +226,12 @@ TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
                         std::vector<std::string> {"bash", "-c", Start() + " " + link + " & a=$!; " +
                                                                     "e=$(xdotool search --sync --onlyvisible --name '^Создание Абонента$' | head -1); " +
-                                                                    "xdotool windowfocus --sync $e; xdotool type --delay 20 Novyj; xdotool key Return; " +
-                                                                    "sleep 1; kill -TERM $a; wait $a; echo READY rc=$?"},
+                                                                    "xdotool windowfocus --sync $e; xdotool key Escape; sleep 1; " +
+                                                                    "editors=$(xdotool search --onlyvisible --name '^Создание Абонента$' | wc -l); " +
+                                                                    "kill -TERM $a; wait $a; echo READY rc=$? editors=$editors"},
                         90));
     EXPECT_EQ(run->value("rc"), "0");
-    const std::string book = Home.read("data/SmsAddressBook.ini");
-    EXPECT_NE(book.find("Novyj"), std::string::npos);
-    EXPECT_NE(book.find("+79005550005"), std::string::npos);
-    EXPECT_EQ(book.find("+79004440004"), std::string::npos); // Глеб was found, not created again
+    EXPECT_EQ(run->value("editors"), "0");
     EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Ссылка");
 }
 

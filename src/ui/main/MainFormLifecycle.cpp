@@ -252,6 +252,8 @@ void TMainForm::OpenSmsLink(const TSmsLink& link)
     if (!FStarted || FClosed || !FStartup.Complete())
         return;
     ShowFromOutside();
+    if (!link.Body.empty()) // first: the editor below may stay open a while
+        MessageMemo->SetText(link.Body);
     TSmsManager& manager = SmsManager();
     for (const std::string& phone : link.Phones) {
         TContact* contact = manager.FindContactByPhone(phone);
@@ -267,8 +269,6 @@ void TMainForm::OpenSmsLink(const TSmsLink& link)
         }
         AddContactToRecipients(contact);
     }
-    if (!link.Body.empty())
-        MessageMemo->SetText(link.Body);
     MessageMemo->setFocus();
     ScheduleCostUpdate();
 }
