@@ -200,15 +200,18 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
 TEST_F(CommandLine, SendGoesIntoTheRunningProgramsQueue)
 {
     const std::string send = Start() + " send --to 'анна петрова' --text 'В окно'";
+    const std::string unknown = Start() + " send --to Никто --text x 2>'" + Home.file("err") + "'";
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
                         std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + WaitWindow + " >/dev/null; " +
-                                                                    send + " >'" + Home.file("out") + "'; rc=$?; " +
+                                                                    send + " >'" + Home.file("out") + "'; rc=$?; " + unknown + "; bad=$?; " +
                                                                     Start() + " queue >'" + Home.file("queue") + "'; " +
                                                                     "title=$(xdotool search --onlyvisible --name '^Velotext \\(2\\)$' | wc -l); " +
-                                                                    "kill -TERM $a; wait $a; echo READY rc=$rc title=$title"},
+                                                                    "kill -TERM $a; wait $a; echo READY rc=$rc bad=$bad title=$title"},
                         90));
     EXPECT_EQ(run->value("rc"), "0");
+    EXPECT_EQ(run->value("bad"), "2"); // the running program's refusal, on this start's standard error
+    EXPECT_NE(Home.read("err").find("Нет абонента «Никто»"), std::string::npos) << Home.read("err");
     EXPECT_EQ(run->value("title"), "1");
     EXPECT_NE(Home.read("out").find("В очереди: Анна Петрова"), std::string::npos) << Home.read("out");
     const std::string queue = Home.read("queue");
@@ -218,9 +221,11 @@ TEST_F(CommandLine, SendGoesIntoTheRunningProgramsQueue)
 
 // A link with a number a contact has (written another way) and one nobody has:
 // the new-contact editor opens for the second only (once it is cancelled no
-// other opens); the text is in the composer (kept as the draft at the close).
+// other opens); the text is in the composer. A second link, handed to the
+// running program, replaces the text (kept as the draft at the close).
 TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
 {
+    const std::string draft = "'" + Home.file("data/SmsDraft.txt") + "'";
     const std::string link = "'sms:+79004440004,%2B79005550005?body=%D0%A1%D1%81%D1%8B%D0%BB%D0%BA%D0%B0'";
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
@@ -228,11 +233,15 @@ TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
                                                                     "e=$(xdotool search --sync --onlyvisible --name '^Создание Абонента$' | head -1); " +
                                                                     "xdotool windowfocus --sync $e; xdotool key Escape; sleep 1; " +
                                                                     "editors=$(xdotool search --onlyvisible --name '^Создание Абонента$' | wc -l); " +
-                                                                    "kill -TERM $a; wait $a; echo READY rc=$? editors=$editors"},
+                                                                    "for i in $(seq 50); do [ -s " + draft + " ] && break; sleep 0.1; done; first=$(iconv -f cp1251 -t utf-8 " + draft + "); " +
+                                                                    Start() + " 'sms:89004440004?body=%D0%92%D1%82%D0%BE%D1%80%D0%BE%D0%B5'; second=$?; sleep 1; " +
+                                                                    "kill -TERM $a; wait $a; echo READY rc=$? editors=$editors first=$first second=$second"},
                         90));
     EXPECT_EQ(run->value("rc"), "0");
     EXPECT_EQ(run->value("editors"), "0");
-    EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Ссылка");
+    EXPECT_EQ(run->value("first"), "Ссылка");
+    EXPECT_EQ(run->value("second"), "0");
+    EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Второе");
 }
 
 } // namespace
