@@ -90,14 +90,23 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
     std::string text = ComposedMessageText(FromQt(command.Text));
     if (text.empty())
         return Refusal(QStringLiteral("Не указан текст сообщения."));
-    TCommandResult result;
+    // Every name is resolved before anything changes: a refusal leaves the
+    // address book and the queue as they were.
     std::vector<TContact*> contacts;
+    std::vector<std::unique_ptr<TContact>> fresh; // numbers no contact has, added only when all is well
     std::vector<TGroup*> groups;
+    const auto addOnce = [](auto& list, auto* item) {
+        if (std::find(list.begin(), list.end(), item) == list.end())
+            list.push_back(item);
+    };
     for (const QString& value : command.To) {
         const std::string name = Trim(FromQt(value));
         TContact* contact = FindByName(manager.Contacts(), name);
         if (!contact && LooksLikePhone(name)) {
             contact = manager.FindContactByPhone(name);
+            for (const auto& created : fresh)
+                if (!contact && NormalizedPhone(created->PhoneNumber) == NormalizedPhone(name))
+                    contact = created.get();
             if (!contact) {
                 if (command.Operator.isEmpty())
                     return Refusal(QStringLiteral("Номера %1 нет в адресной книге: укажите его оператора (--operator).")
@@ -105,36 +114,34 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
                 TSmsSender* sender = FindByName(manager.SmsSenders, FromQt(command.Operator));
                 if (!sender)
                     return Refusal(QStringLiteral("Нет оператора «%1».").arg(command.Operator));
-                auto added = std::make_unique<TContact>();
-                added->SetName(name);
-                added->PhoneNumber = name;
-                added->SmsSender = sender;
-                try {
-                    manager.AddContact(added.get());
-                } catch (const TError& e) {
-                    return Refusal(ToQt(e.message()));
-                }
-                contact = added.release();
-                result.ContactsAdded = true;
+                fresh.push_back(std::make_unique<TContact>());
+                contact = fresh.back().get();
+                contact->SetName(name);
+                contact->PhoneNumber = name;
+                contact->SmsSender = sender;
             }
         }
         if (!contact)
             return Refusal(QStringLiteral("Нет абонента «%1».").arg(value));
-        if (std::find(contacts.begin(), contacts.end(), contact) == contacts.end())
-            contacts.push_back(contact);
+        addOnce(contacts, contact);
     }
     for (const QString& value : command.Groups) {
         TGroup* group = FindByName(manager.Groups, Trim(FromQt(value)));
         if (!group)
             return Refusal(QStringLiteral("Нет группы «%1».").arg(value));
-        if (std::find(groups.begin(), groups.end(), group) == groups.end())
-            groups.push_back(group);
+        addOnce(groups, group);
     }
     if (SmsOptions().TranslitFlag) // as the composer's transliteration switch does
         text = Translit(text);
 
+    TCommandResult result;
+    std::vector<TContact*> added;
     const int before = manager.Queue.Count();
     try {
+        for (auto& contact : fresh) {
+            manager.AddContact(contact.get()); // a refusal leaves it to the unique_ptr
+            added.push_back(contact.release());
+        }
         TRecipientsAside aside;
         for (TContact* contact : contacts)
             manager.AddRecipientContact(contact);
@@ -142,10 +149,11 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
             manager.AddRecipientGroup(group);
         manager.QueueSms(text);
     } catch (const TError& e) {
-        result.ExitCode = ExitBadUsage;
-        result.Text = ToQt(e.message());
-        return result;
+        for (TContact* contact : added)
+            manager.DeleteContact(contact);
+        return Refusal(ToQt(e.message()));
     }
+    result.ContactsAdded = !added.empty();
     for (int i = before; i < manager.Queue.Count(); ++i) {
         const TSms* sms = manager.Queue.Items(i);
         result.Queued.push_back(sms->JournalId);

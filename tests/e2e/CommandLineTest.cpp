@@ -174,6 +174,7 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
         {"send --to 4951234567 --text x", "укажите его оператора"},
         {"send --to 4951234567 --operator Нет --text x", "Нет оператора «Нет»"},
         {"send --group Враги --text x", "Нет группы «Враги»"},
+        {"send --to 4951234567 --operator Kannel --group Враги --text x", "Нет группы «Враги»"}, // no contact added
         {"send --to Вера --text '   '", "Не указан текст сообщения"},
         {"send --to Вера", "Не указан текст сообщения"},
         {"send --to Вера --text x --bogus", "Неизвестный параметр: bogus"},
