@@ -268,6 +268,8 @@ int RunHeadless(const TCommandLine& command)
         Print(stderr, Line(ExceptionMessage(std::current_exception())));
         code = ExitFailed;
     }
+    if (command.Kind != TCommandLine::TKind::Send)
+        return code; // the listings change nothing
     try {
         SaveProgramData(state);
     } catch (...) {

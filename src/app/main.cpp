@@ -93,7 +93,7 @@ int RunCommand(int argc, char** argv, TCommandLine command)
         case TInstanceChannel::TStart::First:
             break;
         }
-        // Another start meanwhile (the window, a command) waits for this one to end.
+        // Another start meanwhile (the window, a command) is turned away with the reason.
         channel.SetHandler([](const QStringList&) {
             return TInstanceChannel::TAnswer {ExitFailed, QStringLiteral("Папка данных занята командой, запущенной из "
                                                                          "командной строки; повторите позже.")};
