@@ -14,6 +14,7 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -183,7 +184,7 @@ TCommandResult ListHistory(const TCommandLine& command)
         return Refusal(QStringLiteral("Неверная дата: %1 (нужно дд.мм.гггг или дд.мм.гггг чч:мм).").arg(command.Since));
     TCommandResult result;
     const TSmsHistoryFile& history = SmsManager().History;
-    if (!QFileInfo::exists(QString::fromStdString(ResolveDataFilePath(history.FileName()))))
+    if (!QFileInfo::exists(QFile::decodeName(ResolveDataFilePath(history.FileName()).c_str())))
         return result; // nothing recorded yet
     if (command.Csv)
         result.Text = QStringLiteral("Дата,Кому,Статус,Текст\n");
