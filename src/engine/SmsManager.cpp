@@ -134,8 +134,6 @@ void TSmsManager::SearchContacts(const std::string& text)
     found.AssignDistinct(std::move(matches));
 }
 
-// --- recipients ---
-
 TContact* TSmsManager::FindContactByPhone(const std::string& phone) const
 {
     const std::string wanted = NormalizedPhone(phone);
@@ -146,6 +144,8 @@ TContact* TSmsManager::FindContactByPhone(const std::string& phone) const
             return contact;
     return nullptr;
 }
+
+// --- recipients ---
 
 void TSmsManager::AddRecipientContact(TContact* contact) { Recipients.Contacts.Add(contact, false); }
 void TSmsManager::AddRecipientGroup(TGroup* group) { Recipients.Groups.Add(group, false); }

@@ -122,6 +122,7 @@ public:
     std::shared_ptr<TSmsDelivery> BeginDelivery() { return BeginDelivery(0); }
     // The same for the queued message at `index` (the command line works off
     // only the messages it queued); nullptr also for a position outside the queue.
+    // Called off before it ran, such a message goes back to the front.
     std::shared_ptr<TSmsDelivery> BeginDelivery(int index);
     // Step 3: records the outcome; a failed message with attempts left goes to
     // the end of the queue, a finished one to the history (when on) and, if it
