@@ -1,14 +1,19 @@
-// The program entry: the Russian locale and Qt's Russian texts, the
-// address-book classes and the transliteration defaults before any window;
-// then one program per data folder (a later start hands its command line to
-// the running one and ends), and the main window until it closes (it loads
-// the program's data as it first shows and saves it as it closes). A signal
-// or the desktop session's end closes it without a question.
+// The program entry: the command line read first (a command runs without
+// any window on QCoreApplication, so it needs no display); the Russian locale
+// and Qt's Russian texts, the address-book classes and the transliteration
+// defaults before any window; then one program per data folder (a later
+// start hands its command line to the running one and ends with its answer),
+// and the main window until it closes (it loads the program's data as it
+// first shows and saves it as it closes). A signal or the desktop session's
+// end closes it without a question.
+#include "app/CommandLine.h"
+#include "app/Commands.h"
 #include "app/InstanceChannel.h"
 #include "app/ShutdownSignals.h"
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/SmsLink.h"
 #include "model/Translit.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
@@ -20,21 +25,116 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSessionManager>
+#include <QTimer>
 #include <QTranslator>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 namespace {
-// --data-dir DIR (or --data-dir=DIR) replaces the per-user data folder.
-void ReadArguments(int argc, char** argv)
+
+void Print(FILE* stream, const QString& text)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--data-dir") == 0 && i + 1 < argc)
-            SetDataDir(argv[++i]);
-        else if (std::strncmp(argv[i], "--data-dir=", 11) == 0)
-            SetDataDir(argv[i] + 11);
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputs("\n", stream);
+}
+
+void PrintAnswer(const TInstanceChannel::TAnswer& answer)
+{
+    if (!answer.Text.isEmpty())
+        Print(answer.ExitCode == ExitOk ? stdout : stderr, answer.Text);
+}
+
+void UseDataDir(const TCommandLine& command)
+{
+    if (!command.DataDir.isEmpty())
+        SetDataDir(QFile::encodeName(command.DataDir).toStdString());
+}
+
+// A refused command line may still be the window's, with Qt's own options
+// ("-platform xcb"), which only QApplication takes out.
+bool MayHoldQtOptions(const QStringList& arguments)
+{
+    for (const QString& a : arguments) {
+        if (a == QLatin1String("send") || a == QLatin1String("queue") || a == QLatin1String("history"))
+            return false;
+    }
+    for (const QString& a : arguments)
+        if (a.size() > 1 && a[0] == QLatin1Char('-') && a[1].isLetter())
+            return true;
+    return false;
+}
+
+// send, queue or history: handed to the program running on the data folder,
+// or else run here alone.
+int RunCommand(int argc, char** argv, TCommandLine command)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Velotext"));
+    try {
+        UseDataDir(command);
+        RegisterIoClasses();
+        ResetTranslitTable();
+        EnsureDataDir();
+        if (command.Kind == TCommandLine::TKind::Send && (command.TextFromStdin || !command.TextFile.isEmpty()) &&
+            !command.ReadText()) {
+            Print(stderr, command.Error);
+            return ExitBadUsage;
+        }
+        TInstanceChannel channel(QFile::decodeName(QByteArray::fromStdString(DataDir())));
+        switch (channel.Start(command.ForHandOver())) {
+        case TInstanceChannel::TStart::HandedOver:
+            PrintAnswer(channel.Answer());
+            return channel.Answer().ExitCode;
+        case TInstanceChannel::TStart::Busy:
+            Print(stderr, channel.BusyText());
+            return ExitFailed;
+        case TInstanceChannel::TStart::First:
+            break;
+        }
+        // Another start meanwhile (the window, a command) is turned away with the reason.
+        channel.SetHandler([](const QStringList&) {
+            return TInstanceChannel::TAnswer {ExitFailed, QStringLiteral("Папка данных занята командой, запущенной из "
+                                                                         "командной строки; повторите позже.")};
+        });
+        return RunHeadless(command);
+    } catch (...) {
+        Print(stderr, ToQt(ExceptionMessage(std::current_exception())));
+        return ExitFailed;
+    }
+}
+
+// A command line handed over by a later start, answered by the running window.
+TInstanceChannel::TAnswer AnswerHandedOver(TMainForm& form, const TCommandLine& command)
+{
+    switch (command.Kind) {
+    case TCommandLine::TKind::Window:
+        form.ShowFromOutside();
+        for (const QString& text : command.Links) {
+            TSmsLink link;
+            if (ParseSmsLink(text.toStdString(), link)) // the modal editor must not hold the answer back
+                QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
+        }
+        return {};
+    case TCommandLine::TKind::Help:
+        return {ExitOk, HelpText()};
+    case TCommandLine::TKind::Error:
+        return {ExitBadUsage, command.Error};
+    default:
+        break;
+    }
+    if (!form.StartupState().Complete())
+        return {ExitFailed, QStringLiteral("Программа не загрузила свои данные: команда не выполнена.")};
+    try {
+        const TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
+                                      : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
+                                                                                   : ListHistory(command);
+        if (command.Kind == TCommandLine::TKind::Send && result.ExitCode == ExitOk)
+            form.RefreshAfterCommand(result.ContactsAdded);
+        return {result.ExitCode, result.Text};
+    } catch (...) {
+        return {ExitFailed, ToQt(ExceptionMessage(std::current_exception()))};
     }
 }
 
@@ -42,9 +142,32 @@ void ReadArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    ReadArguments(argc, argv);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    TCommandLine command = ParseCommandLine(arguments);
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    if (command.Kind == TCommandLine::TKind::Help) {
+        Print(stdout, HelpText());
+        return ExitOk;
+    }
+    if (command.IsCommand())
+        return RunCommand(argc, argv, std::move(command));
+    if (command.Kind == TCommandLine::TKind::Error && !MayHoldQtOptions(arguments)) {
+        Print(stderr, command.Error);
+        return ExitBadUsage;
+    }
+    UseDataDir(command);
     QApplication app(argc, argv);
+    if (command.Kind == TCommandLine::TKind::Error) { // again without Qt's options
+        command = ParseCommandLine(QApplication::arguments().mid(1));
+        if (command.Kind != TCommandLine::TKind::Window) {
+            Print(stderr, command.Kind == TCommandLine::TKind::Error ? command.Error
+                                                                     : QStringLiteral("Неверные параметры."));
+            return ExitBadUsage;
+        }
+        UseDataDir(command);
+    }
     // Only the name: a display name would be appended to every window title.
     QApplication::setApplicationName(QStringLiteral("Velotext"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -58,10 +181,9 @@ int main(int argc, char** argv)
         ResetTranslitTable();
         EnsureDataDir();
         TInstanceChannel channel(QFile::decodeName(QByteArray::fromStdString(DataDir())));
-        switch (channel.Start(QApplication::arguments().mid(1))) {
+        switch (channel.Start(command.ForHandOver())) {
         case TInstanceChannel::TStart::HandedOver:
-            if (!channel.Answer().Text.isEmpty())
-                std::fputs(channel.Answer().Text.toLocal8Bit().constData(), stdout);
+            PrintAnswer(channel.Answer());
             return channel.Answer().ExitCode;
         case TInstanceChannel::TStart::Busy:
             ShowTopLevelError(FromQt(channel.BusyText()));
@@ -74,10 +196,7 @@ int main(int argc, char** argv)
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
-        channel.SetHandler([&form](const QStringList&) {
-            form.ShowFromOutside();
-            return TInstanceChannel::TAnswer {};
-        });
+        channel.SetHandler([&form](const QStringList& handed) { return AnswerHandedOver(form, ParseCommandLine(handed)); });
         QObject::connect(&shutdownSignals, &TShutdownSignals::Received, &form, [&form] {
             form.CloseWithoutAsking();
             QCoreApplication::quit(); // also ends a modal loop the signal came in
@@ -87,6 +206,11 @@ int main(int argc, char** argv)
                          [&form](QSessionManager&) { form.SaveAllNow(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.CloseWithoutAsking(); });
         form.show();
+        for (const QString& text : command.Links) {
+            TSmsLink link;
+            if (ParseSmsLink(text.toStdString(), link))
+                QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
+        }
         return QApplication::exec();
     } catch (...) {
         ShowTopLevelError(ExceptionMessage(std::current_exception()));

@@ -2,6 +2,7 @@
 
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
+#include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
@@ -139,6 +140,17 @@ void TSmsManager::SearchContacts(const std::string& text)
             matches.push_back(contact);
     }
     found.AssignDistinct(std::move(matches));
+}
+
+TContact* TSmsManager::FindContactByPhone(const std::string& phone) const
+{
+    const std::string wanted = NormalizedPhone(phone);
+    if (wanted.empty())
+        return nullptr;
+    for (TContact* contact : Contacts())
+        if (NormalizedPhone(contact->PhoneNumber) == wanted)
+            return contact;
+    return nullptr;
 }
 
 // --- recipients ---
@@ -384,7 +396,15 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
     int index = 0;
     while (index < Queue.Count() && WaitOf(*Queue.Items(index), now).Kind != TQueueWait::None)
         ++index;
-    if (index == Queue.Count())
+    return BeginDelivery(index);
+}
+
+std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery(int index)
+{
+    if (FDelivery || index < 0 || index >= Queue.Count())
+        return nullptr;
+    const long long now = LocalSeconds(Now());
+    if (QuietAt(now) || WaitOf(*Queue.Items(index), now).Kind != TQueueWait::None)
         return nullptr;
     // The snapshot is taken before the message leaves the queue, so that a
     // failure here leaves the queue as it was.

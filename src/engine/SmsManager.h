@@ -98,6 +98,9 @@ public:
     // (letter case ignored), from the last contact of the master list to the
     // first. An empty text finds nothing.
     void SearchContacts(const std::string& text);
+    // The first contact of the master list whose phone number is this one
+    // written another way (NormalizedPhone), or nullptr.
+    TContact* FindContactByPhone(const std::string& phone) const;
 
     // --- recipients ---
     void AddRecipientContact(TContact* contact);
@@ -145,6 +148,11 @@ public:
     // counts the attempt and snapshots what it needs. Returns nullptr when
     // nothing is due or a delivery is already out (only one at a time).
     std::shared_ptr<TSmsDelivery> BeginDelivery();
+    // The same for the queued message at `index` (the command line works off
+    // only the messages it queued); nullptr also for a position outside the
+    // queue and for a message that is not due. Called off before it ran, such
+    // a message goes back to the front.
+    std::shared_ptr<TSmsDelivery> BeginDelivery(int index);
     // Step 3: records the outcome; a failed message with attempts left goes to
     // the end of the queue, a finished one to the history (when on) and, if it
     // failed, into Queue.FailedCount. A delivery whose Run never started is

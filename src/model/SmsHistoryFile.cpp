@@ -98,3 +98,44 @@ std::vector<std::string> TSmsHistoryFile::LoadLines() const
                      Cp1251("\" не найден.\rОн появится, когда завершится отправка первого сообщения."));
     return SplitLines(ReadWholeFile(path));
 }
+
+std::vector<THistoryRecord> ParseHistoryRecords(const std::vector<std::string>& lines)
+{
+    const std::string top(80, '='), rule(80, '-');
+    const std::string to = Cp1251("Для: "), date = Cp1251("Дата: "), error = Cp1251("Ошибка: ");
+    std::vector<THistoryRecord> records;
+    bool inText = false;
+    for (const std::string& line : lines) {
+        if (line == top) {
+            records.emplace_back();
+            inText = false;
+        } else if (records.empty()) {
+            continue;
+        } else if (inText) {
+            if (line.empty())
+                continue; // the texts hold no line breaks; an empty line is the file's end
+            THistoryRecord& r = records.back();
+            r.Text += (r.Text.empty() ? "" : " ") + line;
+        } else if (line == rule) {
+            inText = true;
+        } else if (line.rfind(to, 0) == 0) {
+            records.back().To = line.substr(to.size());
+        } else if (line.rfind(date, 0) == 0) {
+            records.back().Date = line.substr(date.size());
+        } else {
+            records.back().Status = line;
+            records.back().Failed = line.rfind(error, 0) == 0;
+        }
+    }
+    return records;
+}
+
+long long HistoryDateKey(const std::string& date)
+{
+    int d = 0, m = 0, y = 0, h = 0, n = 0, sec = 0, used = 0;
+    const int read = std::sscanf(date.c_str(), "%2d.%2d.%4d%n %2d:%2d%n:%2d%n", &d, &m, &y, &used, &h, &n, &used, &sec,
+                                 &used);
+    if (read < 3 || static_cast<size_t>(used) != date.size() || read == 4 || m < 1 || m > 12 || d < 1 || d > 31)
+        return -1;
+    return ((((static_cast<long long>(y) * 100 + m) * 100 + d) * 100 + h) * 100 + n) * 100 + sec;
+}

@@ -31,6 +31,7 @@ class QTreeView;
 class TMessageMemo;
 class TSaveSoon;
 class TSmsQueueForm;
+struct TSmsLink;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -205,6 +206,14 @@ public:
     // Another start on the same data folder: the window comes to the front
     // (back from the tray when hidden there).
     void ShowFromOutside();
+    // An "sms:" link: each number's contact (the first whose phone is that
+    // number written another way) goes into the recipients, a number no
+    // contact has opens the new-contact editor with it; the text goes into
+    // the composer. Nothing happens before the data has loaded.
+    void OpenSmsLink(const TSmsLink& link);
+    // The command line changed the queue (and perhaps added contacts): the
+    // lists, the queue window and the status follow.
+    void RefreshAfterCommand(bool contactsAdded);
     // A signal or the session's end: the window closes without its question
     // (the delivery out is cut, everything loaded is saved). Nothing happens
     // once the window has closed.

@@ -5,11 +5,13 @@
 #include "engine/SmsManager.h"
 #include "model/Error.h"
 #include "model/SmsDraft.h"
+#include "model/SmsLink.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/SaveSoon.h"
 #include "ui/WindowPlacement.h"
+#include "ui/dialogs/ContactEditor.h"
 #include "ui/dialogs/SmsSendersForm.h"
 #include "ui/dialogs/SmsTemplatesForm.h"
 #include "ui/dialogs/UiHelpers.h"
@@ -25,6 +27,7 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 
 namespace {
 // The main window's placement: it is shown whatever its stored visibility says.
@@ -242,6 +245,43 @@ void TMainForm::ShowFromOutside()
 {
     if (!FClosed)
         RestoreFromTray(); // shown, not minimized, raised and active
+}
+
+void TMainForm::OpenSmsLink(const TSmsLink& link)
+{
+    if (!FStarted || FClosed || !FStartup.Complete())
+        return;
+    ShowFromOutside();
+    if (!link.Body.empty()) // first: the editor below may stay open a while
+        MessageMemo->SetText(link.Body);
+    TSmsManager& manager = SmsManager();
+    for (const std::string& phone : link.Phones) {
+        TContact* contact = manager.FindContactByPhone(phone);
+        if (!contact) {
+            auto created = std::make_unique<TContact>();
+            created->PhoneNumber = phone;
+            if (!TContactEditor::Execute(created.get(), true, this) || manager.Contacts().IndexOf(created.get()) >= 0)
+                continue;
+            manager.AddContact(created.get()); // a refusal leaves the contact to the unique_ptr
+            contact = created.release();
+            FSaveSoon->MarkChanged(DataAddressBook);
+            FContacts->Sync();
+        }
+        AddContactToRecipients(contact);
+    }
+    MessageMemo->setFocus();
+    ScheduleCostUpdate();
+}
+
+void TMainForm::RefreshAfterCommand(bool contactsAdded)
+{
+    if (contactsAdded) {
+        FSaveSoon->MarkChanged(DataAddressBook);
+        FContacts->Sync();
+    }
+    if (FSmsQueueForm)
+        FSmsQueueForm->RefreshQueue();
+    UpdateStatus();
 }
 
 // ---- options ----

@@ -1,0 +1,311 @@
+#include "app/Commands.h"
+
+#include "engine/SmsManager.h"
+#include "engine/Startup.h"
+#include "model/DataPaths.h"
+#include "model/Error.h"
+#include "model/SmsLink.h"
+#include "model/Text.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "ui/UiText.h"
+#include "ui/main/MessageMemo.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+TCommandResult Refusal(const QString& text) { return TCommandResult {ExitBadUsage, text, {}, false}; }
+
+template <class T>
+T* FindByName(const TItemList<T>& list, const std::string& name)
+{
+    for (T* item : list)
+        if (SameText(item->Name(), name))
+            return item;
+    return nullptr;
+}
+
+// The composer's recipients, put aside while a command queues its own.
+class TRecipientsAside {
+public:
+    TRecipientsAside()
+    {
+        TSmsManager& m = SmsManager();
+        for (TContact* c : m.Recipients.Contacts)
+            FContacts.push_back(c);
+        for (TGroup* g : m.Recipients.Groups)
+            FGroups.push_back(g);
+        m.ClearRecipients();
+    }
+    ~TRecipientsAside()
+    {
+        TSmsManager& m = SmsManager();
+        m.ClearRecipients();
+        for (TContact* c : FContacts)
+            m.AddRecipientContact(c);
+        for (TGroup* g : FGroups)
+            m.AddRecipientGroup(g);
+    }
+
+private:
+    std::vector<TContact*> FContacts;
+    std::vector<TGroup*> FGroups;
+};
+
+QString Line(const std::string& cp1251) { return ToQt(cp1251) + QLatin1Char('\n'); }
+
+// A CSV field: quoted when it holds a separator, a quote or a line break.
+QString CsvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+void Print(FILE* stream, const QString& text)
+{
+    if (!text.isEmpty()) {
+        std::fputs(text.toLocal8Bit().constData(), stream);
+        if (!text.endsWith(QLatin1Char('\n')))
+            std::fputs("\n", stream);
+        std::fflush(stream);
+    }
+}
+
+} // namespace
+
+TCommandResult QueueFromCommandLine(const TCommandLine& command)
+{
+    TSmsManager& manager = SmsManager();
+    std::string text = ComposedMessageText(FromQt(command.Text));
+    if (text.empty())
+        return Refusal(QStringLiteral("Не указан текст сообщения."));
+    // Every name is resolved before anything changes: a refusal leaves the
+    // address book and the queue as they were.
+    std::vector<TContact*> contacts;
+    std::vector<std::unique_ptr<TContact>> fresh; // numbers no contact has, added only when all is well
+    std::vector<TGroup*> groups;
+    const auto addOnce = [](auto& list, auto* item) {
+        if (std::find(list.begin(), list.end(), item) == list.end())
+            list.push_back(item);
+    };
+    for (const QString& value : command.To) {
+        const std::string name = Trim(FromQt(value));
+        TContact* contact = FindByName(manager.Contacts(), name);
+        if (!contact && LooksLikePhone(name)) {
+            contact = manager.FindContactByPhone(name);
+            for (const auto& created : fresh)
+                if (!contact && NormalizedPhone(created->PhoneNumber) == NormalizedPhone(name))
+                    contact = created.get();
+            if (!contact) {
+                if (command.Operator.isEmpty())
+                    return Refusal(QStringLiteral("Номера %1 нет в адресной книге: укажите его оператора (--operator).")
+                                       .arg(value));
+                TSmsSender* sender = FindByName(manager.SmsSenders, FromQt(command.Operator));
+                if (!sender)
+                    return Refusal(QStringLiteral("Нет оператора «%1».").arg(command.Operator));
+                fresh.push_back(std::make_unique<TContact>());
+                contact = fresh.back().get();
+                contact->SetName(name);
+                contact->PhoneNumber = name;
+                contact->SmsSender = sender;
+            }
+        }
+        if (!contact)
+            return Refusal(QStringLiteral("Нет абонента «%1».").arg(value));
+        addOnce(contacts, contact);
+    }
+    for (const QString& value : command.Groups) {
+        TGroup* group = FindByName(manager.Groups, Trim(FromQt(value)));
+        if (!group)
+            return Refusal(QStringLiteral("Нет группы «%1».").arg(value));
+        addOnce(groups, group);
+    }
+    if (SmsOptions().TranslitFlag) // as the composer's transliteration switch does
+        text = Translit(text);
+
+    TCommandResult result;
+    std::vector<TContact*> added;
+    const int before = manager.Queue.Count();
+    try {
+        for (auto& contact : fresh) {
+            manager.AddContact(contact.get()); // a refusal leaves it to the unique_ptr
+            added.push_back(contact.release());
+        }
+        TRecipientsAside aside;
+        for (TContact* contact : contacts)
+            manager.AddRecipientContact(contact);
+        for (TGroup* group : groups)
+            manager.AddRecipientGroup(group);
+        manager.QueueSms(text);
+    } catch (const TError& e) {
+        for (TContact* contact : added)
+            manager.DeleteContact(contact);
+        return Refusal(ToQt(e.message()));
+    }
+    result.ContactsAdded = !added.empty();
+    for (int i = before; i < manager.Queue.Count(); ++i) {
+        const TSms* sms = manager.Queue.Items(i);
+        result.Queued.push_back(sms->JournalId);
+        result.Text += QStringLiteral("В очереди: ") + Line(ContactCaption(sms->Contact));
+    }
+    return result;
+}
+
+TCommandResult ListQueue()
+{
+    TCommandResult result;
+    const TSmsQueue& queue = SmsManager().Queue;
+    for (int i = 0; i < queue.Count(); ++i) {
+        const TSms* sms = queue.Items(i);
+        result.Text += QStringLiteral("%1\t%2\tпопыток: %3\t")
+                           .arg(ToQt(FormatDateTime(sms->Created)), ToQt(ContactCaption(sms->Contact)))
+                           .arg(sms->TryCount) +
+                       Line(sms->Text);
+    }
+    return result;
+}
+
+TCommandResult ListHistory(const TCommandLine& command)
+{
+    long long since = -1;
+    if (!command.Since.isEmpty() && (since = HistoryDateKey(FromQt(command.Since))) < 0)
+        return Refusal(QStringLiteral("Неверная дата: %1 (нужно дд.мм.гггг или дд.мм.гггг чч:мм).").arg(command.Since));
+    TCommandResult result;
+    const TSmsHistoryFile& history = SmsManager().History;
+    if (!QFileInfo::exists(QFile::decodeName(ResolveDataFilePath(history.FileName()).c_str())))
+        return result; // nothing recorded yet
+    if (command.Csv)
+        result.Text = QStringLiteral("Дата,Кому,Статус,Текст\n");
+    for (const THistoryRecord& r : ParseHistoryRecords(history.LoadLines())) {
+        if ((command.FailedOnly && !r.Failed) || (since >= 0 && HistoryDateKey(r.Date) < since))
+            continue;
+        const QStringList fields {ToQt(r.Date), ToQt(r.To), ToQt(r.Status), ToQt(r.Text)};
+        if (command.Csv) {
+            QStringList quoted;
+            for (const QString& f : fields)
+                quoted << CsvField(f);
+            result.Text += quoted.join(QLatin1Char(',')) + QLatin1Char('\n');
+        } else {
+            result.Text += fields.join(QLatin1Char('\t')) + QLatin1Char('\n');
+        }
+    }
+    return result;
+}
+
+namespace {
+
+// Works off the messages of `ids`, one attempt a second, leaving every other
+// message where it is. Returns how many finally failed.
+int DeliverQueued(const std::vector<std::uint64_t>& ids)
+{
+    TSmsManager& manager = SmsManager();
+    // The first of ours that is due, or -1; `owed` says whether any of ours is left,
+    // `wake` (LocalSeconds) when the first of them comes due.
+    bool owed = false;
+    long long wake = 0;
+    const auto ours = [&]() {
+        owed = false;
+        wake = 0;
+        const long long now = LocalSeconds(Now());
+        long long quietUntil = 0;
+        const bool quiet = manager.QuietAt(now, &quietUntil);
+        for (int i = 0; i < manager.Queue.Count(); ++i) {
+            if (!std::count(ids.begin(), ids.end(), manager.Queue.Items(i)->JournalId))
+                continue;
+            owed = true;
+            const TQueueWait wait = manager.WaitOf(*manager.Queue.Items(i), now);
+            if (wait.Kind == TQueueWait::None && !quiet)
+                return i;
+            const long long until = std::max(wait.Until, quiet ? quietUntil : 0);
+            wake = wake == 0 ? until : std::min(wake, until);
+        }
+        return -1;
+    };
+    // Waits, the channel answering other starts meanwhile.
+    const auto pause = [](qint64 ms) {
+        QEventLoop wait;
+        QTimer::singleShot(int(std::clamp<qint64>(ms, 1, 60000)), &wait, &QEventLoop::quit);
+        wait.exec();
+    };
+    int failed = 0;
+    QElapsedTimer sinceLast;
+    for (;;) {
+        const int index = ours();
+        if (!owed)
+            break;
+        if (index < 0) { // a retry's wait, the chosen time, the operator's pace or quiet hours
+            pause((wake - LocalSeconds(Now())) * 1000);
+            continue;
+        }
+        if (sinceLast.isValid() && sinceLast.elapsed() < 1000) {
+            pause(1000 - sinceLast.elapsed());
+            continue;
+        }
+        sinceLast.start();
+        const std::shared_ptr<TSmsDelivery> delivery = manager.BeginDelivery(index);
+        if (!delivery)
+            continue;
+        const std::uint64_t id = delivery->Sms()->JournalId;
+        const std::string to = ContactCaption(delivery->Sms()->Contact);
+        delivery->Run();
+        const std::optional<std::string> error = delivery->Error();
+        manager.FinishDelivery(delivery);
+        bool requeued = false;
+        for (int i = 0; i < manager.Queue.Count(); ++i)
+            requeued = requeued || manager.Queue.Items(i)->JournalId == id;
+        if (requeued)
+            continue;
+        if (error) {
+            ++failed;
+            Print(stderr, QStringLiteral("Не отправлено: ") + ToQt(to) + QStringLiteral(": ") + Line(*error));
+        } else {
+            Print(stdout, QStringLiteral("Отправлено: ") + Line(to));
+        }
+    }
+    return failed;
+}
+
+} // namespace
+
+int RunHeadless(const TCommandLine& command)
+{
+    const TStartupState state = LoadProgramData(); // no windows: nothing to place
+    if (!state.Complete()) {
+        Print(stderr, Line(state.ErrorText));
+        return ExitFailed;
+    }
+    int code = ExitOk;
+    try {
+        TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
+                                : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
+                                                                             : ListHistory(command);
+        Print(result.ExitCode == ExitOk ? stdout : stderr, result.Text);
+        code = result.ExitCode;
+        if (code == ExitOk && command.Kind == TCommandLine::TKind::Send && DeliverQueued(result.Queued) > 0)
+            code = ExitFailed;
+    } catch (...) {
+        Print(stderr, Line(ExceptionMessage(std::current_exception())));
+        code = ExitFailed;
+    }
+    if (command.Kind != TCommandLine::TKind::Send)
+        return code; // the listings change nothing
+    try {
+        SaveProgramData(state);
+    } catch (...) {
+        Print(stderr, Line(ExceptionMessage(std::current_exception())));
+        code = ExitFailed;
+    }
+    return code;
+}

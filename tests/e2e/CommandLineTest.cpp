@@ -1,0 +1,248 @@
+// The real program from a shell: "send" without a running program and without
+// a display (delivered through Kannel, the history written, the exit codes),
+// "send" handed to a running program under Xvfb, refused command lines, and
+// an "sms:" link opening the composer.
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "engine/StdSmsSenderIo.h"
+#include "model/DataPaths.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
+#include "support/KannelPeer.h"
+#include "support/PeerProcess.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+const char* const kAnna = "+79001110001";
+const char* const kVera = "+79003330003";
+
+std::string Program()
+{
+    const char* other = std::getenv("VELOTEXT_TEST_PROGRAM");
+    return "'" + std::string(other && *other ? other : VELOTEXT_PROGRAM) + "'";
+}
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+class CommandLine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { Kannel = StartKannel(StartError); }
+    static void TearDownTestSuite() { Kannel.reset(); }
+
+    // A data folder with operators (Kannel, Kannel with a wrong password), three
+    // contacts, a group, two attempts per message, and a message left queued
+    // by an earlier run (the journal) to a contact that must not get it.
+    void SetUp() override
+    {
+        ASSERT_TRUE(Kannel) << StartError;
+        std::filesystem::create_directories(Home.file("config/Velotext"));
+        std::filesystem::create_directories(Home.file("data"));
+        Home.write("config/Velotext/Velotext.ini", "[Test]\nStarted=1\n");
+        SetProgramSettingsFolder(Home.file("config/Velotext"));
+        SetDataDir(Home.file("data"));
+        RegisterIoClasses();
+        ResetTranslitTable();
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+        ProgramOptions().Load();
+        auto gate = [&](const char* name, const std::string& password) {
+            auto* sender = new TStdSmsSender;
+            sender->SetName(U(name));
+            sender->GateType = TStdSmsSender::WebGateType;
+            sender->Charset = "CP1251";
+            sender->WebGate = KannelWebGate(*Kannel, "windows-1251", password);
+            SmsManager().AddSmsSender(sender);
+            return sender;
+        };
+        TSmsSender* web = gate("Kannel", "");
+        TSmsSender* wrong = gate("Чужой", "wrong");
+        auto contact = [&](const char* name, const char* phone, TSmsSender* sender) {
+            auto* c = new TContact;
+            c->SetName(U(name));
+            c->PhoneNumber = phone;
+            c->SmsSender = sender;
+            SmsManager().AddContact(c);
+            return c;
+        };
+        auto* friends = new TGroup(false);
+        friends->SetName(U("Друзья"));
+        SmsManager().AddGroup(friends);
+        SmsManager().AddContactToGroup(contact("Анна Петрова", kAnna, web), friends);
+        contact("Вера", kVera, wrong);
+        TContact* gleb = contact("Глеб", "8 (900) 444-00-04", web);
+        const TProgramOptions& names = ProgramOptions();
+        SmsManager().SaveSmsSenders(names.SmsGatesFileName);
+        SmsManager().SaveAddressBook(names.AddressBookFileName);
+        TSmsOptions options;
+        options.MaxTryCount = 2;
+        options.Save(names.OptionsFileName);
+        Home.write("data/SmsQueue.journal", "VELOTEXT-QUEUE 1\n+\t7\t20261201100000\t0\t0\t" +
+                                                std::to_string(gleb->ContactId()) + "\t" +
+                                                std::to_string(web->SenderId()) + "\t" + U("Глеб") +
+                                                "\t8 (900) 444-00-04\t" + U("Старое сообщение") + "\n");
+        ResetProgramOptionsForTests();
+        ResetSmsOptionsForTests();
+        ResetSmsManagerForTests();
+    }
+    void TearDown() override
+    {
+        SetDataDir("");
+        SetProgramSettingsFolder("");
+    }
+
+    // The shell words that start the program on the data folder.
+    std::string Start() const
+    {
+        return "XDG_CONFIG_HOME='" + Home.path() + "/config' " + Program() + " --data-dir '" + Home.file("data") + "'";
+    }
+    // The program run with these (shell-quoted) arguments, without a display.
+    TRun Command(const std::string& arguments, const std::string& input = "") const
+    {
+        Home.write("in", input);
+        TRun run;
+        const std::string line = "cd '" + Home.path() + "' && env -u DISPLAY -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY " +
+                                 Start() + " " + arguments + " <in >out 2>err";
+        const int status = std::system(line.c_str());
+        run.Code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.Out = Home.read("out");
+        run.Err = Home.read("err");
+        return run;
+    }
+    std::string History() const { return Cp1251ToUtf8(Home.read("data/SmsHistory.txt")); }
+
+    static constexpr const char* WaitWindow = "xdotool search --sync --onlyvisible --name '^Velotext' | head -1";
+    static inline std::unique_ptr<TPeerProcess> Kannel;
+    static inline std::string StartError;
+    TTempDir Home;
+};
+
+TEST_F(CommandLine, HeadlessSendDeliversOnlyItsMessagesRecordsThemAndSaysHowItWent)
+{
+    TRun run = Command("send --group 'друзья' --text 'Привет из скрипта'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("В очереди: Анна Петрова (+79001110001)"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Отправлено: Анна Петрова"), std::string::npos) << run.Out;
+    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), kAnna), "Привет из скрипта");
+    EXPECT_NE(History().find("Привет из скрипта"), std::string::npos);
+    // The message an earlier run left queued stays queued, untouched.
+    EXPECT_EQ(History().find("Старое сообщение"), std::string::npos);
+    run = Command("queue");
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_NE(run.Out.find("Глеб (8 (900) 444-00-04)\tпопыток: 0\tСтарое сообщение"), std::string::npos) << run.Out;
+
+    // A gateway that refuses: both attempts fail, exit 1, the failure in the history.
+    run = Command("send --to 'ВЕРА' -", "Не дойдёт\n");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Не отправлено: Вера"), std::string::npos) << run.Err;
+    EXPECT_NE(History().find("Ошибка: "), std::string::npos);
+
+    // A number no contact has, with its operator: a new contact, delivered; a
+    // number written another way finds its contact.
+    Home.write("text.txt", "Из файла\n");
+    run = Command("send --to +79005550005 --operator kannel --to 89004440004 --text-file text.txt");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), "+79005550005"), "Из файла");
+    EXPECT_NE(Home.read("data/SmsAddressBook.ini").find("+79005550005"), std::string::npos);
+    EXPECT_NE(run.Out.find("В очереди: Глеб (8 (900) 444-00-04)"), std::string::npos) << run.Out;
+
+    run = Command("history --failed --csv");
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_NE(run.Out.find("Вера (+79003330003)"), std::string::npos) << run.Out;
+    EXPECT_EQ(run.Out.find("Анна"), std::string::npos) << run.Out;
+}
+
+TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
+{
+    const struct {
+        const char* Arguments;
+        const char* Reason;
+    } cases[] = {
+        {"send --text x", "Не указан ни один адресат"},
+        {"send --to Никто --text x", "Нет абонента «Никто»"},
+        {"send --to 4951234567 --text x", "укажите его оператора"},
+        {"send --to 4951234567 --operator Нет --text x", "Нет оператора «Нет»"},
+        {"send --group Враги --text x", "Нет группы «Враги»"},
+        {"send --to 4951234567 --operator Kannel --group Враги --text x", "Нет группы «Враги»"}, // no contact added
+        {"send --to Вера --text '   '", "Не указан текст сообщения"},
+        {"send --to Вера", "Не указан текст сообщения"},
+        {"send --to Вера --text x --bogus", "Неизвестный параметр: bogus"},
+        {"send --to", "Не указано значение параметра"},
+        {"history --since 31.13.2026", "Неверная дата"},
+        {"queue --csv", "только с командой history"},
+        {"frobnicate", "Неизвестная команда: frobnicate"},
+    };
+    const std::string book = Home.read("data/SmsAddressBook.ini");
+    for (const auto& c : cases) {
+        const TRun run = Command(c.Arguments);
+        EXPECT_EQ(run.Code, 2) << c.Arguments;
+        EXPECT_NE(run.Err.find(c.Reason), std::string::npos) << c.Arguments << ": " << run.Err;
+        EXPECT_EQ(run.Out, "") << c.Arguments;
+    }
+    EXPECT_EQ(Home.read("data/SmsAddressBook.ini"), book);
+    const TRun help = Command("--help");
+    EXPECT_EQ(help.Code, 0);
+    EXPECT_NE(help.Out.find("velotext [--data-dir ПАПКА] send (--to ИМЯ|ТЕЛЕФОН)"), std::string::npos);
+}
+
+// The program running on the folder (its queue paused by the message it
+// brought back) takes the command: its queue grows at once, its title says so.
+TEST_F(CommandLine, SendGoesIntoTheRunningProgramsQueue)
+{
+    const std::string send = Start() + " send --to 'анна петрова' --text 'В окно'";
+    const std::string unknown = Start() + " send --to Никто --text x 2>'" + Home.file("err") + "'";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + WaitWindow + " >/dev/null; " +
+                                                                    send + " >'" + Home.file("out") + "'; rc=$?; " + unknown + "; bad=$?; " +
+                                                                    Start() + " queue >'" + Home.file("queue") + "'; " +
+                                                                    "title=$(xdotool search --onlyvisible --name '^Velotext \\(2\\)$' | wc -l); " +
+                                                                    "kill -TERM $a; wait $a; echo READY rc=$rc bad=$bad title=$title"},
+                        90));
+    EXPECT_EQ(run->value("rc"), "0");
+    EXPECT_EQ(run->value("bad"), "2"); // the running program's refusal, on this start's standard error
+    EXPECT_NE(Home.read("err").find("Нет абонента «Никто»"), std::string::npos) << Home.read("err");
+    EXPECT_EQ(run->value("title"), "1");
+    EXPECT_NE(Home.read("out").find("В очереди: Анна Петрова"), std::string::npos) << Home.read("out");
+    const std::string queue = Home.read("queue");
+    EXPECT_NE(queue.find("Старое сообщение"), std::string::npos) << queue;
+    EXPECT_NE(queue.find("Анна Петрова (+79001110001)\tпопыток: 0\tВ окно"), std::string::npos) << queue;
+}
+
+// A link with a number a contact has (written another way) and one nobody has:
+// the new-contact editor opens for the second only (once it is cancelled no
+// other opens); the text is in the composer. A second link, handed to the
+// running program, replaces the text (kept as the draft at the close).
+TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
+{
+    const std::string draft = "'" + Home.file("data/SmsDraft.txt") + "'";
+    const std::string link = "'sms:+79004440004,%2B79005550005?body=%D0%A1%D1%81%D1%8B%D0%BB%D0%BA%D0%B0'";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", Start() + " " + link + " & a=$!; " +
+                                                                    "e=$(xdotool search --sync --onlyvisible --name '^Создание Абонента$' | head -1); " +
+                                                                    "xdotool windowfocus --sync $e; xdotool key Escape; sleep 1; " +
+                                                                    "editors=$(xdotool search --onlyvisible --name '^Создание Абонента$' | wc -l); " +
+                                                                    "for i in $(seq 50); do [ -s " + draft + " ] && break; sleep 0.1; done; first=$(iconv -f cp1251 -t utf-8 " + draft + "); " +
+                                                                    Start() + " 'sms:89004440004?body=%D0%92%D1%82%D0%BE%D1%80%D0%BE%D0%B5'; second=$?; sleep 1; " +
+                                                                    "kill -TERM $a; wait $a; echo READY rc=$? editors=$editors first=$first second=$second"},
+                        90));
+    EXPECT_EQ(run->value("rc"), "0");
+    EXPECT_EQ(run->value("editors"), "0");
+    EXPECT_EQ(run->value("first"), "Ссылка");
+    EXPECT_EQ(run->value("second"), "0");
+    EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Второе");
+}
+
+} // namespace
