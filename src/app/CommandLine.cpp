@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -45,7 +46,7 @@ QString HelpText()
         "Использование:\n"
         "  velotext [--data-dir ПАПКА] [sms:НОМЕР[,НОМЕР...][?body=ТЕКСТ]]\n"
         "  velotext [--data-dir ПАПКА] send (--to ИМЯ|ТЕЛЕФОН)... (--group ГРУППА)...\n"
-        "           [--operator ОПЕРАТОР] (--text ТЕКСТ | --text-file ФАЙЛ | -)\n"
+        "           [--operator ОПЕРАТОР] [--later \"дд.мм.гггг чч:мм\"] (--text ТЕКСТ | --text-file ФАЙЛ | -)\n"
         "  velotext [--data-dir ПАПКА] queue\n"
         "  velotext [--data-dir ПАПКА] history [--since ДАТА] [--failed] [--csv]\n"
         "\n"
@@ -64,6 +65,8 @@ QString HelpText()
         "  --group ГРУППА        все абоненты группы; можно указать несколько раз.\n"
         "  --operator ОПЕРАТОР   оператор для номера, которого нет в адресной книге\n"
         "                        (абонент с этим номером добавляется в адресную книгу).\n"
+        "  --later ВРЕМЯ         отправить не раньше \"дд.мм.гггг чч:мм\"; без запущенной программы\n"
+        "                        сообщение только встаёт в очередь и уйдёт после её запуска.\n"
         "  --text ТЕКСТ          текст сообщения.\n"
         "  --text-file ФАЙЛ      текст сообщения из файла (UTF-8); \"-\" вместо параметра:\n"
         "                        со стандартного ввода.\n"
@@ -86,11 +89,12 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption group(QStringLiteral("group"), QString(), QStringLiteral("group"));
     const QCommandLineOption oper(QStringLiteral("operator"), QString(), QStringLiteral("operator"));
     const QCommandLineOption text(QStringLiteral("text"), QString(), QStringLiteral("text"));
+    const QCommandLineOption later(QStringLiteral("later"), QString(), QStringLiteral("time"));
     const QCommandLineOption textFile(QStringLiteral("text-file"), QString(), QStringLiteral("file"));
     const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("date"));
     const QCommandLineOption failed(QStringLiteral("failed"));
     const QCommandLineOption csv(QStringLiteral("csv"));
-    parser.addOptions({help, dataDir, to, group, oper, text, textFile, since, failed, csv});
+    parser.addOptions({help, dataDir, to, group, oper, text, textFile, later, since, failed, csv});
     if (!parser.parse(QStringList {QStringLiteral("velotext")} + arguments))
         return Refused(RussianParserError(parser.errorText()));
 
@@ -110,7 +114,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
                                     : QString();
     };
     QString misplaced;
-    for (const auto* option : {&to, &group, &oper, &text, &textFile})
+    for (const auto* option : {&to, &group, &oper, &text, &textFile, &later})
         if (misplaced.isEmpty() && command != QLatin1String("send"))
             misplaced = onlyFor(*option, "send");
     for (const auto* option : {&since, &failed, &csv})
@@ -125,6 +129,10 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         c.Groups = parser.values(group);
         const QStringList operators = parser.values(oper);
         c.Operator = operators.isEmpty() ? QString() : operators.last();
+        c.Later = parser.value(later);
+        if (parser.isSet(later) &&
+            !QDateTime::fromString(c.Later, QStringLiteral("dd.MM.yyyy HH:mm")).isValid())
+            return Refused(QStringLiteral("Время --later указано неверно: %1 (нужно \"дд.мм.гггг чч:мм\").").arg(c.Later));
         c.TextFromStdin = words.size() == 2 && words[1] == QLatin1String("-");
         if (words.size() > (c.TextFromStdin ? 2 : 1))
             return Refused(QStringLiteral("Лишний параметр команды send: %1.").arg(words.last()));
@@ -186,6 +194,8 @@ QStringList TCommandLine::ForHandOver() const
             out << QStringLiteral("--group") << name;
         if (!Operator.isEmpty())
             out << QStringLiteral("--operator") << Operator;
+        if (!Later.isEmpty())
+            out << QStringLiteral("--later") << Later;
         out << QStringLiteral("--text") << Text;
         break;
     case TKind::Queue:

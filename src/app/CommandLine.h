@@ -19,7 +19,7 @@ struct TCommandLine {
     QString Text;
     QString TextFile;     // read by ReadText()
     bool TextFromStdin = false;
-    // (The scheduling of a send, "--later", is read here once the queue keeps a time per message.)
+    QString Later; // --later "дд.мм.гггг чч:мм": the messages wait for that moment
 
     // history
     QString Since;

@@ -12,6 +12,7 @@
 #include "ui/UiText.h"
 #include "ui/main/MessageMemo.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -148,7 +149,18 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
             manager.AddRecipientContact(contact);
         for (TGroup* group : groups)
             manager.AddRecipientGroup(group);
-        manager.QueueSms(text);
+        long long notBefore = 0;
+        if (!command.Later.isEmpty()) {
+            const QDateTime when = QDateTime::fromString(command.Later, QStringLiteral("dd.MM.yyyy HH:mm"));
+            TDateTime t;
+            t.Year = when.date().year();
+            t.Month = when.date().month();
+            t.Day = when.date().day();
+            t.Hour = when.time().hour();
+            t.Minute = when.time().minute();
+            notBefore = LocalSeconds(t);
+        }
+        manager.QueueSms(text, notBefore);
     } catch (const TError& e) {
         for (TContact* contact : added)
             manager.DeleteContact(contact);
@@ -293,7 +305,9 @@ int RunHeadless(const TCommandLine& command)
                                                                              : ListHistory(command);
         Print(result.ExitCode == ExitOk ? stdout : stderr, result.Text);
         code = result.ExitCode;
-        if (code == ExitOk && command.Kind == TCommandLine::TKind::Send && DeliverQueued(result.Queued) > 0)
+        // A send for later only queues: the program sends it once it runs at that time.
+        if (code == ExitOk && command.Kind == TCommandLine::TKind::Send && command.Later.isEmpty() &&
+            DeliverQueued(result.Queued) > 0)
             code = ExitFailed;
     } catch (...) {
         Print(stderr, Line(ExceptionMessage(std::current_exception())));

@@ -182,6 +182,8 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
         {"history --since 31.13.2026", "Неверная дата"},
         {"queue --csv", "только с командой history"},
         {"frobnicate", "Неизвестная команда: frobnicate"},
+        {"send --to Вера --later завтра --text x", "Время --later указано неверно"},
+        {"send --to Вера --later '01.01.2001 09:00' --text x", "Время отправки уже прошло"},
     };
     const std::string book = Home.read("data/SmsAddressBook.ini");
     for (const auto& c : cases) {
@@ -191,6 +193,11 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
         EXPECT_EQ(run.Out, "") << c.Arguments;
     }
     EXPECT_EQ(Home.read("data/SmsAddressBook.ini"), book);
+    // A send for later with no program running only queues: the queue shows when it goes.
+    const TRun later = Command("send --to Вера --later '31.12.2099 09:00' --text 'С Новым годом'");
+    EXPECT_EQ(later.Code, 0) << later.Err;
+    EXPECT_NE(Command("queue").Out.find("С Новым годом"), std::string::npos);
+    EXPECT_NE(Home.read("data/SmsQueue.journal").find("T\t"), std::string::npos);
     const TRun help = Command("--help");
     EXPECT_EQ(help.Code, 0);
     EXPECT_NE(help.Out.find("velotext [--data-dir ПАПКА] send (--to ИМЯ|ТЕЛЕФОН)"), std::string::npos);
