@@ -182,6 +182,23 @@ std::vector<int> TSmsHistoryFilter::Apply(const std::vector<TSmsHistoryRecord>& 
     return rows;
 }
 
+bool TSmsHistoryFilter::Narrows(const TSmsHistoryFilter& previous) const
+{
+    return Contact == previous.Contact && FailedOnly == previous.FailedOnly && From == previous.From &&
+           To == previous.To && UpperCase(Search).find(UpperCase(previous.Search)) != std::string::npos;
+}
+
+std::vector<int> TSmsHistoryFilter::ApplyTo(const std::vector<TSmsHistoryRecord>& records,
+                                            const std::vector<int>& rows) const
+{
+    const std::string upper = UpperCase(Search);
+    std::vector<int> result;
+    for (int row : rows)
+        if (Matches(records.at(static_cast<size_t>(row)), upper))
+            result.push_back(row);
+    return result;
+}
+
 std::string HistoryCsv(const std::vector<TSmsHistoryRecord>& records, const std::vector<int>& rows)
 {
     std::string csv = "\xEF\xBB\xBF" + std::string("Дата;Абонент;Телефон;Состояние;Сообщение\r\n");

@@ -70,6 +70,13 @@ struct TSmsHistoryFilter {
     bool Matches(const TSmsHistoryRecord& record, const std::string& upperSearch) const;
     // The positions of the matching records among the first `count`, in order.
     std::vector<int> Apply(const std::vector<TSmsHistoryRecord>& records, size_t count) const;
+    // Whether every record this filter takes is among those `previous` took
+    // (only the search changed, to a text that holds the previous one), so
+    // that Apply may look at the previous result alone: typing on in the
+    // search field then scans fewer records with each key.
+    bool Narrows(const TSmsHistoryFilter& previous) const;
+    // The matching records among `rows` (positions in `records`), in order.
+    std::vector<int> ApplyTo(const std::vector<TSmsHistoryRecord>& records, const std::vector<int>& rows) const;
 };
 
 // The records at the positions as CSV: UTF-8 with a byte-order mark, fields

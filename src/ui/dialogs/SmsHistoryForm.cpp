@@ -314,12 +314,19 @@ void TSmsHistoryForm::ApplyFilter()
 {
     const TSmsHistoryRecord* selected = SelectedRecord();
     const size_t selectedAt = selected ? static_cast<size_t>(selected - FIndex.Records().data()) : SIZE_MAX;
-    FFilter.Search = FromQt(SearchEdit->text());
-    FFilter.Contact = ContactComboBox->currentIndex() > 0 ? FromQt(ContactComboBox->currentText()) : std::string();
-    FFilter.FailedOnly = FailedOnlyCheckBox->isChecked();
-    FFilter.From = PeriodCheckBox->isChecked() ? DateKeyOf(FromDateEdit->date(), false) : 0;
-    FFilter.To = PeriodCheckBox->isChecked() ? DateKeyOf(ToDateEdit->date(), true) : 0;
-    FRows->SetRows(FFilter.Apply(FIndex.Records(), FIndex.Complete()));
+    TSmsHistoryFilter filter;
+    filter.Search = FromQt(SearchEdit->text());
+    filter.Contact = ContactComboBox->currentIndex() > 0 ? FromQt(ContactComboBox->currentText()) : std::string();
+    filter.FailedOnly = FailedOnlyCheckBox->isChecked();
+    filter.From = PeriodCheckBox->isChecked() ? DateKeyOf(FromDateEdit->date(), false) : 0;
+    filter.To = PeriodCheckBox->isChecked() ? DateKeyOf(ToDateEdit->date(), true) : 0;
+    // The rows shown cover every record read so far, so a narrower filter looks at them alone.
+    const bool narrows = filter.Narrows(FFilter);
+    FFilter = std::move(filter);
+    std::vector<int> matches = narrows ? FFilter.ApplyTo(FIndex.Records(), FRows->Rows)
+                                       : FFilter.Apply(FIndex.Records(), FIndex.Complete());
+    if (matches != FRows->Rows) // the same rows: the list stays as it is, scrolled where it was
+        FRows->SetRows(std::move(matches));
     // The record selected before stays selected when it is still shown.
     const auto& rows = FRows->Rows;
     const auto it = std::lower_bound(rows.begin(), rows.end(), static_cast<int>(selectedAt));
