@@ -184,6 +184,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     filters->addSpacing(8);
     filters->addWidget(PeriodCheckBox);
     filters->addWidget(FromDateEdit);
+    filters->addSpacing(4);
     filters->addWidget(label(QStringLiteral("по"), ToDateEdit));
     filters->addWidget(ToDateEdit);
 
@@ -198,7 +199,8 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     HistoryListView->setAllColumnsShowFocus(true);
     HistoryListView->setAccessibleName(windowTitle());
     HistoryListView->header()->setStretchLastSection(true);
-    const int widths[] = {130, 140, 110, 220};
+    const QFontMetrics metrics(HistoryListView->font());
+    const int widths[] = {metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00:00")) + 16, 140, 110, 220};
     for (int c = 0; c < 4; ++c)
         HistoryListView->setColumnWidth(c, widths[c]);
 
