@@ -10,6 +10,7 @@
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/Translit.h"
+#include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
 #include "ui/UiText.h"
@@ -70,6 +71,8 @@ int main(int argc, char** argv)
             break;
         }
         TShutdownSignals shutdownSignals;
+        TKeyringStore keyring; // the passwords in the desktop keyring when there is one
+        SetSecretStore(&keyring);
         TMainForm form;
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         TQuitOnClose quitOnClose;

@@ -84,6 +84,8 @@ void TMainForm::FormShow()
             FillContacts();
             UpdateStatus();
             ApplyOptions();
+            if (const std::string note = TakeSecretStoreMessage(); !note.empty())
+                ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
             NewMessage();
             RestoreDraft();
             UpdateQueueActions();
