@@ -7,6 +7,9 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <utility>
 
 namespace {
 
@@ -63,8 +66,13 @@ void TNotifier::Notify(const QString& title, const QString& body, std::function<
 void TNotifier::ShowBalloon(const QString& title, const QString& body, std::function<void()> activated)
 {
     if (FTray && !FTray->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
+        // The icon is there for the balloon only: it goes when the balloon has had its time.
         FTray->show();
         FTrayShownHere = true;
+        QTimer::singleShot(30000, this, [this] {
+            if (std::exchange(FTrayShownHere, false))
+                FTray->hide();
+        });
     }
     FBalloonActivated = std::move(activated);
     if (FTray)
