@@ -7,9 +7,10 @@ mode="${1:-}"
 shift || true
 
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev libssl-dev libpcre2-dev libgtest-dev
-            ca-certificates fonts-dejavu-core qt6-translations-l10n)
+            ca-certificates fonts-dejavu-core qt6-translations-l10n qtkeychain-qt6-dev)
 test_pkgs=(kannel kannel-extras python3 python3-aiosmtpd swaks tinyproxy-bin squid curl apache2-utils
-           xvfb xauth xdotool trayer openbox imagemagick openssl desktop-file-utils appstream dpkg-dev)
+           xvfb xauth xdotool trayer openbox imagemagick openssl desktop-file-utils appstream dpkg-dev dbus-daemon
+           gnome-keyring)
 
 install_missing() {
     local missing=()

@@ -15,6 +15,7 @@
 #include "model/Error.h"
 #include "model/SmsLink.h"
 #include "model/Translit.h"
+#include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
 #include "ui/UiText.h"
@@ -192,6 +193,8 @@ int main(int argc, char** argv)
             break;
         }
         TShutdownSignals shutdownSignals;
+        TKeyringStore keyring; // the passwords in the desktop keyring when there is one
+        SetSecretStore(&keyring);
         TMainForm form;
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         TQuitOnClose quitOnClose;

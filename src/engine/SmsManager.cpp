@@ -214,6 +214,24 @@ void TSmsManager::QueueSms(const std::string& text, long long notBefore)
         Queue.Add(std::move(sms));
 }
 
+void TSmsManager::QueueSmsTo(const std::string& name, const std::string& phone, const std::string& text)
+{
+    if (Trim(text).empty())
+        throw TError(Cp1251("Не указан текст сообщения."));
+    TContact* contact = nullptr;
+    for (TContact* c : Contacts())
+        if (c->Name() == name && (!contact || c->PhoneNumber == phone))
+            contact = c;
+    if (!contact)
+        throw TError(Cp1251("Абонента «") + name + Cp1251("» нет в адресной книге: сообщение не поставлено в очередь."));
+    auto sms = std::make_unique<TSms>(contact, text);
+    if (FJournal) {
+        sms->JournalId = FJournal->NewId();
+        FJournal->Queued({JournalEntryOf(*sms)});
+    }
+    Queue.Add(std::move(sms));
+}
+
 void TSmsManager::ClearQueue()
 {
     if (FJournal) {
@@ -449,6 +467,7 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
         delivery->FError = TSmsFailure {TSmsDelivery::CancelledErrorText()};
     else if (state == TSmsDelivery::Running)
         throw SystemError("TSmsManager.FinishDelivery: the delivery is still running");
+    Finished.reset();
 
     std::unique_ptr<TSms> sms = std::move(delivery->FSms);
     FDelivery.reset();
@@ -487,6 +506,7 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
         History.AddSms(*sms);
     if (sms->Status == SmsStatusFailed)
         ++Queue.FailedCount;
+    Finished = HistoryRecordOf(*sms);
     if (FJournal)
         FJournal->Removed({sms->JournalId});
     RewriteJournalIfDue();

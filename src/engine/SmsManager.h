@@ -9,10 +9,12 @@
 #include "engine/SmsDelivery.h"
 #include "model/AddressBook.h"
 #include "model/SmsHistoryFile.h"
+#include "model/SmsHistoryIndex.h"
 #include "model/SmsQueue.h"
 #include "model/SmsTemplateList.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -124,6 +126,11 @@ public:
     bool QuietAt(long long now, long long* until = nullptr) const;
     // The earliest moment something queued may be attempted (0: now or nothing queued).
     long long NextDue(long long now) const;
+    // One message to one contact of the address book (the history's "Повторить"):
+    // the contact of that name and phone, else the one of that name. Raises
+    // for an empty text or a contact no longer there; the recipient list is
+    // not touched.
+    void QueueSmsTo(const std::string& name, const std::string& phone, const std::string& text);
     // Removes every queued message; FailedCount stays. A delivery out is not
     // touched: if it fails with attempts left it is queued again.
     void ClearQueue();
@@ -162,6 +169,9 @@ public:
     // that is not the one out or whose Run is still going; a history write
     // error passes on (the message is then gone and not counted).
     void FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery);
+    // The message the last FinishDelivery finished for good (sent or given
+    // up), as its history record; empty when it went back to the queue.
+    std::optional<TSmsHistoryRecord> Finished;
     // The delivery out, or nullptr.
     const std::shared_ptr<TSmsDelivery>& CurrentDelivery() const { return FDelivery; }
     // The three steps in one call. False when nothing was attempted (the queue

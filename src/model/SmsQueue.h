@@ -86,7 +86,8 @@ public:
     void Delete(int index);
     void Clear();
 
-    // Messages given up since the program started; nothing resets it.
+    // Messages given up since the user last opened the history (the history
+    // window sets it back to 0).
     int FailedCount = 0;
 
 private:

@@ -8,10 +8,37 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 #include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
+
+namespace {
+
+TSecretStore* TheSecretStore = nullptr;
+std::string SecretStoreMessage;
+// The passwords the keyring refused at the last Load (by key name).
+std::vector<std::string> UnreadSecrets;
+
+void NoteSecretProblem(const std::string& text)
+{
+    if (!SecretStoreMessage.empty())
+        SecretStoreMessage += "\r";
+    SecretStoreMessage += text;
+}
+
+bool SecretUnread(const std::string& key)
+{
+    return std::find(UnreadSecrets.begin(), UnreadSecrets.end(), key) != UnreadSecrets.end();
+}
+
+} // namespace
+
+void SetSecretStore(TSecretStore* store) { TheSecretStore = store; }
+
+std::string TakeSecretStoreMessage() { return std::exchange(SecretStoreMessage, std::string()); }
 
 namespace {
 
@@ -147,9 +174,21 @@ void TSmsOptions::Load(const std::string& fileName)
         },
         Cp1251("в файле настроек ожидались секции [Proxy], [SMTP] и [SMS]"));
 
+    UnreadSecrets.clear();
+    const bool keyring = TheSecretStore && TheSecretStore->Available();
     auto readPassword = [&](const char* section, const char* key, std::string& field) {
-        if (ini.ValueExists(section, key))
-            field = UnscramblePassword(ini.ReadString(section, key, ""));
+        if (!ini.ValueExists(section, key))
+            return;
+        field = UnscramblePassword(ini.ReadString(section, key, ""));
+        if (!field.empty() || !keyring)
+            return; // the file's own password (a Save moves it to the keyring)
+        try {
+            field = TheSecretStore->Read(key).value_or(std::string());
+        } catch (...) {
+            UnreadSecrets.push_back(key);
+            NoteSecretProblem(Cp1251("Не удалось прочитать пароль ") + key + Cp1251(" из связки ключей: ") +
+                              ExceptionMessage(std::current_exception()));
+        }
     };
 
     ProxyFlag = ini.ReadBool(ProxySection, "ProxyFlag", ProxyFlag);
@@ -179,6 +218,25 @@ void TSmsOptions::Load(const std::string& fileName)
     QuietTo = MinuteOfDay(ini.ReadString(SmsSection, "QuietTo", ""), QuietTo);
 }
 
+// What the options file gets for a password: empty once the keyring holds
+// it, else its scrambled form.
+static std::string StoredPassword(const std::string& key, const std::string& password)
+{
+    if (!TheSecretStore || !TheSecretStore->Available())
+        return ScramblePassword(password);
+    if (password.empty() && SecretUnread(key))
+        return std::string(); // the keyring refused it at the start and keeps it
+    try {
+        TheSecretStore->Write(key, password);
+        return std::string();
+    } catch (...) {
+        NoteSecretProblem(Cp1251("Не удалось сохранить пароль ") + key + Cp1251(" в связке ключей: ") +
+                          ExceptionMessage(std::current_exception()) +
+                          Cp1251("\rОн сохранён в файле настроек, как без связки ключей."));
+        return ScramblePassword(password);
+    }
+}
+
 void TSmsOptions::Save(const std::string& fileName) const
 {
     TIniFile ini;
@@ -189,11 +247,11 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteInteger(ProxySection, "ProxyPort", ProxyPort);
     ini.WriteBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
     ini.WriteString(ProxySection, "ProxyUsername", ProxyUsername);
-    ini.WriteString(ProxySection, "ProxyPassword", ScramblePassword(ProxyPassword));
+    ini.WriteString(ProxySection, "ProxyPassword", StoredPassword("ProxyPassword", ProxyPassword));
 
     ini.WriteString(SmtpSection, "SmtpHost", SmtpHost);
     ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
-    ini.WriteString(SmtpSection, "SmtpPassword", ScramblePassword(SmtpPassword));
+    ini.WriteString(SmtpSection, "SmtpPassword", StoredPassword("SmtpPassword", SmtpPassword));
     ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
     if (SmtpSecurity != TSmtpSecurity::Auto)
         ini.WriteString(SmtpSection, "SmtpSecurity", SmtpSecurityName(SmtpSecurity));

@@ -4,6 +4,7 @@
 // the two passwords are stored scrambled (every byte complemented), in memory
 // they are plain. The class is a plain value: the delivery engine copies it
 // to hand a snapshot to its worker thread.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -70,6 +71,35 @@ public:
 
     bool operator==(const TSmsOptions&) const = default;
 };
+
+// Where the proxy and SMTP passwords are kept when the desktop offers a
+// keyring (a Secret Service: GNOME Keyring, KWallet). Keys are the options
+// file's key names ("ProxyPassword", "SmtpPassword"); values CP1251.
+class TSecretStore {
+public:
+    virtual ~TSecretStore() = default;
+    // A keyring service is there (it may still be locked or refuse).
+    virtual bool Available() = 0;
+    // The stored value, nullopt when the keyring holds none; raises TError
+    // with the keyring's reason when it refuses (locked, access denied).
+    virtual std::optional<std::string> Read(const std::string& key) = 0;
+    // Raises TError with the keyring's reason when it refuses.
+    virtual void Write(const std::string& key, const std::string& value) = 0;
+};
+// The keyring used by Load and Save; nullptr (the default): the passwords
+// stay in the options file, scrambled. Not owned.
+//
+// With a keyring available, Save writes each password to the keyring first
+// and then an empty value to the file; a keyring that refuses leaves the
+// password in the file (scrambled, as without a keyring) and says why in
+// TakeSecretStoreMessage. Load takes a password from the keyring when the
+// file holds an empty value for it, else from the file (the next Save moves
+// it to the keyring). A password the keyring refused at Load is not written
+// back empty by Save: the keyring keeps it.
+void SetSecretStore(TSecretStore* store);
+// The keyring's complaints since the last call (CP1251, "\r" between lines),
+// for the user to read; empty when all went well.
+std::string TakeSecretStoreMessage();
 
 // The one sending-options object of the process, created with the defaults on first use.
 TSmsOptions& SmsOptions();

@@ -243,7 +243,8 @@ TEST_F(EndToEnd, ACyrillicMessageToAGroupReachesKannelAndTheMailServer)
 
     // Status texts: no queue, one failure (the wrong password), caption without a count.
     EXPECT_EQ(Label("SmsInfoLabel"), QStringLiteral("Сообщение:"));
-    EXPECT_EQ(Label("SmsErrorLabel"), QStringLiteral("Не удалось отправить 1 SMS"));
+    EXPECT_EQ(Label("SmsErrorLabel"), // a link to the failures in the history
+              QStringLiteral("<a href=\"failed\" style=\"color: #800000\">Не удалось отправить 1 SMS</a>"));
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Velotext"));
     // The history file holds the three finished messages.
     const std::string history = Data.dir().read("SmsHistory.txt");

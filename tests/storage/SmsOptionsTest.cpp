@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <sys/stat.h>
 
@@ -277,4 +278,82 @@ TEST(SmsOptionsPassword, ScrambledBytesThatLookLikeUtf8StayAsTheyAre)
     EXPECT_EQ(SmsOptions().SmtpPassword, "1a2b3c4d");
     EXPECT_EQ(SmsOptions().ProxyPassword, "=T");
     ResetSmsOptionsForTests();
+}
+
+namespace {
+
+// A keyring held in memory, which may refuse reading or writing.
+class TMemoryKeyring : public TSecretStore {
+public:
+    bool Available() override { return true; }
+    std::optional<std::string> Read(const std::string& key) override
+    {
+        if (RefuseRead)
+            throw TError("locked");
+        const auto it = Values.find(key);
+        return it == Values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void Write(const std::string& key, const std::string& value) override
+    {
+        ++Writes;
+        if (RefuseWrite)
+            throw TError("access denied");
+        Values[key] = value;
+    }
+    std::map<std::string, std::string> Values;
+    bool RefuseRead = false, RefuseWrite = false;
+    int Writes = 0;
+};
+
+struct TKeyringInstalled {
+    explicit TKeyringInstalled(TSecretStore* store) { SetSecretStore(store); }
+    ~TKeyringInstalled()
+    {
+        SetSecretStore(nullptr);
+        TakeSecretStoreMessage();
+    }
+};
+
+} // namespace
+
+// The passwords move to the keyring and the file keeps empty values; a keyring
+// that refuses the write leaves them in the file; a keyring locked at the
+// start reports it and the next save does not empty what it keeps.
+TEST(SmsOptionsKeyring, PasswordsMoveToTheKeyringAndARefusingKeyringLosesNone)
+{
+    TScopedDataDir data;
+    TMemoryKeyring keyring;
+    TKeyringInstalled installed(&keyring);
+    TSmsOptions o;
+    o.SmtpPassword = "smtp-secret";
+    o.ProxyPassword = U("прокси");
+    keyring.RefuseWrite = true; // refused: the file as without a keyring
+    o.Save("SmsOptions.ini");
+    TIniFile ini;
+    ini.SetFileName(data.dir().file("SmsOptions.ini"));
+    ini.Load();
+    EXPECT_EQ(UnscramblePassword(ini.ReadString("SMTP", "SmtpPassword", "")), "smtp-secret");
+    EXPECT_NE(TakeSecretStoreMessage().find("access denied"), std::string::npos);
+
+    keyring.RefuseWrite = false; // the next save moves both
+    o.Save("SmsOptions.ini");
+    EXPECT_EQ(keyring.Values["SmtpPassword"], "smtp-secret");
+    EXPECT_EQ(keyring.Values["ProxyPassword"], U("прокси"));
+    const std::string file = data.dir().read("SmsOptions.ini");
+    EXPECT_NE(file.find("SmtpPassword=\r\n"), std::string::npos);
+    EXPECT_NE(file.find("ProxyPassword=\r\n"), std::string::npos);
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back.SmtpPassword, "smtp-secret");
+    EXPECT_TRUE(TakeSecretStoreMessage().empty());
+
+    keyring.RefuseRead = true; // locked at the start
+    TSmsOptions locked;
+    locked.Load("SmsOptions.ini");
+    EXPECT_EQ(locked.SmtpPassword, "");
+    EXPECT_NE(TakeSecretStoreMessage().find("locked"), std::string::npos);
+    const int writes = keyring.Writes;
+    locked.Save("SmsOptions.ini"); // the exit's save
+    EXPECT_EQ(keyring.Writes, writes);
+    EXPECT_EQ(keyring.Values["SmtpPassword"], "smtp-secret");
 }

@@ -13,17 +13,24 @@
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
 #include "ui/main/SmsQueueForm.h"
+#include "ui/Notifier.h"
+#include "ui/dialogs/SmsHistoryForm.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QDateTimeEdit>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QTreeView>
 
 #include <filesystem>
 #include <memory>
@@ -77,6 +84,20 @@ protected:
         return contact;
     }
 
+    // Queues one message to a new contact without an operator and lets the
+    // queue window's timer deliver it: it fails for good (one attempt).
+    void FailOneMessage(const std::string& name, const std::string& phone)
+    {
+        SmsOptions().MaxTryCount = 1;
+        SmsOptions().HistoryFlag = true;
+        SmsManager().ClearRecipients();
+        AddRecipient(name, phone);
+        SmsManager().QueueSms(U("Привет"));
+        TSmsQueueForm* queue = Form->SmsQueueForm();
+        QSignalSpy finished(queue, &TSmsQueueForm::SmsFinished);
+        QMetaObject::invokeMethod(queue->findChild<QTimer*>("SenderTimer"), "timeout");
+        ASSERT_TRUE(finished.wait(10000));
+    }
     QString Label(const char* name) const { return Form->findChild<QLabel*>(name)->text(); }
     QAction* Action(const char* name) const { return Form->findChild<QAction*>(name); }
     QStringList ErrorTexts() const { return Ui.Texts(TUiCallKind::Error); }
@@ -362,7 +383,8 @@ TEST_F(TMainFormComposer, SendQueuesShowsTheCountAndCountsDownSixteenTicks)
     Form->UpdateStatus();
     EXPECT_EQ(Form->windowTitle(), QStringLiteral("Velotext"));
     EXPECT_EQ(Label("SmsInfoLabel"), QStringLiteral("Сообщение: (рассылка приостановлена)"));
-    EXPECT_EQ(Label("SmsErrorLabel"), QStringLiteral("Не удалось отправить 3 SMS"));
+    EXPECT_EQ(Label("SmsErrorLabel"),
+              QStringLiteral("<a href=\"failed\" style=\"color: #800000\">Не удалось отправить 3 SMS</a>"));
     EXPECT_TRUE(Ui.Calls.empty());
 }
 
@@ -493,3 +515,100 @@ TEST_F(TMainFormComposer, WithoutATrayHostMinimizingNeverHidesTheWindow)
 }
 
 } // namespace
+
+namespace {
+
+// The history window once every record is read, or nullptr when not shown.
+TSmsHistoryForm* ShownHistory()
+{
+    TSmsHistoryForm* form = TSmsHistoryForm::Existing();
+    if (!form || !form->isVisible())
+        return nullptr;
+    while (form->Filling())
+        QCoreApplication::processEvents();
+    return form;
+}
+
+QString SelectedHistoryCell(TSmsHistoryForm* form, int column)
+{
+    auto* list = form->findChild<QTreeView*>("HistoryListView");
+    return list->model()->index(list->currentIndex().row(), column).data().toString();
+}
+
+} // namespace
+
+// The failure count is a link to the failures in the history; it counts the
+// failures since the history was last opened.
+TEST_F(TMainFormComposer, FailureCountLinksToTheFailuresAndRestartsWhenTheHistoryOpens)
+{
+    Start();
+    FailOneMessage("Анна", "101");
+    FailOneMessage("Борис", "102");
+    auto* label = Form->findChild<QLabel*>("SmsErrorLabel");
+    EXPECT_TRUE(label->text().contains(QStringLiteral("Не удалось отправить 2 SMS")));
+    emit label->linkActivated(QStringLiteral("failed"));
+    TSmsHistoryForm* history = ShownHistory();
+    ASSERT_NE(history, nullptr);
+    EXPECT_TRUE(history->findChild<QCheckBox*>("FailedOnlyCheckBox")->isChecked());
+    EXPECT_EQ(history->Shown().size(), 2u);
+    EXPECT_EQ(SmsManager().Queue.FailedCount, 0);
+    EXPECT_TRUE(label->text().isEmpty());
+    FailOneMessage("Вера", "103");
+    EXPECT_TRUE(label->text().contains(QStringLiteral("Не удалось отправить 1 SMS")));
+}
+
+// Run by the ui_notifications test under dbus-run-session: a recording
+// notification service on the private bus receives the failure, naming the
+// contact and the error, and its click opens the history at that record.
+TEST_F(TMainFormComposer, OnAPrivateBusAFailureIsNotifiedAndItsClickOpensTheHistoryAtIt)
+{
+    if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_BUS"))
+        GTEST_SKIP() << "needs the private session bus of the ui_notifications test";
+    const std::string log = Data.dir().file("notifications.log");
+    QProcess recorder;
+    recorder.start(QStringLiteral(VELOTEXT_NOTIFY_RECORDER), {QString::fromStdString(log)});
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.Notifications")).value();
+    }, 10000));
+    Start();
+    SmsOptions().AlertOnErrorsFlag = true;
+    QSignalSpy shown(Form->Notifier(), &TNotifier::Shown);
+    FailOneMessage("Анна", "101");
+    FailOneMessage("Борис", "102");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() >= 2; }, 10000));
+    EXPECT_EQ(shown[0][0].toString(), QStringLiteral("dbus"));
+    // The service clicked each: the history shows the last one clicked, selected.
+    ASSERT_TRUE(QTest::qWaitFor([] { return ShownHistory() != nullptr; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return SelectedHistoryCell(ShownHistory(), 1) == QStringLiteral("Борис"); }, 10000));
+    const QString error = SelectedHistoryCell(ShownHistory(), 3);
+    EXPECT_FALSE(error.isEmpty());
+    const QString expected = QStringLiteral("Не удалось отправить SMS\tАнна (101): %1\tdefault,Открыть историю\n"
+                                            "Не удалось отправить SMS\tБорис (102): %1\tdefault,Открыть историю\n")
+                                 .arg(error);
+    EXPECT_EQ(QString::fromStdString(Data.dir().read("notifications.log")), expected);
+    recorder.kill();
+    recorder.waitForFinished();
+}
+
+// The same bus without a notification service: the tray balloon takes over;
+// with the window hidden the end of the batch is told as well.
+TEST_F(TMainFormComposer, OnAPrivateBusWithoutAServiceTheTrayBalloonTellsAndTheBatchEnd)
+{
+    if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_BUS"))
+        GTEST_SKIP() << "needs the private session bus of the ui_notifications test";
+    ASSERT_TRUE(QTest::qWaitFor([] {
+        return !QDBusConnection::sessionBus().interface()->isServiceRegistered(
+            QStringLiteral("org.freedesktop.Notifications")).value();
+    }, 10000));
+    Start();
+    SmsOptions().AlertOnErrorsFlag = true;
+    QSignalSpy shown(Form->Notifier(), &TNotifier::Shown);
+    Form->hide();
+    FailOneMessage("Анна", "101");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() >= 2; }, 10000));
+    EXPECT_EQ(shown[0][0].toString(), QStringLiteral("tray"));
+    EXPECT_TRUE(shown[0][2].toString().startsWith(QStringLiteral("Анна (101): ")));
+    EXPECT_EQ(shown[1][0].toString(), QStringLiteral("tray"));
+    EXPECT_EQ(shown[1][2].toString(), QStringLiteral("Отправлено 0 из 1 SMS"));
+}

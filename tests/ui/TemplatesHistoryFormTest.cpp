@@ -1,10 +1,18 @@
 #include "WindowFixture.h"
+#include "engine/SmsManager.h"
+#include "model/SmsHistoryFile.h"
 #include "model/SmsQueue.h"
 #include "ui/dialogs/SmsHistoryForm.h"
 #include "ui/dialogs/SmsTemplatesForm.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTreeView>
 
 class TTemplatesFormTest : public TWindowTest {
 protected:
@@ -80,85 +88,183 @@ TEST_F(TTemplatesFormTest, InsertHandsTheTemplateToTheComposerEachTime)
 
 using TSmsHistoryFormTest = TWindowTest;
 
+namespace {
+
+// One history record as the manager writes it.
+std::string Record(const std::string& name, const std::string& phone, const std::string& text,
+                   const std::string& error = {}, int day = 1)
+{
+    TContact contact;
+    contact.SetName(name);
+    contact.PhoneNumber = phone;
+    TSms sms(&contact, text);
+    sms.Created = TDateTime {2026, 2, day, 10, 0, 0};
+    sms.Status = error.empty() ? SmsStatusSent : SmsStatusFailed;
+    sms.ErrorText = error;
+    return TSmsHistoryFile::FormatRecord(sms);
+}
+
+} // namespace
+
 TEST_F(TSmsHistoryFormTest, ShowsTheFileAndClearsItOnlyWhenConfirmed)
 {
-    Data.dir().write("SmsHistory.txt", U("=====\r\nДля: Иван (123)\r\n"));
-    QString shown;
-    Ui.Dialog([&](QDialog& d) {
-        auto* memo = d.findChild<QPlainTextEdit*>("SmsHistoryMemo");
-        shown = memo->toPlainText();
-        EXPECT_TRUE(Trigger(&d, "ClearTB")); // No: nothing changes
-        EXPECT_EQ(memo->toPlainText(), shown);
-        EXPECT_TRUE(Trigger(&d, "ClearTB"));
-        EXPECT_TRUE(memo->toPlainText().isEmpty());
-        EXPECT_TRUE(Trigger(&d, "CloseTB"));
-    });
+    Data.dir().write("SmsHistory.txt", Record(U("Иван"), "123", U("Привет")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, Main.get());
+    ASSERT_NE(form, nullptr);
+    EXPECT_TRUE(form->isVisible());
+    auto* list = form->findChild<QTreeView*>("HistoryListView");
+    auto* memo = form->findChild<QPlainTextEdit*>("SmsHistoryMemo");
+    EXPECT_EQ(Rows(list), QStringList {QStringLiteral("01.02.2026 10:00:00")});
+    list->setCurrentIndex(list->model()->index(0, 0));
+    EXPECT_EQ(memo->toPlainText(), QString(80, QLatin1Char('=')) +
+                                       QStringLiteral("\nДля: Иван (123)\nДата: 01.02.2026 10:00:00\n"
+                                                      "Статус: Сообщение отправлено.\n") +
+                                       QString(80, QLatin1Char('-')) + QStringLiteral("\nПривет"));
     Ui.No().Yes();
-    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
-    EXPECT_EQ(shown, QStringLiteral("=====\nДля: Иван (123)"));
+    EXPECT_TRUE(Trigger(form, "ClearTB")); // No: nothing changes
+    EXPECT_EQ(Rows(list).size(), 1);
+    EXPECT_TRUE(Trigger(form, "ClearTB"));
+    EXPECT_TRUE(Rows(list).isEmpty());
+    EXPECT_TRUE(memo->toPlainText().isEmpty());
     EXPECT_EQ(Ui.Texts(TUiCallKind::Confirm).size(), 2);
     EXPECT_EQ(Data.dir().read("SmsHistory.txt"), "");
+    EXPECT_TRUE(Trigger(form, "CloseTB"));
+    EXPECT_FALSE(form->isVisible());
 
     // Nothing recorded yet: the error is reported and no window opens.
     std::remove(Data.dir().file("SmsHistory.txt").c_str());
     const size_t calls = Ui.Calls.size();
-    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
+    EXPECT_EQ(TSmsHistoryForm::Open(SmsManager().History, Main.get()), nullptr);
+    EXPECT_FALSE(form->isVisible());
     ASSERT_EQ(Ui.Calls.size(), calls + 1);
     EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::Error);
     EXPECT_EQ(Ui.Calls.back().Title, QApplication::applicationDisplayName()); // the top-level report
 }
 
 // A history of more lines than one piece: the window runs while the rest is
-// added, and what it ends up showing is the whole file, in order, once.
+// read, and what it ends up showing is every record, in order, once.
 TEST_F(TSmsHistoryFormTest, ALongHistoryIsShownWholeAndAClearStopsTheRest)
 {
     std::string file;
-    QStringList expected;
-    for (int i = 0; i < 45000; ++i) {
-        file += U("Строка ") + std::to_string(i) + "\r\n";
-        expected << QStringLiteral("Строка %1").arg(i);
-    }
+    for (int i = 0; i < 9000; ++i)
+        file += Record(U("Иван"), "123", U("Строка ") + std::to_string(i));
     Data.dir().write("SmsHistory.txt", file);
     TSmsHistoryForm form(SmsManager().History, Main.get());
     form.Fill();
-    auto* memo = form.findChild<QPlainTextEdit*>("SmsHistoryMemo");
+    auto* list = form.findChild<QTreeView*>("HistoryListView");
     EXPECT_TRUE(form.Filling());
-    EXPECT_LT(memo->blockCount(), 45000);
+    EXPECT_LT(Rows(list).size(), 9000);
     while (form.Filling())
         QCoreApplication::processEvents();
-    EXPECT_TRUE(memo->toPlainText() == expected.join(QLatin1Char('\n')));
-    EXPECT_EQ(memo->textCursor().position(), 0); // the view stayed at the start
+    ASSERT_EQ(list->model()->rowCount(), 9000);
+    for (int i : {0, 4321, 8999})
+        EXPECT_EQ(list->model()->index(i, 4).data().toString(), QStringLiteral("Строка %1").arg(i));
 
     form.Fill();
     Ui.Yes();
     form.ClearTBClick();
     QCoreApplication::processEvents();
     EXPECT_FALSE(form.Filling());
-    EXPECT_TRUE(memo->toPlainText().isEmpty());
+    EXPECT_TRUE(Rows(list).isEmpty());
     EXPECT_EQ(Data.dir().read("SmsHistory.txt"), "");
 }
 
-// A failed delivery whose error has several lines (the gate's failure, the
-// recipient, the cause): the file keeps the record's one "Ошибка:" line with
-// its inner line breaks, and the window shows each as a line of its own.
-TEST_F(TSmsHistoryFormTest, AnErrorOfSeveralLinesIsShownLineByLine)
+// The search, the contact, failures only and the period narrow the list down
+// together; the status column joins a two-line error with "; " and the record
+// below the list shows it on two lines.
+TEST_F(TSmsHistoryFormTest, FiltersNarrowTheListAndATwoLineErrorShowsOnTwoLines)
 {
-    TContact contact;
-    contact.SetName(U("Иван"));
-    contact.PhoneNumber = "9161234503";
-    TSms sms(&contact, "hi");
-    sms.FinishAttempt(TSmsFailure {U("Не удалось отправить SMS через E-Mail шлюз.\r9161234503@sms.test\r"
-                                     "SMTP сервер отказал в соединении (127.0.0.1:2525: Connection refused).")});
-    SmsManager().History.AddSms(sms);
-    EXPECT_NE(Data.dir().read("SmsHistory.txt").find(U("шлюз.\r9161234503@sms.test\rSMTP сервер")), std::string::npos);
-    QStringList shown;
-    Ui.Dialog([&](QDialog& d) {
-        shown = d.findChild<QPlainTextEdit*>("SmsHistoryMemo")->toPlainText().split(QLatin1Char('\n'));
-        EXPECT_TRUE(Trigger(&d, "CloseTB"));
-    });
-    TSmsHistoryForm::Execute(SmsManager().History, Main.get());
-    const qsizetype at = shown.indexOf(QStringLiteral("Ошибка: Не удалось отправить SMS через E-Mail шлюз."));
-    ASSERT_GE(at, 0) << shown.join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(shown.value(at + 1), QStringLiteral("9161234503@sms.test"));
-    EXPECT_EQ(shown.value(at + 2), QStringLiteral("SMTP сервер отказал в соединении (127.0.0.1:2525: Connection refused)."));
+    Data.dir().write("SmsHistory.txt", Record(U("Анна"), "101", U("Встреча в пять"), {}, 1) +
+                                           Record(U("Борис"), "102", U("Встреча отменена"), U("Нет связи\rсервер молчит"), 5) +
+                                           Record(U("Анна"), "101", U("Купи хлеба"), U("Отказ шлюза"), 9));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, Main.get());
+    ASSERT_NE(form, nullptr);
+    while (form->Filling())
+        QCoreApplication::processEvents();
+    auto* list = form->findChild<QTreeView*>("HistoryListView");
+    auto texts = [&] {
+        QStringList t;
+        for (int i = 0; i < list->model()->rowCount(); ++i)
+            t << list->model()->index(i, 4).data().toString();
+        return t;
+    };
+    auto* search = form->findChild<QLineEdit*>("SearchEdit");
+    TypeText(search, QStringLiteral("ВСТРЕЧА")); // letter case ignored
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Встреча в пять"), QStringLiteral("Встреча отменена")}));
+    search->clear();
+    TypeText(search, QStringLiteral("молчит")); // the error's second line
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Встреча отменена")});
+    EXPECT_EQ(list->model()->index(0, 3).data().toString(), QStringLiteral("Нет связи; сервер молчит"));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    EXPECT_TRUE(form->findChild<QPlainTextEdit*>("SmsHistoryMemo")->toPlainText().contains(
+        QStringLiteral("\nОшибка: Нет связи\nсервер молчит\n")));
+    search->clear();
+
+    auto* contact = form->findChild<QComboBox*>("ContactComboBox");
+    EXPECT_EQ(contact->count(), 3); // (все), Анна, Борис
+    contact->setCurrentText(QStringLiteral("Анна"));
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Встреча в пять"), QStringLiteral("Купи хлеба")}));
+    form->findChild<QCheckBox*>("FailedOnlyCheckBox")->click();
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Купи хлеба")});
+    contact->setCurrentIndex(0);
+    EXPECT_EQ(texts(), (QStringList {QStringLiteral("Встреча отменена"), QStringLiteral("Купи хлеба")}));
+    form->findChild<QDateEdit*>("FromDateEdit")->setDate(QDate(2026, 2, 1));
+    form->findChild<QDateEdit*>("ToDateEdit")->setDate(QDate(2026, 2, 5)); // the whole last day counts
+    form->findChild<QCheckBox*>("PeriodCheckBox")->click();
+    EXPECT_EQ(texts(), QStringList {QStringLiteral("Встреча отменена")});
+}
+
+// The shown records only, in UTF-8 with a byte-order mark, fields that hold
+// the separator, quotes or line breaks quoted; the file dialog is the common one.
+TEST_F(TSmsHistoryFormTest, ExportWritesTheShownRecordsAsUtf8CsvWithBom)
+{
+    Data.dir().write("SmsHistory.txt", Record(U("Анна"), "101", U("Да; \"ок\"")) +
+                                           Record(U("Борис"), "102", U("Привет"), U("Нет связи\rсервер молчит")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, Main.get());
+    ASSERT_NE(form, nullptr);
+    form->findChild<QCheckBox*>("FailedOnlyCheckBox")->click();
+    Ui.File(QString::fromStdString(Data.dir().file("out.csv")));
+    EXPECT_TRUE(Trigger(form, "ExportTB"));
+    EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::SaveFile);
+    EXPECT_EQ(Data.dir().read("out.csv"), "\xEF\xBB\xBF"
+                                          "Дата;Абонент;Телефон;Состояние;Сообщение\r\n"
+                                          "01.02.2026 10:00:00;Борис;102;\"Ошибка: Нет связи\r\nсервер молчит\";Привет\r\n");
+    form->findChild<QCheckBox*>("FailedOnlyCheckBox")->click();
+    Ui.File(QString::fromStdString(Data.dir().file("out.csv")));
+    EXPECT_TRUE(Trigger(form, "ExportTB"));
+    EXPECT_NE(Data.dir().read("out.csv").find("01.02.2026 10:00:00;Анна;101;Сообщение отправлено.;\"Да; \"\"ок\"\"\"\r\n"),
+              std::string::npos);
+}
+
+// "Повторить" is there for failed records only and queues the same text to the
+// same contact of the address book; the recipient list stays as it was.
+TEST_F(TSmsHistoryFormTest, RetryQueuesTheSameTextToTheSameContact)
+{
+    TSmsManager& m = SmsManager();
+    auto* anna = new TContact;
+    anna->SetName(U("Анна"));
+    anna->PhoneNumber = "101";
+    m.AddContact(anna);
+    Data.dir().write("SmsHistory.txt", Record(U("Анна"), "101", U("Отправлено")) +
+                                           Record(U("Анна"), "101", U("Купи хлеба"), U("Нет связи")) +
+                                           Record(U("Пётр"), "103", U("Ушло в никуда"), U("Нет связи")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(m.History, Main.get());
+    ASSERT_NE(form, nullptr);
+    QSignalSpy queued(form, &TSmsHistoryForm::SmsQueued);
+    auto* list = form->findChild<QTreeView*>("HistoryListView");
+    list->setCurrentIndex(list->model()->index(0, 0));
+    EXPECT_FALSE(Trigger(form, "RetryTB")); // sent: nothing to repeat
+    list->setCurrentIndex(list->model()->index(1, 0));
+    EXPECT_TRUE(Trigger(form, "RetryTB"));
+    ASSERT_EQ(m.Queue.Count(), 1);
+    EXPECT_EQ(m.Queue.Items(0)->Contact, anna);
+    EXPECT_EQ(m.Queue.Items(0)->Text, U("Купи хлеба"));
+    EXPECT_EQ(m.Recipients.Contacts.Count(), 0);
+    EXPECT_EQ(queued.size(), 1);
+
+    list->setCurrentIndex(list->model()->index(2, 0)); // no such contact any more
+    EXPECT_TRUE(Trigger(form, "RetryTB"));
+    EXPECT_EQ(m.Queue.Count(), 1);
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error),
+              QStringList {QStringLiteral("Абонента «Пётр» нет в адресной книге: сообщение не поставлено в очередь.")});
 }

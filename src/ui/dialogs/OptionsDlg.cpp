@@ -396,6 +396,8 @@ void TOptionsDlg::accept()
             SmsOptions().Save(ProgramOptions().OptionsFileName);
         }))
         return;
+    if (const std::string note = TakeSecretStoreMessage(); !note.empty())
+        ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
     QDialog::accept();
 }
 

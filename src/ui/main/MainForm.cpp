@@ -287,7 +287,7 @@ void TMainForm::SmsQueueActionExecute()
 }
 
 void TMainForm::TemplatesActionExecute() { TSmsTemplatesForm::Open(SmsManager().Templates, this); }
-void TMainForm::SmsHistoryActionExecute() { TSmsHistoryForm::Execute(SmsManager().History, this); }
+void TMainForm::SmsHistoryActionExecute() { ShowHistory(); }
 void TMainForm::OptionsActionExecute()
 {
     if (TOptionsDlg::Execute(this))

@@ -32,6 +32,8 @@ class TMessageMemo;
 class TSaveSoon;
 class TSmsQueueForm;
 struct TSmsLink;
+class TNotifier;
+struct TSmsHistoryRecord;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -203,6 +205,15 @@ public:
     // True while the window is hidden in the tray.
     bool HiddenToTray() const { return FHiddenToTray; }
 
+    // Opens the history window (failures only, or at a record); the failure
+    // count starts again from 0, since the user now sees them.
+    void ShowHistory(bool failedOnly = false, const TSmsHistoryRecord* at = nullptr);
+    // The queue window finished a message for good: with the option to report
+    // send errors, a failure is notified; the end of a batch is notified when
+    // this window is hidden or minimised.
+    void SmsFinished();
+    TNotifier* Notifier() const { return FNotifier; }
+
     // Another start on the same data folder: the window comes to the front
     // (back from the tray when hidden there).
     void ShowFromOutside();
@@ -271,6 +282,10 @@ private:
     std::array<QAction*, 20> TemplateItems {};
     QTimer* DelayTimer = nullptr;
     QSystemTrayIcon* FTrayIcon = nullptr;
+    TNotifier* FNotifier = nullptr;
+    int FBatchSent = 0;  // messages of the batch under way: sent,
+    int FBatchTotal = 0; // and finished either way
+    bool FHistoryBound = false; // the history window's SmsQueued is connected
     QString BaseTitle;
     int SecondsLeft = 0;
     TSmsQueueForm* FSmsQueueForm = nullptr;

@@ -9,6 +9,8 @@
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/SmsOptions.h"
+#include "ui/Notifier.h"
+#include "ui/dialogs/SmsHistoryForm.h"
 #include "ui/dialogs/SendLaterDialog.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MessageMemo.h"
@@ -111,6 +113,10 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     QPalette maroon = SmsErrorLabel->palette();
     maroon.setColor(QPalette::WindowText, QColor(128, 0, 0));
     SmsErrorLabel->setPalette(maroon);
+    SmsErrorLabel->setTextFormat(Qt::RichText);
+    SmsErrorLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    SmsErrorLabel->setToolTip(QStringLiteral("Показать неотправленные сообщения в истории"));
+    connect(SmsErrorLabel, &QLabel::linkActivated, this, [this] { Guard([this] { ShowHistory(true); }); });
     column->addWidget(SmsErrorLabel);
 
     auto* infoRow = new QHBoxLayout;
@@ -392,7 +398,8 @@ void TMainForm::UpdateStatus()
     }
     setWindowTitle(title);
     if (queue.FailedCount > 0)
-        SmsErrorLabel->setText(QStringLiteral("Не удалось отправить %1 SMS").arg(queue.FailedCount));
+        SmsErrorLabel->setText(QStringLiteral("<a href=\"failed\" style=\"color: #800000\">Не удалось отправить %1 SMS</a>")
+                                   .arg(queue.FailedCount));
     else
         SmsErrorLabel->clear();
     long long quietUntil = 0;
@@ -432,4 +439,44 @@ void TMainForm::PauseActionExecute()
     if (FSmsQueueForm)
         FSmsQueueForm->Pause();
     UpdateQueueActions();
+}
+
+void TMainForm::ShowHistory(bool failedOnly, const TSmsHistoryRecord* at)
+{
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, this, failedOnly, at);
+    if (!form)
+        return;
+    if (!FHistoryBound) {
+        FHistoryBound = true;
+        connect(form, &TSmsHistoryForm::SmsQueued, this, [this] {
+            Guard([this] {
+                if (FSmsQueueForm)
+                    FSmsQueueForm->RefreshQueue();
+                UpdateStatus();
+            });
+        });
+    }
+    SmsManager().Queue.FailedCount = 0;
+    UpdateStatus();
+}
+
+void TMainForm::SmsFinished()
+{
+    TSmsManager& manager = SmsManager();
+    if (!manager.Finished)
+        return;
+    const TSmsHistoryRecord record = *manager.Finished;
+    ++FBatchTotal;
+    FBatchSent += record.Failed() ? 0 : 1;
+    if (record.Failed() && SmsOptions().AlertOnErrorsFlag && FNotifier)
+        FNotifier->Notify(QStringLiteral("Не удалось отправить SMS"),
+                          QStringLiteral("%1 (%2): %3").arg(ToQt(record.Name), ToQt(record.Phone), ToQt(record.StatusLine())),
+                          [this, record] { ShowHistory(false, &record); });
+    if (manager.Queue.Count() > 0 || manager.CurrentDelivery())
+        return;
+    // The queue is empty: the batch is done.
+    const int sent = std::exchange(FBatchSent, 0), total = std::exchange(FBatchTotal, 0);
+    if (FNotifier && (FHiddenToTray || isHidden() || isMinimized()))
+        FNotifier->Notify(QStringLiteral("Рассылка завершена"), QStringLiteral("Отправлено %1 из %2 SMS").arg(sent).arg(total),
+                          [this] { RestoreFromTray(); });
 }

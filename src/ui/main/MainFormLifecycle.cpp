@@ -9,6 +9,7 @@
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
+#include "ui/Notifier.h"
 #include "ui/SaveSoon.h"
 #include "ui/WindowPlacement.h"
 #include "ui/dialogs/ContactEditor.h"
@@ -77,6 +78,7 @@ void TMainForm::FormShow()
             SmsManager().Templates.OnInsertTemplate = [this](const std::string& text) { InsertTemplateText(text); };
             FTemplatesBound = true;
             connect(FSmsQueueForm, &TSmsQueueForm::QueueChanged, this, [this] { Guard([this] { UpdateStatus(); }); });
+            connect(FSmsQueueForm, &TSmsQueueForm::SmsFinished, this, [this] { Guard([this] { SmsFinished(); }); });
             // Messages back from the last run wait for the user to start the queue:
             // one of them may have reached its gateway already.
             if (FStartup.Restore.Restored > 0)
@@ -85,6 +87,8 @@ void TMainForm::FormShow()
             FillContacts();
             UpdateStatus();
             ApplyOptions();
+            if (const std::string note = TakeSecretStoreMessage(); !note.empty())
+                ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
             NewMessage();
             RestoreDraft();
             UpdateQueueActions();
@@ -314,6 +318,7 @@ void TMainForm::CreateTrayIcon()
     FTrayIcon->setContextMenu(TrayPopupMenu); // the one context menu: Qt opens it on a right click
     connect(FTrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { Guard([&] { TrayIconActivated(reason); }); });
+    FNotifier = new TNotifier(FTrayIcon, this);
 }
 
 bool TMainForm::TrayActive() const

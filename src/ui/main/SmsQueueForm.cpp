@@ -298,6 +298,8 @@ void TSmsQueueForm::DeliveryFinished()
     Guard([&] { RefreshQueue(); });
     if (error)
         ShowTopLevelError(ExceptionMessage(error));
+    else if (SmsManager().Finished)
+        emit SmsFinished();
 }
 
 void TSmsQueueForm::StopDelivery()

@@ -46,6 +46,9 @@ public:
 signals:
     // The queue or the pause state changed (the main window's status texts).
     void QueueChanged();
+    // A delivery finished its message for good (sent or given up); the
+    // manager's Finished holds its history record.
+    void SmsFinished();
 
 protected:
     void showEvent(QShowEvent* event) override;

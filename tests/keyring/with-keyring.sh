@@ -1,0 +1,13 @@
+#!/bin/sh
+# Runs a command on a private session bus with a GNOME Keyring whose login
+# keyring is unlocked with a test password (packages dbus-daemon, gnome-keyring):
+#   dbus-run-session -- tests/keyring/with-keyring.sh COMMAND...
+set -e
+home=$(mktemp -d)
+export HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+printf %s velotext-test | gnome-keyring-daemon --unlock --components=secrets >/dev/null
+status=0
+"$@" || status=$?
+rm -rf "$home"
+exit $status
