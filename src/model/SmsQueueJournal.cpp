@@ -277,6 +277,7 @@ void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live, const std::v
     FBytes = static_cast<long long>(text.size());
     FHeaderBytes = static_cast<long long>(Header.size());
     FPace = pace;
+    FSyncDone.notify_all(); // a delivery waiting for the flush: the new file is on the disk
 }
 
 bool TSmsQueueJournal::WantsRewrite() const { return FRecords > 10000 && FRecords > 8 * FLive; }
