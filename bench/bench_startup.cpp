@@ -2,8 +2,10 @@
 // the real program until its main window is mapped, on an empty data folder
 // and on an address book of 20,000 contacts, against a bare Qt main window
 // holding a list of 20,000 rows started the same way (this program with
-// --bare). Each case runs several times; the median counts.
+// --bare). The cases take turns, several rounds; the medians count.
 //   xvfb-run -a build/bench/bench_startup [RUNS]
+//   build/bench/bench_startup --make-book DIR [CONFIG]   (the 20,000-contact book into DIR; CONFIG as
+//   XDG_CONFIG_HOME of a later start)
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "model/DataPaths.h"
@@ -146,6 +148,14 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--bare") == 0)
         return Bare(argc, argv);
+    if (argc > 2 && std::strcmp(argv[1], "--make-book") == 0) { // the book alone, to profile a start by hand
+        int qargc = 1;
+        QApplication app(qargc, argv);
+        BuildBook(argv[2]);
+        if (argc > 3)
+            PrepareSettings(argv[3]);
+        return 0;
+    }
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     QTemporaryDir empty, book, config;
     {
@@ -176,20 +186,34 @@ int main(int argc, char** argv)
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(x, xcb_setup_roots_iterator(xcb_get_setup(x)).data->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(x);
-    for (const TCase& c : cases) {
-        std::vector<double> times;
-        for (int i = 0; i < runs; ++i) {
-            const double ms = TimeToMap(x, c.Argv, env, c.Title);
-            if (ms < 0)
-                std::printf("  run %d: the window never came\n", i + 1);
+    // The cases take turns (bare, empty, book, bare, ...), so that a machine
+    // whose speed drifts affects them alike; each round also gives each
+    // case's ratio to the bare window of the same round.
+    constexpr size_t CaseCount = std::size(cases);
+    std::vector<double> times[CaseCount];
+    std::vector<double> ratios[CaseCount];
+    for (int i = 0; i < runs; ++i) {
+        double round[CaseCount];
+        for (size_t k = 0; k < CaseCount; ++k) {
+            round[k] = TimeToMap(x, cases[k].Argv, env, cases[k].Title);
+            if (round[k] < 0)
+                std::printf("  %s, run %d: the window never came\n", cases[k].What, i + 1);
             else
-                times.push_back(ms);
+                times[k].push_back(round[k]);
         }
-        if (times.empty())
+        for (size_t k = 1; k < CaseCount; ++k)
+            if (round[0] > 0 && round[k] > 0)
+                ratios[k].push_back(round[k] / round[0]);
+    }
+    for (size_t k = 0; k < CaseCount; ++k) {
+        if (times[k].empty())
             continue;
-        std::printf("%-44s median %7.1f ms  best %7.1f ms  worst %7.1f ms  (%d runs)\n", c.What, Median(times),
-                    *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()),
-                    static_cast<int>(times.size()));
+        std::printf("%-44s median %7.1f ms  best %7.1f ms  worst %7.1f ms  (%d runs)", cases[k].What,
+                    Median(times[k]), *std::min_element(times[k].begin(), times[k].end()),
+                    *std::max_element(times[k].begin(), times[k].end()), static_cast<int>(times[k].size()));
+        if (!ratios[k].empty())
+            std::printf("  = %.2f x bare (median of the rounds' ratios)", Median(ratios[k]));
+        std::printf("\n");
     }
     xcb_disconnect(x);
     return 0;

@@ -296,8 +296,9 @@ TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
     std::vector<TJournalPace> pace;
     const std::vector<TJournalEntry> entries = journal->Read(&pace);
     std::unordered_map<int, TContact*> contacts;
-    for (TContact* contact : Contacts())
-        contacts.emplace(contact->ContactId(), contact);
+    if (!entries.empty()) // an empty queue (most starts) needs no index of the book
+        for (TContact* contact : Contacts())
+            contacts.emplace(contact->ContactId(), contact);
     TQueueRestore result;
     std::vector<std::unique_ptr<TSms>> restored;
     std::vector<TJournalEntry> live;

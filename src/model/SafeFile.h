@@ -39,6 +39,9 @@ std::string ReadWholeFile(const std::string& path);
 // The reason given for a path that is not a regular file (CP1251).
 std::string NotRegularFileText();
 bool FileExists(const std::string& path);
+// The path is a regular file holding exactly these bytes (false when it
+// cannot be read).
+bool SameFileBytes(const std::string& path, std::string_view bytes);
 // Nothing is at the path (a link to nothing counts as missing: saving through
 // it creates its target).
 bool PathMissing(const std::string& path);

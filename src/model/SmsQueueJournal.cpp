@@ -263,10 +263,20 @@ void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live, const std::v
     }
     for (const TJournalPace& p : pace)
         text += PaceLine(p);
-    SaveFileSafely(FPath, text, 0600, false); // the journal is its own record: no backup generation
+    // A journal that already reads as its compacted self (an empty queue: the
+    // header alone) is only flushed, not written again: a start need not wait
+    // for a whole safe save.
+    const bool same = SameFileBytes(FPath, text);
+    if (!same)
+        SaveFileSafely(FPath, text, 0600, false); // the journal is its own record: no backup generation
     const int fd = ::open(FPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         FailWrite(FPath, errno);
+    if (same && fdatasync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        FailWrite(FPath, error);
+    }
     Close();
     std::lock_guard lock(FSyncMutex);
     FFd = fd;

@@ -23,19 +23,49 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
-// The one collator of the windows' lists: Russian, case-sensitive, numbers as text.
+// The collation of the windows' lists: Russian, case-sensitive, numbers as text.
+inline QCollator MakeRussianCollator()
+{
+    QCollator c(QLocale(QLocale::Russian, QLocale::Russia));
+    c.setCaseSensitivity(Qt::CaseSensitive);
+    c.setNumericMode(false);
+    return c;
+}
+
+// The one collator of the windows' thread.
 inline QCollator& RussianCollator()
 {
-    static QCollator collator = [] {
-        QCollator c(QLocale(QLocale::Russian, QLocale::Russia));
-        c.setCaseSensitivity(Qt::CaseSensitive);
-        c.setNumericMode(false);
-        return c;
-    }();
+    static QCollator collator = MakeRussianCollator();
     return collator;
+}
+
+// Runs work(from, to, collator) over [0, count) in slices, a large count (the
+// whole address book at start-up) shared among the processor's cores, each
+// with its own collator (a collator may not be used by two threads at once).
+// Returns where each slice begins, and `count` at the end.
+inline std::vector<size_t> RunInSlices(size_t count, const std::function<void(size_t, size_t, QCollator&)>& work)
+{
+    constexpr size_t LeastPerSlice = 2000;
+    const size_t slices = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4,
+                                            std::max<size_t>(1, count / LeastPerSlice)});
+    std::vector<size_t> bounds;
+    for (size_t i = 0; i < slices; ++i)
+        bounds.push_back(count / slices * i);
+    bounds.push_back(count);
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < slices; ++i)
+        helpers.emplace_back([&work, &bounds, i] {
+            QCollator collator = MakeRussianCollator();
+            work(bounds[i], bounds[i + 1], collator);
+        });
+    work(bounds[0], bounds[1], RussianCollator());
+    for (std::thread& helper : helpers)
+        helper.join();
+    return bounds;
 }
 
 // The rows of a list of objects (TKey: a pointer, or a variant of pointers),
@@ -98,13 +128,13 @@ public:
                 added.push_back({object, &EntryOf(object, fresh)});
             }
         }
+        PlaceInOrder(fresh); // texts ready before the view may ask for the new rows
         if (!added.empty()) {
             int first = static_cast<int>(FRows.size());
             beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
             FRows.insert(FRows.end(), added.begin(), added.end());
             endInsertRows();
         }
-        PlaceInOrder(fresh);
         Resort();
         for (const TKey& object : changed) {
             QModelIndex index = this->index(RowOfKey(object));
@@ -222,8 +252,7 @@ private:
             if (!inserted)
                 TakeOutOfOrder(&entry);
             entry.Caption = std::move(caption);
-            entry.Text = ToQt(entry.Caption);
-            entry.Key = RussianCollator().sortKey(entry.Text);
+            entry.Key.reset(); // text and key are made with the other fresh entries', in PlaceInOrder
             fresh.push_back(&entry);
         }
         return entry;
@@ -240,17 +269,35 @@ private:
         }
     }
 
-    // A few entries go in by binary search; many at once by one sort.
-    void PlaceInOrder(const std::vector<TEntry*>& fresh)
+    // Gives the fresh entries their text and key. A few entries then go in by
+    // binary search; many at once are sorted in slices side by side and merged
+    // (an entry equal to others goes after them, in list order).
+    void PlaceInOrder(std::vector<TEntry*>& fresh)
     {
         if (fresh.empty())
             return;
         if (fresh.size() <= 64) {
-            for (TEntry* entry : fresh)
+            for (TEntry* entry : fresh) {
+                entry->Text = ToQt(entry->Caption);
+                entry->Key = RussianCollator().sortKey(entry->Text);
                 FOrder.insert(std::upper_bound(FOrder.begin(), FOrder.end(), entry, KeyLess), entry);
+            }
         } else {
+            const std::vector<size_t> bounds =
+                RunInSlices(fresh.size(), [&fresh](size_t from, size_t to, QCollator& collator) {
+                    for (size_t i = from; i < to; ++i) {
+                        fresh[i]->Text = ToQt(fresh[i]->Caption);
+                        fresh[i]->Key = collator.sortKey(fresh[i]->Text);
+                    }
+                    std::stable_sort(fresh.begin() + static_cast<std::ptrdiff_t>(from),
+                                     fresh.begin() + static_cast<std::ptrdiff_t>(to), KeyLess);
+                });
+            for (size_t i = 2; i < bounds.size(); ++i)
+                std::inplace_merge(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(bounds[i - 1]),
+                                   fresh.begin() + static_cast<std::ptrdiff_t>(bounds[i]), KeyLess);
+            const size_t old = FOrder.size();
             FOrder.insert(FOrder.end(), fresh.begin(), fresh.end());
-            std::stable_sort(FOrder.begin(), FOrder.end(), KeyLess);
+            std::inplace_merge(FOrder.begin(), FOrder.begin() + static_cast<std::ptrdiff_t>(old), FOrder.end(), KeyLess);
         }
         FRanksValid = false;
     }

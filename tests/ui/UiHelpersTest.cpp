@@ -14,6 +14,9 @@
 #include <QStringListModel>
 #include <QTreeView>
 
+#include <algorithm>
+#include <random>
+
 TEST(UiHelpers, ScriptAnswersInOrderAndCountsWhatFoundNoAnswer)
 {
     TUiScript ui;
@@ -158,4 +161,54 @@ TEST(ObjectListModel, SortsWithTheRussianCollatorAndFollowsTheList)
     EXPECT_EQ(Rows(&view), (QStringList{"9", "Абрикос", "Борис", "Яков"}));
     EXPECT_EQ(SelectedText(&view), QStringLiteral("Абрикос"));
     EXPECT_EQ(model.ObjectAt(sorted.mapToSource(view.currentIndex())), groups[0]);
+}
+
+// A whole address book is sorted in slices side by side and merged: the rows
+// must come out exactly as one stable sort with the collator gives them
+// (equal captions in list order), at the first fill and when many are added.
+TEST(ObjectListModel, ManyRowsSortAsOneStableSortWithTheCollator)
+{
+    TestApp();
+    static const char* const parts[] = {"ёж", "Ёж", "еж", "Еж", "ель", "Ель", "a", "A", "б", "Б", " ", "-", "1", "10", "я"};
+    std::mt19937 random(7);
+    auto name = [&] {
+        std::string text;
+        for (int k = 0, n = 1 + static_cast<int>(random() % 3); k < n; ++k)
+            text += parts[random() % std::size(parts)];
+        return U(text.c_str());
+    };
+    // Names are unique in a list; the caption here is the phone field, which
+    // holds one of few texts: many equal captions.
+    TContactList contacts(true);
+    auto add = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            auto* c = new TContact;
+            c->SetName("c" + std::to_string(contacts.Count()));
+            c->PhoneNumber = name();
+            contacts.Add(c);
+        }
+    };
+    auto expected = [&] {
+        std::vector<const TContact*> order;
+        for (const TContact* c : contacts)
+            order.push_back(c);
+        std::stable_sort(order.begin(), order.end(), [](const TContact* a, const TContact* b) {
+            return RussianCollator().compare(ToQt(a->PhoneNumber), ToQt(b->PhoneNumber)) < 0;
+        });
+        return order;
+    };
+    TObjectListModel<TContact> model([](const TContact* c) { return c->PhoneNumber; }, nullptr);
+    auto rows = [&] {
+        std::vector<const TContact*> shown;
+        for (int row = 0; row < model.rowCount(); ++row)
+            shown.push_back(model.ObjectAt(model.index(row)));
+        return shown;
+    };
+    add(9000);
+    model.SetList(&contacts);
+    EXPECT_EQ(rows(), expected());
+    add(6000); // taken in by Sync: merged behind the equal captions already shown
+    model.Sync();
+    EXPECT_EQ(rows(), expected());
+    EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString(), ToQt(expected()[0]->PhoneNumber));
 }

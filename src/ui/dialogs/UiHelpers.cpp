@@ -18,6 +18,8 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <array>
+#include <optional>
 
 namespace {
 TUiScript* CurrentScript = nullptr;
@@ -343,11 +345,21 @@ QIcon AppIcon(TIcon icon)
     static_assert(std::size(entries) == static_cast<size_t>(TIcon::Application) + 1, "one entry per icon");
     if (icon == TIcon::None)
         return QIcon();
-    if (icon == TIcon::Application) // the installed theme icon, else the one built in
-        return QIcon::fromTheme(QStringLiteral("velotext"), QIcon(QStringLiteral(":/velotext/velotext.png")));
-    const TEntry& entry = entries[static_cast<size_t>(icon)];
-    QIcon fallback = QApplication::style()->standardIcon(entry.Fallback);
-    return QIcon::fromTheme(QString::fromLatin1(entry.Theme), fallback);
+    // Each icon is looked up once: the theme search and the style's fallback
+    // (which reads its images at once) cost more than the main window's other
+    // start-up work together.
+    // Never destroyed: icons must not outlive the application object at exit.
+    static auto& made = *new std::array<std::optional<QIcon>, std::size(entries)>;
+    std::optional<QIcon>& known = made[static_cast<size_t>(icon)];
+    if (known)
+        return *known;
+    const QString theme = QString::fromLatin1(entries[static_cast<size_t>(icon)].Theme);
+    QIcon found = QIcon::fromTheme(theme);
+    if (found.isNull() || found.availableSizes().isEmpty()) // the fallback only when the theme has none
+        found = icon == TIcon::Application ? QIcon(QStringLiteral(":/velotext/velotext.png")) // built in
+                                           : QApplication::style()->standardIcon(entries[static_cast<size_t>(icon)].Fallback);
+    known = found;
+    return found;
 }
 
 QToolBar* MakeToolBar(QWidget* parent, const char* name)

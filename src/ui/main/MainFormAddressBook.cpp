@@ -114,7 +114,10 @@ void TMainForm::FillGroups()
 {
     FGroups->SetList(&SmsManager().Groups);
     FRecipients->SetList(&SmsManager().Recipients);
-    SelectRow(GroupsListView, 0); // the selection change fills the contacts
+    FQuietGroupSelection = true; // the contacts are filled once, below
+    SelectRow(GroupsListView, 0);
+    FQuietGroupSelection = false;
+    FillContacts();
     GroupsListView->setFocus();
 }
 

@@ -84,7 +84,6 @@ void TMainForm::FormShow()
             if (FStartup.Restore.Restored > 0)
                 FSmsQueueForm->Pause();
             FillGroups();
-            FillContacts();
             UpdateStatus();
             ApplyOptions();
             if (const std::string note = TakeSecretStoreMessage(); !note.empty())
