@@ -182,7 +182,7 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
     CountsLabel = Named(new QLabel(this), "CountsLabel");
     layout->addWidget(CountsLabel);
     auto* buttons = MakeOkCancel(this);
-    OkButton = buttons->button(QDialogButtonBox::Ok);
+    OkButton = buttons->findChild<QPushButton*>(QStringLiteral("OkButton"));
     layout->addWidget(buttons);
 
     connect(SenderCombo, &QComboBox::currentIndexChanged, this, [this] { Guard([&] { Replan(); }); });
