@@ -679,32 +679,42 @@ std::vector<TImportedContact> ParsePlainList(std::string_view text, const TImpor
     return rows;
 }
 
-// The file's text as UTF-8 (a CP1251 or UTF-16 file converted), without a
-// byte-order mark. Raises for binary bytes or an encoding it cannot tell.
-std::string TextAsUtf8(std::string_view bytes, TEncoding& original)
+bool HasUtf16Bom(std::string_view bytes)
 {
-    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
-        original = TEncoding::Utf8;
-        return Utf16ToUtf8(bytes, bytes[0] == '\xFE');
-    }
+    return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+}
+
+// The encoding of a text without a UTF-16 byte-order mark: UTF-8 (with or
+// without its mark) or CP1251. Raises for binary bytes or text in neither.
+TEncoding CheckedEncoding(std::string_view bytes)
+{
     if (bytes.find('\0') != std::string_view::npos)
         throw TError(Cp1251("Это не текстовый файл: в нём есть нулевые байты. Выберите файл vCard (*.vcf), CSV или "
                             "текстовый список номеров."));
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        original = TEncoding::Utf8;
-        return std::string(bytes.substr(3));
-    }
-    if (IsValidUtf8(bytes)) {
-        original = TEncoding::Utf8;
-        return std::string(bytes);
-    }
+    if (IsValidUtf8(bytes))
+        return TEncoding::Utf8;
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (b == 152 || (b < 32 && b != '\t' && b != '\r' && b != '\n' && b != '\f'))
             throw TError(Cp1251("Не удалось прочитать текст файла: он не в кодировке UTF-8 и не в Windows-1251."));
     }
-    original = TEncoding::Cp1251;
-    return Cp1251ToUtf8(bytes);
+    return TEncoding::Cp1251;
+}
+
+std::string_view WithoutUtf8Bom(std::string_view bytes)
+{
+    return bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes;
+}
+
+// The file's text as UTF-8 (a CP1251 or UTF-16 file converted), without a byte-order mark.
+std::string TextAsUtf8(std::string_view bytes, TEncoding& original)
+{
+    if (HasUtf16Bom(bytes)) {
+        original = TEncoding::Utf8;
+        return Utf16ToUtf8(bytes, bytes[0] == '\xFE');
+    }
+    original = CheckedEncoding(bytes);
+    return original == TEncoding::Utf8 ? std::string(WithoutUtf8Bom(bytes)) : Cp1251ToUtf8(bytes);
 }
 
 bool LooksLikeVCard(std::string_view text)
@@ -794,14 +804,14 @@ TImportSource ParseContactsAs(TImportFormat format, std::string_view bytes, cons
     TEncoding encoding = TEncoding::Utf8;
     if (format == TImportFormat::VCard) {
         // Each value is decoded on its own: a 2.1 card may name its charset.
-        TextAsUtf8(bytes, encoding); // refuses binary and unreadable files
-        std::string_view text = bytes;
         std::string converted;
-        if (bytes.size() >= 2 && (bytes[0] == '\xFF' || bytes[0] == '\xFE')) {
+        std::string_view text = bytes;
+        if (HasUtf16Bom(bytes)) {
             converted = TextAsUtf8(bytes, encoding);
             text = converted;
-        } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-            text.remove_prefix(3);
+        } else {
+            encoding = CheckedEncoding(bytes);
+            text = WithoutUtf8Bom(bytes);
         }
         source.Rows = ParseVCards(text, encoding, progress);
         CheckSomePhone(source.Rows);
@@ -851,106 +861,4 @@ TImportSource ReadContactFile(const std::string& path, const TImportProgress& pr
     if (bytes.empty())
         throw TError(Cp1251("Файл пуст."));
     return ParseContacts(bytes, progress);
-}
-
-// --- the plan -------------------------------------------------------------------------------------
-std::string NumberedName(const std::string& name, const std::function<bool(const std::string&)>& taken)
-{
-    for (int k = 2;; ++k) {
-        std::string candidate = name + " (" + IntToStr(k) + ")";
-        if (!taken(candidate))
-            return candidate;
-    }
-}
-
-std::string TImportPlan::CountsText() const
-{
-    return Cp1251("Новых: ") + IntToStr(Added) + Cp1251(", обновится: ") + IntToStr(Updated) + Cp1251(", пропущено: ") +
-           IntToStr(Skipped) + Cp1251(", отклонено: ") + IntToStr(Refused);
-}
-
-TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContactList& book, const TSmsSenderList& senders,
-                       const TImportOptions& options)
-{
-    TImportPlan plan;
-    plan.Rows.resize(rows.size());
-    std::unordered_map<std::string, TContact*> bookPhones;
-    bookPhones.reserve(static_cast<size_t>(book.Count()));
-    for (TContact* contact : book)
-        bookPhones.emplace(NormalizedPhone(contact->PhoneNumber), contact);
-    std::unordered_map<std::string, int> filePhones;              // number -> first row with it
-    std::unordered_map<std::string, int, TCaseFoldHash, TCaseFoldEqual> fileNames; // new name -> its row
-    filePhones.reserve(rows.size());
-    fileNames.reserve(rows.size());
-    auto taken = [&](const std::string& name) { return book.IndexOfName(name) >= 0 || fileNames.count(name) > 0; };
-    auto skip = [](TImportPlanRow& out, std::string reason, TContact* existing = nullptr) {
-        out.Action = TImportAction::Skip;
-        out.Reason = std::move(reason);
-        out.Existing = existing;
-    };
-    auto rowText = [](const TImportedContact& c) { return Cp1251(" (строка ") + IntToStr(c.Line) + ")"; };
-
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const TImportedContact& row = rows[i];
-        TImportPlanRow& out = plan.Rows[i];
-        out.Name = row.Name.empty() ? row.Phone : row.Name;
-        if (!row.Refusal.empty()) {
-            out.Action = TImportAction::Refuse;
-            out.Reason = row.Refusal;
-            continue;
-        }
-        const std::string phone = NormalizedPhone(row.Phone);
-        if (auto dup = filePhones.find(phone); dup != filePhones.end()) {
-            skip(out, Cp1251("тот же номер уже выше в файле") + rowText(rows[static_cast<size_t>(dup->second)]));
-            continue;
-        }
-        filePhones.emplace(phone, static_cast<int>(i));
-        auto holder = bookPhones.find(phone);
-        TContact* phoneOwner = holder == bookPhones.end() ? nullptr : holder->second;
-        const int existingPos = book.IndexOfName(out.Name);
-        TContact* existing = existingPos >= 0 ? book[existingPos] : nullptr;
-        if (existing && existing == phoneOwner) {
-            skip(out, Cp1251("уже есть в книге"), existing);
-            continue;
-        }
-        if (phoneOwner) {
-            skip(out, Cp1251("номер уже есть у абонента «") + phoneOwner->Name() + Cp1251("»"), phoneOwner);
-            continue;
-        }
-        auto sameNameInFile = fileNames.find(out.Name);
-        if (existing || sameNameInFile != fileNames.end()) {
-            const bool inFile = sameNameInFile != fileNames.end();
-            if (options.Policy == TNamePolicy::Skip || (options.Policy == TNamePolicy::UpdatePhone && inFile)) {
-                skip(out, !inFile ? Cp1251("абонент с таким именем уже есть (") + existing->PhoneNumber + ")"
-                                   : Cp1251("имя уже встречалось в файле") + rowText(rows[static_cast<size_t>(sameNameInFile->second)]),
-                     existing);
-                continue;
-            }
-            if (options.Policy == TNamePolicy::UpdatePhone) {
-                out.Action = TImportAction::Update;
-                out.Existing = existing;
-                out.Name = existing->Name();
-                out.Reason = Cp1251("телефон ") + existing->PhoneNumber + Cp1251(" заменится на ") + row.Phone;
-                fileNames.emplace(out.Name, static_cast<int>(i));
-                if (!existing->SmsSender) {
-                    out.Sender = options.Sender;
-                    plan.NeedsSender = plan.NeedsSender || !options.Sender;
-                }
-                ++plan.Updated;
-                continue;
-            }
-            out.Name = NumberedName(out.Name, taken);
-        }
-        out.Action = TImportAction::Add;
-        const int senderPos = row.SenderName.empty() ? -1 : senders.IndexOfName(row.SenderName);
-        out.Sender = senderPos >= 0 ? senders[senderPos] : options.Sender;
-        plan.NeedsSender = plan.NeedsSender || !out.Sender;
-        fileNames.emplace(out.Name, static_cast<int>(i));
-        ++plan.Added;
-    }
-    for (const TImportPlanRow& row : plan.Rows) {
-        plan.Skipped += row.Action == TImportAction::Skip;
-        plan.Refused += row.Action == TImportAction::Refuse;
-    }
-    return plan;
 }
