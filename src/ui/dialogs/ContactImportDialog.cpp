@@ -331,14 +331,9 @@ bool TextHasContacts(const QString& text)
 
 std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QString& text)
 {
-    const std::string utf8 = text.toStdString();
-    const QString head = text.trimmed().left(11);
     try {
-        TImportSource source = ParseContactsAs(
-            head.compare(QStringLiteral("BEGIN:VCARD"), Qt::CaseInsensitive) == 0 ? TImportFormat::VCard
-                                                                                  : TImportFormat::PlainList,
-            utf8);
-        return TContactImportDialog::Execute(std::move(source), parent);
+        // A vCard, a table copied with its header row, or a list of numbers.
+        return TContactImportDialog::Execute(ParseContacts(text.toStdString()), parent);
     } catch (...) {
         ShowImportError(std::current_exception());
         return std::nullopt;

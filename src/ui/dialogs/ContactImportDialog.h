@@ -54,7 +54,8 @@ private:
 // progress window with "Отмена", then the preview. nullopt when cancelled or
 // refused (the refusal is shown in a box); the book is then unchanged.
 std::optional<TImportResult> ImportContactsFromFile(QWidget* parent, const QString& path);
-// The same for pasted text (a vCard, else a list of numbers), read at once.
+// The same for pasted text (a vCard, a table with a header row, else a list
+// of numbers), read at once.
 std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QString& text);
 // Whether pasted text holds a phone number or a vCard.
 bool TextHasContacts(const QString& text);
