@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -161,13 +162,20 @@ TEST_F(TContactImportTest, ABadFileIsRefusedInABoxAndChangesNothing)
 {
     Data.dir().write("photo.vcf", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16));
     Data.dir().write("cut.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:A\nTEL:+79160000005\n");
-    Ui.File(ToQt(Data.dir().file("photo.vcf"))).File(ToQt(Data.dir().file("cut.vcf")));
+    // 200 MB without using the disk: a sparse file.
+    Data.dir().write("huge.vcf", "BEGIN:VCARD\n");
+    std::filesystem::resize_file(Data.dir().file("huge.vcf"), 200ull * 1024 * 1024);
+    Ui.File(ToQt(Data.dir().file("photo.vcf")))
+        .File(ToQt(Data.dir().file("cut.vcf")))
+        .File(ToQt(Data.dir().file("huge.vcf")));
+    Trigger("ImportContactsAction");
     Trigger("ImportContactsAction");
     Trigger("ImportContactsAction");
     const QStringList errors = Ui.Texts(TUiCallKind::Error);
-    ASSERT_EQ(errors.size(), 2);
+    ASSERT_EQ(errors.size(), 3);
     EXPECT_TRUE(errors[0].contains(QStringLiteral("нулевые байты"))) << errors[0].toStdString();
     EXPECT_TRUE(errors[1].contains(QStringLiteral("Файл оборван"))) << errors[1].toStdString();
+    EXPECT_TRUE(errors[2].contains(QStringLiteral("слишком велик для импорта: 200 МБ"))) << errors[2].toStdString();
     EXPECT_EQ(M().Contacts().Count(), 1);
 }
 
@@ -206,4 +214,30 @@ TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
     EXPECT_EQ(back.Rows[0].Name, U("Иван"));
     EXPECT_EQ(back.Rows[0].SenderName, U("МТС"));
     EXPECT_EQ(back.Rows[0].Groups, std::vector<std::string>{U("Коллеги")});
+}
+
+TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
+{
+    // A mail program's export whose mobile column is empty for one contact.
+    Data.dir().write("book.csv", "First Name,Last Name,Mobile Phone,Home Phone\r\n"
+                                 "Анна,Орлова,,+7 495 000-00-11\r\n"
+                                 "Борис,Зуев,+7 916 000-00-12,\r\n");
+    Ui.File(ToQt(Data.dir().file("book.csv")));
+    QStringList counts;
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
+        auto* phone = d.findChild<QComboBox*>("PhoneColumnCombo");
+        EXPECT_EQ(phone->currentText(), QStringLiteral("Mobile Phone"));
+        phone->setCurrentIndex(phone->findText(QStringLiteral("Home Phone")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_EQ(counts, (QStringList{QStringLiteral("Новых: 1, обновится: 0, пропущено: 0, отклонено: 1"),
+                                   QStringLiteral("Новых: 1, обновится: 0, пропущено: 0, отклонено: 1")}));
+    ASSERT_EQ(M().Contacts().Count(), 2);
+    EXPECT_EQ(M().Contacts()[1]->Name(), U("Анна Орлова"));
+    EXPECT_EQ(M().Contacts()[1]->PhoneNumber, "+7 495 000-00-11");
 }
