@@ -409,6 +409,8 @@ struct TVCardBuilder {
             c.Phone = c.Phones[static_cast<size_t>(CellIndex >= 0 ? CellIndex : 0)];
         if (c.Refusal.empty() && c.Phones.empty())
             c.Refusal = Cp1251("в карточке нет номера телефона");
+        else if (c.Refusal.empty() && !LooksLikePhone(c.Phone))
+            c.Refusal = Cp1251("«") + c.Phone + Cp1251("» — не номер телефона");
         return c;
     }
 };

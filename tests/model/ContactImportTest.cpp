@@ -94,14 +94,16 @@ TEST(ContactImportVCard, Version40TelUriAndUnmappableName)
     const std::string file =
         "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Олег\r\nTEL;VALUE=uri;TYPE=\"cell,voice\":tel:+7-916-000-11-22;ext=5\r\nEND:VCARD\r\n"
         "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Smile \xF0\x9F\x98\x80\r\nTEL:tel:+79160001123\r\nEND:VCARD\r\n"
-        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Без номера\r\nEMAIL:a@b.ru\r\nEND:VCARD\r\n";
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Без номера\r\nEMAIL:a@b.ru\r\nEND:VCARD\r\n"
+        "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Офис\r\nTEL;TYPE=work:спросить у секретаря\r\nEND:VCARD\r\n";
     const TImportSource s = ParseContacts(file);
-    ASSERT_EQ(s.Rows.size(), 3u);
+    ASSERT_EQ(s.Rows.size(), 4u);
     EXPECT_EQ(Row(s, 0).Phone, "+7-916-000-11-22");
     EXPECT_TRUE(Row(s, 0).Refusal.empty());
     // A character CP1251 lacks refuses the row and names the character.
     EXPECT_NE(Row(s, 1).Refusal.find("U+1F600"), std::string::npos) << Row(s, 1).Refusal;
     EXPECT_EQ(Row(s, 2).Refusal, U("в карточке нет номера телефона"));
+    EXPECT_EQ(Row(s, 3).Refusal, U("«спросить у секретаря» — не номер телефона"));
 }
 
 // --- CSV ---------------------------------------------------------------------------------------
@@ -146,6 +148,21 @@ TEST(ContactImportCsv, SemicolonCp1251WithRussianHeadersAndGroups)
     EXPECT_EQ(Row(s, 0).Name, U("Иван Петров"));
     EXPECT_EQ(Row(s, 0).Groups, (std::vector<std::string>{U("Коллеги"), U("Друзья")}));
     EXPECT_EQ(Row(s, 1).Phone, "8-903-555-00-00");
+}
+
+TEST(ContactImportCsv, Utf16WithByteOrderMarkReadsLikeUtf8)
+{
+    // Some spreadsheet programs save "Unicode text": UTF-16 LE with a mark, tabs between cells.
+    const std::u16string text = u"\uFEFFИмя\tТелефон\r\nЖанна\t+7 916 111-22-33\r\n";
+    std::string bytes;
+    for (char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    const TImportSource s = ParseContacts(bytes);
+    ASSERT_EQ(s.Rows.size(), 1u);
+    EXPECT_EQ(Row(s, 0).Name, U("Жанна"));
+    EXPECT_EQ(Row(s, 0).Phone, "+7 916 111-22-33");
 }
 
 TEST(ContactImportCsv, TabSeparatedGoogleShape)
