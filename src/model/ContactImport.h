@@ -88,7 +88,7 @@ struct TImportPlanRow {
     TImportAction Action = TImportAction::Refuse;
     std::string Name;               // the contact's name in the book
     std::string Reason;             // for Update, Skip and Refuse
-    TContact* Existing = nullptr;   // Update: the contact changed; Skip: the contact already holding it
+    TContact* Existing = nullptr;   // Update: the contact changed; Skip: the contact already holding this number
     TSmsSender* Sender = nullptr;   // Add: the operator the new contact gets
 };
 

@@ -75,7 +75,7 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
             if (options.Policy == TNamePolicy::Skip || (options.Policy == TNamePolicy::UpdatePhone && inFile)) {
                 skip(out, !inFile ? Cp1251("абонент с таким именем уже есть (") + existing->PhoneNumber + ")"
                                    : Cp1251("имя уже встречалось в файле") + rowText(rows[static_cast<size_t>(sameNameInFile->second)]),
-                     existing);
+                     nullptr); // that contact has another number: it does not stand for this row
                 continue;
             }
             if (options.Policy == TNamePolicy::UpdatePhone) {

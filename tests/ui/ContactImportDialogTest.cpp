@@ -241,3 +241,20 @@ TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
     EXPECT_EQ(M().Contacts()[1]->Name(), U("Анна Орлова"));
     EXPECT_EQ(M().Contacts()[1]->PhoneNumber, "+7 495 000-00-11");
 }
+
+TEST_F(TContactImportTest, APastedNumberUnderAKnownNameDoesNotMakeThatContactARecipient)
+{
+    // The book's Ivan has another number: skipping the row must not send to his.
+    QApplication::clipboard()->setText(QStringLiteral("+7 916 000-00-99 Иван\n+7 916 000-00-98 Зоя"));
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(M().Recipients.Contacts.Count(), 1);
+    EXPECT_EQ(M().Recipients.Contacts[0]->Name(), U("Зоя"));
+    EXPECT_EQ(Ivan->PhoneNumber, "+79160000001");
+}
