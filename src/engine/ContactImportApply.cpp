@@ -58,7 +58,11 @@ TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedC
                     contact->SmsSender = step.Sender;
                 ++result.Updated;
             } else {
+                // A contact the book has under this number joins the chosen group all the same.
                 result.Contacts[i] = step.Existing;
+                if (step.Existing && !commonGroup.empty())
+                    if (TGroup* group = groupNamed(commonGroup))
+                        manager.AddContactToGroup(step.Existing, group);
                 continue;
             }
             result.Contacts[i] = contact;

@@ -14,7 +14,8 @@ struct TImportResult {
 };
 
 // Adds the new contacts, changes the updated phones, creates the groups that
-// are missing and puts the contacts into their groups, all through the
+// are missing and puts the contacts into their groups (the chosen group also
+// takes the contacts the book already had under a row's number), all through the
 // manager's own operations. All or nothing: a refusal undoes what was done.
 TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedContact>& rows,
                               const TImportPlan& plan, const TImportOptions& options);

@@ -185,6 +185,7 @@ TEST_F(TContactImportTest, PastingNumbersIntoTheRecipientsGoesThroughThePreview)
     Ui.Dialog([&](QDialog& d) {
         auto* sender = d.findChild<QComboBox*>("SenderCombo");
         sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QComboBox*>("GroupCombo")->setEditText(QStringLiteral("Рассылка"));
         d.findChild<QPushButton*>("OkButton")->click();
     });
     auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
@@ -196,6 +197,9 @@ TEST_F(TContactImportTest, PastingNumbersIntoTheRecipientsGoesThroughThePreview)
     // Every pasted number is a recipient, the one the book had too.
     EXPECT_EQ(M().Recipients.Contacts.Count(), 3);
     EXPECT_GE(M().Recipients.Contacts.IndexOf(Ivan), 0);
+    // The chosen group takes them all, in the order pasted, the contact the book had too.
+    ASSERT_NE(GroupNamed("Рассылка"), nullptr);
+    EXPECT_EQ(Members(GroupNamed("Рассылка")), (std::vector<std::string>{U("Оля"), U("Иван"), "8 916 000 00 08"}));
 }
 
 TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
