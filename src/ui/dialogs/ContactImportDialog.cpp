@@ -186,7 +186,7 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
     layout->addWidget(buttons);
 
     connect(SenderCombo, &QComboBox::currentIndexChanged, this, [this] { Guard([&] { Replan(); }); });
-    connect(GroupCombo, &QComboBox::currentTextChanged, this, [this] { Guard([&] { Replan(); }); });
+    // The group changes no row's fate: typing its name does not plan again.
     resize(760, 560);
     Replan();
 }
