@@ -106,6 +106,10 @@ void TMainForm::CreateActions()
     AddContactToRecepientsAction = MakeAction(this, "AddContactToRecepientsAction",
                                               QStringLiteral("Добавить в список адресатов"), TIcon::AddRecipient,
                                               &TMainForm::AddContactToRecepientsActionExecute, topLevel);
+    ImportContactsAction = MakeAction(this, "ImportContactsAction", QStringLiteral("Импорт абонентов..."), TIcon::Import,
+                                      &TMainForm::ImportContactsActionExecute);
+    ExportContactsAction = MakeAction(this, "ExportContactsAction", QStringLiteral("Экспорт абонентов..."), TIcon::Save,
+                                      &TMainForm::ExportContactsActionExecute);
     RemoveFromRecepientsAction = MakeAction(this, "RemoveFromRecepientsAction",
                                             QStringLiteral("Удалить из списка адресатов"), TIcon::RemoveRecipient,
                                             &TMainForm::RemoveFromRecepientsActionExecute, topLevel);
@@ -149,7 +153,8 @@ void TMainForm::CreateMenus()
                           {AddGroupAction, EditGroupAction, RemoveGroupAction, nullptr, AddGroupToRecepientsAction}));
     bar->addMenu(MakeMenu(this, "ContactsMenu", QStringLiteral("Абоненты"),
                           {AddContactAction, EditContactAction, RemoveContactAction, nullptr, AddContactToGroupAction,
-                           RemoveContactFromGroupAction, nullptr, AddContactToRecepientsAction}));
+                           RemoveContactFromGroupAction, nullptr, AddContactToRecepientsAction, nullptr,
+                           ImportContactsAction, ExportContactsAction}));
     bar->addMenu(MakeMenu(this, "SmsSendersMenu", QStringLiteral("Операторы"), {SmsSendersAction}));
     bar->addMenu(MakeMenu(this, "MessageMenu", QStringLiteral("Сообщение"),
                           {SendSmsAction, nullptr, NewSmsAction, nullptr, SmsQueueAction, TemplatesAction,

@@ -77,6 +77,10 @@ public:
     void AddContactToGroupActionExecute();
     void RemoveContactFromGroupActionExecute();
     void AddContactToRecepientsActionExecute();
+    void ImportContactsActionExecute();
+    void ExportContactsActionExecute();
+    // Ctrl+V on the recipients: numbers in the clipboard go through the import preview.
+    bool PasteRecipients();
     void RemoveFromRecepientsActionExecute();
     void RemoveAllFromRecepientsActionExecute();
     void SearchActionExecute();
@@ -143,6 +147,8 @@ private:
     QAction* AddContactToGroupAction;
     QAction* RemoveContactFromGroupAction;
     QAction* AddContactToRecepientsAction;
+    QAction* ImportContactsAction;
+    QAction* ExportContactsAction;
     QAction* RemoveFromRecepientsAction;
     QAction* RemoveAllFromRecepientsAction;
     QAction* SearchAction;

@@ -4,11 +4,14 @@
 #include "engine/SmsManager.h"
 #include "ui/SaveSoon.h"
 #include "ui/dialogs/ContactEditor.h"
+#include "ui/dialogs/ContactImportDialog.h"
 #include "ui/dialogs/GroupEditor.h"
 #include "ui/dialogs/GroupSelector.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MainForm.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -50,6 +53,7 @@ void TMainForm::CreateLists()
     GroupsListView->installEventFilter(this);
     ContactsListView->installEventFilter(this);
     SearchEdit->installEventFilter(this);
+    RecepientsListView->installEventFilter(this);
     // Drags copy, never move: the views must not drop rows by themselves.
     GroupsListView->setDragDropMode(QAbstractItemView::DragDrop);
     ContactsListView->setDragDropMode(QAbstractItemView::DragOnly);
@@ -325,6 +329,44 @@ void TMainForm::SearchActionExecute()
     FillContacts();
 }
 
+// --- import and export ----------------------------------------------------------------------
+void TMainForm::ImportContactsActionExecute()
+{
+    const std::optional<QString> path = AskOpenFileName(
+        QStringLiteral("Импорт абонентов"),
+        QStringLiteral("Файлы vCard (*.vcf *.vcard);;Файлы CSV (*.csv);;Текстовые файлы (*.txt);;Все файлы (*)"));
+    if (!path)
+        return;
+    if (ImportContactsFromFile(this, *path)) {
+        FGroups->Sync();
+        FContacts->Sync();
+        FRecipients->Sync();
+    }
+}
+
+void TMainForm::ExportContactsActionExecute()
+{
+    TGroup* group = SelectedGroup();
+    ExportContacts(group ? group : SmsManager().AllContactsGroup);
+}
+
+bool TMainForm::PasteRecipients()
+{
+    const QString text = QApplication::clipboard()->text();
+    if (!TextHasContacts(text))
+        return false;
+    const std::optional<TImportResult> result = ImportContactsFromText(this, text);
+    if (!result)
+        return true;
+    FGroups->Sync();
+    FContacts->Sync();
+    for (TContact* contact : result->Contacts)
+        if (contact && SmsManager().Recipients.Contacts.IndexOf(contact) < 0)
+            SmsManager().AddRecipientContact(contact);
+    FRecipients->Sync();
+    return true;
+}
+
 // --- keys -----------------------------------------------------------------------------------
 bool TMainForm::ListViewKeyDown(QObject* view, int key)
 {
@@ -350,6 +392,13 @@ bool TMainForm::ListViewKeyDown(QObject* view, int key)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == RecepientsListView && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+        bool taken = false;
+        Guard([&] { taken = PasteRecipients(); });
+        if (taken)
+            return true;
+    }
     if (event->type() == QEvent::KeyPress && ListViewKeyDown(watched, static_cast<QKeyEvent*>(event)->key()))
         return true;
     if (ListViewDragEvent(watched, event))

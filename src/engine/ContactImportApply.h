@@ -1,0 +1,21 @@
+#pragma once
+// Carries out an import plan on the manager's address book.
+#include "engine/SmsManager.h"
+#include "model/ContactImport.h"
+
+#include <vector>
+
+struct TImportResult {
+    int Added = 0;
+    int Updated = 0;
+    // For each source row, the book's contact it stands for afterwards (added,
+    // updated, or the one that already held it), or nullptr when refused.
+    std::vector<TContact*> Contacts;
+};
+
+// Adds the new contacts, changes the updated phones, creates the groups that
+// are missing and puts the contacts into their groups (the chosen group also
+// takes the contacts the book already had under a row's number), all through the
+// manager's own operations. All or nothing: a refusal undoes what was done.
+TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedContact>& rows,
+                              const TImportPlan& plan, const TImportOptions& options);

@@ -1,0 +1,357 @@
+#include "ui/dialogs/ContactImportDialog.h"
+
+#include "model/ContactExport.h"
+#include "ui/SaveSoon.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QAbstractTableModel>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QFutureWatcher>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include <memory>
+
+// The rows found, one per source row, with what the plan does with each.
+class TImportRowsModel : public QAbstractTableModel {
+public:
+    TImportRowsModel(const TImportSource& source, const TImportPlan& plan, QObject* parent)
+        : QAbstractTableModel(parent), FSource(source), FPlan(plan)
+    {
+    }
+    void Reset()
+    {
+        beginResetModel();
+        endResetModel();
+    }
+    int rowCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(FSource.Rows.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 4; }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role != Qt::DisplayRole)
+            return {};
+        if (orientation == Qt::Vertical)
+            return section + 1;
+        static const char* const titles[] = {"Имя", "Телефон", "Группы", "Что будет"};
+        return QString::fromUtf8(titles[section]);
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+            return {};
+        const size_t r = static_cast<size_t>(index.row());
+        if (r >= FSource.Rows.size() || r >= FPlan.Rows.size())
+            return {};
+        const TImportedContact& row = FSource.Rows[r];
+        const TImportPlanRow& step = FPlan.Rows[r];
+        switch (index.column()) {
+        case 0:
+            return ToQt(step.Name);
+        case 1:
+            return ToQt(row.Phone);
+        case 2: {
+            QStringList groups;
+            for (const std::string& g : row.Groups)
+                groups << ToQt(g);
+            return groups.join(QStringLiteral(", "));
+        }
+        default: {
+            static const char* const actions[] = {"Добавить", "Обновить", "Пропустить", "Отклонить"};
+            QString text = QString::fromUtf8(actions[static_cast<int>(step.Action)]);
+            if (!step.Reason.empty())
+                text += QStringLiteral(": ") + ToQt(step.Reason);
+            return text;
+        }
+        }
+    }
+
+private:
+    const TImportSource& FSource;
+    const TImportPlan& FPlan;
+};
+
+std::optional<TImportResult> TContactImportDialog::Execute(TImportSource source, QWidget* parent)
+{
+    TContactImportDialog dialog(std::move(source), parent);
+    if (RunDialog(dialog) != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Result();
+}
+
+TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
+      FSource(std::move(source)), FModel(new TImportRowsModel(FSource, FPlan, this))
+{
+    setObjectName(QStringLiteral("ContactImportDialog"));
+    setWindowTitle(QStringLiteral("Импорт абонентов"));
+    TSmsManager& manager = SmsManager();
+    auto* layout = new QVBoxLayout(this);
+
+    if (FSource.Format == TImportFormat::Csv) {
+        // The columns that give the name and the phone; the guess can be changed.
+        auto* columns = new QFormLayout;
+        NameColumnCombo = Named(new QComboBox(this), "NameColumnCombo");
+        PhoneColumnCombo = Named(new QComboBox(this), "PhoneColumnCombo");
+        const TCsvTable& t = FSource.Csv;
+        NameColumnCombo->addItem(QStringLiteral("(нет: имя по номеру)"), -1);
+        PhoneColumnCombo->addItem(QStringLiteral("(не выбран)"), -1);
+        if (t.NameColumn >= 0 && t.LastNameColumn >= 0)
+            NameColumnCombo->addItem(ToQt(t.Headers[static_cast<size_t>(t.NameColumn)]) + QStringLiteral(" + ") +
+                                         ToQt(t.Headers[static_cast<size_t>(t.LastNameColumn)]),
+                                     -2);
+        for (size_t k = 0; k < t.Headers.size(); ++k) {
+            const QString header = t.Headers[k].empty() ? QStringLiteral("Столбец %1").arg(k + 1) : ToQt(t.Headers[k]);
+            NameColumnCombo->addItem(header, static_cast<int>(k));
+            PhoneColumnCombo->addItem(header, static_cast<int>(k));
+        }
+        NameColumnCombo->setCurrentIndex(t.LastNameColumn >= 0 ? 1 : NameColumnCombo->findData(t.NameColumn));
+        PhoneColumnCombo->setCurrentIndex(PhoneColumnCombo->findData(t.PhoneColumn));
+        columns->addRow(QStringLiteral("Столбец с именем:"), NameColumnCombo);
+        columns->addRow(QStringLiteral("Столбец с телефоном:"), PhoneColumnCombo);
+        layout->addLayout(columns);
+        for (QComboBox* combo : {NameColumnCombo, PhoneColumnCombo})
+            connect(combo, &QComboBox::currentIndexChanged, this, [this] { Guard([&] { ColumnsChosen(); }); });
+    }
+
+    auto* rowsLabel = new QLabel(QStringLiteral("Найдено в источнике:"), this);
+    RowsView = Named(new QTableView(this), "RowsView");
+    RowsView->setModel(FModel);
+    RowsView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    RowsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    RowsView->setWordWrap(false);
+    RowsView->horizontalHeader()->setStretchLastSection(true);
+    RowsView->verticalHeader()->setDefaultSectionSize(RowsView->fontMetrics().height() + 6);
+    RowsView->setColumnWidth(0, 200);
+    RowsView->setColumnWidth(1, 140);
+    RowsView->setColumnWidth(2, 130);
+    rowsLabel->setBuddy(RowsView);
+    layout->addWidget(rowsLabel);
+    layout->addWidget(RowsView, 1);
+
+    auto* choices = new QFormLayout;
+    SenderCombo = Named(new QComboBox(this), "SenderCombo");
+    SenderCombo->addItem(QStringLiteral("(не выбран)"), QVariant::fromValue<void*>(nullptr));
+    for (TSmsSender* sender : manager.SmsSenders)
+        SenderCombo->addItem(ToQt(sender->Name()), QVariant::fromValue<void*>(sender));
+    GroupCombo = Named(new QComboBox(this), "GroupCombo");
+    GroupCombo->setEditable(true);
+    GroupCombo->setInsertPolicy(QComboBox::NoInsert);
+    GroupCombo->addItem(QString());
+    for (TGroup* group : manager.Groups)
+        if (!dynamic_cast<TSpecialGroup*>(group))
+            GroupCombo->addItem(ToQt(group->Name()));
+    GroupCombo->setCurrentIndex(0);
+    choices->addRow(QStringLiteral("Оператор для новых абонентов:"), SenderCombo);
+    choices->addRow(QStringLiteral("Добавить всех в группу:"), GroupCombo);
+    layout->addLayout(choices);
+
+    auto* policyBox = Named(new QGroupBox(QStringLiteral("Если абонент с таким именем уже есть"), this), "PolicyBox");
+    auto* policyLayout = new QVBoxLayout(policyBox);
+    SkipRadio = Named(new QRadioButton(QStringLiteral("пропустить"), policyBox), "SkipRadio");
+    UpdateRadio = Named(new QRadioButton(QStringLiteral("заменить его телефон"), policyBox), "UpdateRadio");
+    AddNumberedRadio =
+        Named(new QRadioButton(QStringLiteral("добавить под новым именем: «Имя (2)»"), policyBox), "AddNumberedRadio");
+    SkipRadio->setChecked(true);
+    for (QRadioButton* radio : {SkipRadio, UpdateRadio, AddNumberedRadio}) {
+        policyLayout->addWidget(radio);
+        connect(radio, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                Guard([&] { Replan(); });
+        });
+    }
+    layout->addWidget(policyBox);
+
+    CountsLabel = Named(new QLabel(this), "CountsLabel");
+    layout->addWidget(CountsLabel);
+    auto* buttons = MakeOkCancel(this);
+    OkButton = buttons->findChild<QPushButton*>(QStringLiteral("OkButton"));
+    layout->addWidget(buttons);
+
+    connect(SenderCombo, &QComboBox::currentIndexChanged, this, [this] { Guard([&] { Replan(); }); });
+    // The group changes no row's fate: typing its name does not plan again.
+    resize(760, 560);
+    Replan();
+}
+
+void TContactImportDialog::ColumnsChosen()
+{
+    TCsvTable& t = FSource.Csv;
+    const int name = NameColumnCombo->currentData().toInt();
+    if (name != -2) {
+        t.NameColumn = name;
+        t.LastNameColumn = -1;
+    }
+    t.PhoneColumn = PhoneColumnCombo->currentData().toInt();
+    MakeCsvRows(FSource);
+    Replan();
+}
+
+void TContactImportDialog::Replan()
+{
+    TSmsManager& manager = SmsManager();
+    TImportOptions options;
+    options.Sender = static_cast<TSmsSender*>(SenderCombo->currentData().value<void*>());
+    options.GroupName = Trim(FromQt(GroupCombo->currentText()));
+    options.Policy = UpdateRadio->isChecked()        ? TNamePolicy::UpdatePhone
+                     : AddNumberedRadio->isChecked() ? TNamePolicy::AddNumbered
+                                                     : TNamePolicy::Skip;
+    FPlan = PlanImport(FSource.Rows, manager.Contacts(), manager.SmsSenders, options);
+    FModel->Reset();
+    QString counts = ToQt(FPlan.CountsText());
+    if (FPlan.NeedsSender)
+        counts += QStringLiteral(". Выберите оператора для новых абонентов.");
+    CountsLabel->setText(counts);
+    OkButton->setEnabled(FPlan.Added + FPlan.Updated > 0 && !FPlan.NeedsSender);
+}
+
+void TContactImportDialog::accept()
+{
+    Guard([&] {
+        Replan();
+        if (!OkButton->isEnabled())
+            return;
+        TImportOptions options;
+        options.Sender = static_cast<TSmsSender*>(SenderCombo->currentData().value<void*>());
+        options.GroupName = Trim(FromQt(GroupCombo->currentText()));
+        FResult = ApplyImportPlan(SmsManager(), FSource.Rows, FPlan, options);
+        MarkDataChanged(DataAddressBook);
+        QDialog::accept();
+    });
+}
+
+// --- reading off the window's thread ----------------------------------------------------------
+namespace {
+
+std::function<void(const std::atomic<bool>&)> gWorkerHook;
+
+struct TReadOutcome {
+    TImportSource Source;
+    std::exception_ptr Error;
+};
+
+void ShowImportError(const std::exception_ptr& error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const TImportCancelled&) {
+    } catch (...) {
+        ShowCaughtError(std::current_exception(), QStringLiteral("Импорт абонентов"));
+    }
+}
+
+} // namespace
+
+void SetImportWorkerHook(std::function<void(const std::atomic<bool>& cancel)> hook) { gWorkerHook = std::move(hook); }
+
+std::optional<TImportResult> ImportContactsFromFile(QWidget* parent, const QString& path)
+{
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    auto percent = std::make_shared<std::atomic<int>>(0);
+    const std::string file = QFile::encodeName(path).toStdString();
+    const auto hook = gWorkerHook;
+    QFutureWatcher<TReadOutcome> watcher;
+    QProgressDialog progress(QStringLiteral("Чтение файла «%1»...").arg(QFileInfo(path).fileName()),
+                             QStringLiteral("Отмена"), 0, 100, parent);
+    progress.setObjectName(QStringLiteral("ImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Импорт абонентов"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    QEventLoop loop;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &progress, [&] { progress.setValue(percent->load()); });
+    QObject::connect(&watcher, &QFutureWatcher<TReadOutcome>::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+        *cancel = true;
+        loop.quit();
+    });
+    watcher.setFuture(QtConcurrent::run([=] {
+        TReadOutcome outcome;
+        try {
+            if (hook)
+                hook(*cancel);
+            TImportProgress report;
+            report.Cancel = cancel.get();
+            report.Report = [percent](int p) { percent->store(p); };
+            outcome.Source = ReadContactFile(file, report);
+        } catch (...) {
+            outcome.Error = std::current_exception();
+        }
+        return outcome;
+    }));
+    progress.show();
+    ticker.start(100);
+    if (!watcher.isFinished())
+        loop.exec();
+    ticker.stop();
+    const bool cancelled = progress.wasCanceled() || cancel->load();
+    *cancel = true;
+    watcher.waitForFinished();
+    progress.hide();
+    if (cancelled)
+        return std::nullopt; // whatever the reading found is dropped
+    TReadOutcome outcome = watcher.result();
+    if (outcome.Error) {
+        ShowImportError(outcome.Error);
+        return std::nullopt;
+    }
+    return TContactImportDialog::Execute(std::move(outcome.Source), parent);
+}
+
+bool TextHasContacts(const QString& text)
+{
+    const std::string utf8 = text.toStdString();
+    try {
+        for (const TImportedContact& row : ParseContacts(utf8).Rows)
+            if (!row.Phone.empty())
+                return true;
+    } catch (const TError&) {
+    }
+    return false;
+}
+
+std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QString& text)
+{
+    try {
+        // A vCard, a table copied with its header row, or a list of numbers.
+        return TContactImportDialog::Execute(ParseContacts(text.toStdString()), parent);
+    } catch (...) {
+        ShowImportError(std::current_exception());
+        return std::nullopt;
+    }
+}
+
+void ExportContacts(const TGroup* group)
+{
+    if (!group)
+        return;
+    std::optional<QString> path = AskSaveFileName(QStringLiteral("Экспорт абонентов"),
+                                                  QStringLiteral("Файлы vCard (*.vcf);;Файлы CSV (*.csv)"));
+    if (!path)
+        return;
+    if (QFileInfo(*path).suffix().isEmpty())
+        *path += QStringLiteral(".vcf");
+    const std::vector<TExportedContact> rows = ContactsForExport(SmsManager().Groups, *group);
+    const bool csv = path->endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
+    SaveContactExport(QFile::encodeName(*path).toStdString(), csv ? CsvExport(rows) : VCardExport(rows));
+    ShowInfoBox(QStringLiteral("Выгружено абонентов: %1.").arg(rows.size()), QStringLiteral("Экспорт абонентов"));
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The import preview: the rows found, what each will become, and the
+// choices (operator, group, what to do with a name the book has); OK carries
+// the import out on the address book and marks it changed.
+#include "engine/ContactImportApply.h"
+#include "model/ContactImport.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+class QButtonGroup;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class TImportRowsModel;
+
+class TContactImportDialog : public QDialog {
+public:
+    // The result of the import, or nullopt when cancelled.
+    static std::optional<TImportResult> Execute(TImportSource source, QWidget* parent = nullptr);
+
+    TContactImportDialog(TImportSource source, QWidget* parent);
+    void accept() override;
+    const TImportPlan& Plan() const { return FPlan; }
+    const TImportResult& Result() const { return FResult; }
+
+private:
+    void Replan();
+    void ColumnsChosen();
+
+    TImportSource FSource;
+    TImportPlan FPlan;
+    TImportResult FResult;
+    TImportRowsModel* FModel;
+    QComboBox* NameColumnCombo = nullptr;
+    QComboBox* PhoneColumnCombo = nullptr;
+    QTableView* RowsView;
+    QComboBox* SenderCombo;
+    QComboBox* GroupCombo;
+    QRadioButton* SkipRadio;
+    QRadioButton* UpdateRadio;
+    QRadioButton* AddNumberedRadio;
+    QLabel* CountsLabel;
+    QPushButton* OkButton;
+};
+
+// The whole import of a file: the file is read on a worker thread under a
+// progress window with "Отмена", then the preview. nullopt when cancelled or
+// refused (the refusal is shown in a box); the book is then unchanged.
+std::optional<TImportResult> ImportContactsFromFile(QWidget* parent, const QString& path);
+// The same for pasted text (a vCard, a table with a header row, else a list
+// of numbers), read at once.
+std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QString& text);
+// Whether pasted text holds a phone number or a vCard.
+bool TextHasContacts(const QString& text);
+// Writes the members of `group` (every contact for the all-contacts group) to
+// a file the user picks: ".csv" gives CSV, anything else vCard.
+void ExportContacts(const TGroup* group);
+
+// Tests: called on the worker thread before the file is read, with the cancel flag.
+void SetImportWorkerHook(std::function<void(const std::atomic<bool>& cancel)> hook);

@@ -1,0 +1,264 @@
+#include "engine/SmsManager.h"
+#include "engine/StdSmsSender.h"
+#include "support/TestSupport.h"
+#include "ui/UiText.h"
+#include "ui/dialogs/ContactImportDialog.h"
+#include "ui/dialogs/UiHelpers.h"
+#include "ui/main/MainForm.h"
+
+#include "UiTestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+namespace {
+
+class TContactImportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        ResetSmsManagerForTests();
+        Mts = AddSender("МТС");
+        Beeline = AddSender("Билайн");
+        Ivan = new TContact;
+        Ivan->SetName(U("Иван"));
+        Ivan->PhoneNumber = "+79160000001";
+        Ivan->SmsSender = Mts;
+        M().AddContact(Ivan);
+        Form = std::make_unique<TMainForm>();
+        Form->show();
+    }
+    void TearDown() override
+    {
+        SetImportWorkerHook(nullptr);
+        Form.reset();
+        ResetSmsManagerForTests();
+        EXPECT_EQ(Ui.Unanswered, 0);
+    }
+    static TSmsManager& M() { return SmsManager(); }
+    static TStdSmsSender* AddSender(const char* name)
+    {
+        auto* s = new TStdSmsSender;
+        s->SetName(U(name));
+        M().AddSmsSender(s);
+        return s;
+    }
+    void Trigger(const char* action)
+    {
+        QAction* a = Form->findChild<QAction*>(action);
+        ASSERT_NE(a, nullptr) << action;
+        a->trigger();
+    }
+    static TGroup* GroupNamed(const char* name)
+    {
+        const int at = M().Groups.IndexOfName(U(name));
+        return at >= 0 ? M().Groups[at] : nullptr;
+    }
+    static std::vector<std::string> Members(const TGroup* group)
+    {
+        std::vector<std::string> names;
+        for (const TContact* c : group->Contacts)
+            names.push_back(c->Name());
+        return names;
+    }
+
+    TScopedDataDir Data;
+    TUiScript Ui;
+    TStdSmsSender* Mts;
+    TStdSmsSender* Beeline;
+    TContact* Ivan;
+    std::unique_ptr<TMainForm> Form;
+};
+
+const char* const ThreeCards = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Иван\r\nTEL;TYPE=CELL:+7 916 000-00-09\r\nEND:VCARD\r\n"
+                               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Оля\r\nTEL:8 916 000 00 02\r\nCATEGORIES:Семья\r\nEND:VCARD\r\n"
+                               "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Пётр\r\nTEL:+79160000003\r\nEND:VCARD\r\n";
+
+} // namespace
+
+TEST_F(TContactImportTest, TheMenuImportsAFileWithTheChoicesMadeInThePreview)
+{
+    QStringList items;
+    for (QAction* menu : Form->menuBar()->actions())
+        if (menu->text() == QStringLiteral("Абоненты"))
+            for (QAction* item : menu->menu()->actions())
+                items << item->text();
+    EXPECT_TRUE(items.contains(QStringLiteral("Импорт абонентов...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("Экспорт абонентов...")));
+
+    Data.dir().write("phone.vcf", ThreeCards);
+    Ui.File(ToQt(Data.dir().file("phone.vcf")));
+    bool okWasOffWithoutOperator = false;
+    QString counts;
+    Ui.Dialog([&](QDialog& d) {
+        auto* ok = d.findChild<QPushButton*>("OkButton");
+        okWasOffWithoutOperator = !ok->isEnabled();
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("Билайн")));
+        d.findChild<QComboBox*>("GroupCombo")->setEditText(QStringLiteral("С телефона"));
+        d.findChild<QRadioButton*>("UpdateRadio")->click();
+        counts = d.findChild<QLabel*>("CountsLabel")->text();
+        ok->click();
+    });
+    Trigger("ImportContactsAction");
+
+    EXPECT_TRUE(okWasOffWithoutOperator);
+    EXPECT_EQ(counts, QStringLiteral("Новых: 2, обновится: 1, пропущено: 0, отклонено: 0"));
+    ASSERT_EQ(M().Contacts().Count(), 3);
+    EXPECT_EQ(Ivan->PhoneNumber, "+7 916 000-00-09"); // updated, written as in the file
+    EXPECT_EQ(Ivan->SmsSender, Mts);                   // its own operator kept
+    TContact* olya = M().Contacts()[1];
+    EXPECT_EQ(olya->Name(), U("Оля"));
+    EXPECT_EQ(olya->PhoneNumber, "8 916 000 00 02");
+    EXPECT_EQ(olya->SmsSender, Beeline);
+    ASSERT_NE(GroupNamed("С телефона"), nullptr);
+    EXPECT_EQ(Members(GroupNamed("С телефона")), (std::vector<std::string>{U("Иван"), U("Оля"), U("Пётр")}));
+    ASSERT_NE(GroupNamed("Семья"), nullptr);
+    EXPECT_EQ(Members(GroupNamed("Семья")), std::vector<std::string>{U("Оля")});
+}
+
+TEST_F(TContactImportTest, CancellingTheReadingChangesNothing)
+{
+    Data.dir().write("phone.vcf", ThreeCards);
+    // The reading waits until the user has pressed "Отмена" in the progress window.
+    SetImportWorkerHook([](const std::atomic<bool>& cancel) {
+        while (!cancel.load())
+            std::this_thread::yield();
+    });
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* progress = qobject_cast<QProgressDialog*>(w); progress && progress->isVisible()) {
+                progress->findChild<QPushButton*>()->click();
+                pressed = true;
+            }
+    });
+    Ui.File(ToQt(Data.dir().file("phone.vcf")));
+    Trigger("ImportContactsAction");
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(M().Contacts().Count(), 1);
+    EXPECT_EQ(M().Groups.Count(), 2);
+    for (const TUiCall& call : Ui.Calls)
+        EXPECT_NE(call.Kind, TUiCallKind::Dialog) << "no preview after a cancel";
+}
+
+TEST_F(TContactImportTest, ABadFileIsRefusedInABoxAndChangesNothing)
+{
+    Data.dir().write("photo.vcf", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16));
+    Data.dir().write("cut.vcf", "BEGIN:VCARD\nVERSION:3.0\nFN:A\nTEL:+79160000005\n");
+    // 200 MB without using the disk: a sparse file.
+    Data.dir().write("huge.vcf", "BEGIN:VCARD\n");
+    std::filesystem::resize_file(Data.dir().file("huge.vcf"), 200ull * 1024 * 1024);
+    Ui.File(ToQt(Data.dir().file("photo.vcf")))
+        .File(ToQt(Data.dir().file("cut.vcf")))
+        .File(ToQt(Data.dir().file("huge.vcf")));
+    Trigger("ImportContactsAction");
+    Trigger("ImportContactsAction");
+    Trigger("ImportContactsAction");
+    const QStringList errors = Ui.Texts(TUiCallKind::Error);
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("нулевые байты"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].contains(QStringLiteral("Файл оборван"))) << errors[1].toStdString();
+    EXPECT_TRUE(errors[2].contains(QStringLiteral("слишком велик для импорта: 200 МБ"))) << errors[2].toStdString();
+    EXPECT_EQ(M().Contacts().Count(), 1);
+}
+
+TEST_F(TContactImportTest, PastingNumbersIntoTheRecipientsGoesThroughThePreview)
+{
+    QApplication::clipboard()->setText(QStringLiteral("+7 916 000-00-07 Оля\n89160000001, 8 916 000 00 08"));
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QComboBox*>("GroupCombo")->setEditText(QStringLiteral("Рассылка"));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(M().Contacts().Count(), 3);
+    EXPECT_EQ(M().Contacts()[1]->Name(), U("Оля"));
+    EXPECT_EQ(M().Contacts()[2]->Name(), "8 916 000 00 08"); // named by its number
+    // Every pasted number is a recipient, the one the book had too.
+    EXPECT_EQ(M().Recipients.Contacts.Count(), 3);
+    EXPECT_GE(M().Recipients.Contacts.IndexOf(Ivan), 0);
+    // The chosen group takes them all, in the order pasted, the contact the book had too.
+    ASSERT_NE(GroupNamed("Рассылка"), nullptr);
+    EXPECT_EQ(Members(GroupNamed("Рассылка")), (std::vector<std::string>{U("Оля"), U("Иван"), "8 916 000 00 08"}));
+}
+
+TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
+{
+    auto* group = new TGroup(false);
+    group->SetName(U("Коллеги"));
+    M().AddGroup(group);
+    M().AddContactToGroup(Ivan, group);
+    Form->FillGroups();
+    ASSERT_TRUE(SelectRow(Form->findChild<QTreeView*>("GroupsListView"), QStringLiteral("Коллеги")));
+    Ui.File(ToQt(Data.dir().file("out.csv")));
+    Trigger("ExportContactsAction");
+    ASSERT_EQ(Ui.Texts(TUiCallKind::Info), QStringList{QStringLiteral("Выгружено абонентов: 1.")});
+    const TImportSource back = ReadContactFile(Data.dir().file("out.csv"));
+    ASSERT_EQ(back.Rows.size(), 1u);
+    EXPECT_EQ(back.Rows[0].Name, U("Иван"));
+    EXPECT_EQ(back.Rows[0].SenderName, U("МТС"));
+    EXPECT_EQ(back.Rows[0].Groups, std::vector<std::string>{U("Коллеги")});
+}
+
+TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
+{
+    // A mail program's export whose mobile column is empty for one contact.
+    Data.dir().write("book.csv", "First Name,Last Name,Mobile Phone,Home Phone\r\n"
+                                 "Анна,Орлова,,+7 495 000-00-11\r\n"
+                                 "Борис,Зуев,+7 916 000-00-12,\r\n");
+    Ui.File(ToQt(Data.dir().file("book.csv")));
+    QStringList counts;
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
+        auto* phone = d.findChild<QComboBox*>("PhoneColumnCombo");
+        EXPECT_EQ(phone->currentText(), QStringLiteral("Mobile Phone"));
+        phone->setCurrentIndex(phone->findText(QStringLiteral("Home Phone")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_EQ(counts, (QStringList{QStringLiteral("Новых: 1, обновится: 0, пропущено: 0, отклонено: 1"),
+                                   QStringLiteral("Новых: 1, обновится: 0, пропущено: 0, отклонено: 1")}));
+    ASSERT_EQ(M().Contacts().Count(), 2);
+    EXPECT_EQ(M().Contacts()[1]->Name(), U("Анна Орлова"));
+    EXPECT_EQ(M().Contacts()[1]->PhoneNumber, "+7 495 000-00-11");
+}
+
+TEST_F(TContactImportTest, APastedNumberUnderAKnownNameDoesNotMakeThatContactARecipient)
+{
+    // The book's Ivan has another number: skipping the row must not send to his.
+    QApplication::clipboard()->setText(QStringLiteral("+7 916 000-00-99 Иван\n+7 916 000-00-98 Зоя"));
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(M().Recipients.Contacts.Count(), 1);
+    EXPECT_EQ(M().Recipients.Contacts[0]->Name(), U("Зоя"));
+    EXPECT_EQ(Ivan->PhoneNumber, "+79160000001");
+}
