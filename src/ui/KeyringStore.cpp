@@ -6,6 +6,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
 #include <qt6keychain/keychain.h>
@@ -14,10 +16,15 @@ namespace {
 
 const QString Service = QStringLiteral("Velotext");
 
-// How long a keyring may take to answer: a locked keyring whose unlock prompt
-// nobody can see (no prompter on this desktop) would otherwise hold the
-// program for ever.
-constexpr int AnswerTimeoutMs = 15000;
+// How long a keyring may take to answer: a prompt nobody can see (no prompter
+// on this desktop, e.g. for a keyring still to be created) would otherwise
+// hold the program for ever. VELOTEXT_KEYRING_TIMEOUT_MS sets it (tests).
+int AnswerTimeoutMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("VELOTEXT_KEYRING_TIMEOUT_MS", &ok);
+    return ok && ms > 0 ? ms : 15000;
+}
 
 // Runs the job (created with new) to its end; false when the keyring did not
 // answer in time. The job deletes itself once it ends, answered or not.
@@ -30,7 +37,7 @@ bool Run(QKeychain::Job* job)
         answered = true;
         loop.quit();
     });
-    QTimer::singleShot(AnswerTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(AnswerTimeoutMs(), &loop, &QEventLoop::quit);
     job->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!answered) // its late answer must reach nobody whose scope has ended
@@ -43,6 +50,28 @@ bool Run(QKeychain::Job* job)
 [[noreturn]] void NoAnswer()
 {
     throw TError(Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля)."));
+}
+
+// The Secret Service's default collection is locked. Asked then, it fails a
+// write with a text in English and reads a stored password as missing, so the
+// lock is looked at first, and nothing is asked of a locked keyring.
+void RefuseWhenLocked()
+{
+    const QString service = QStringLiteral("org.freedesktop.secrets");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.interface();
+    if (!names || !names->isServiceRegistered(service).value())
+        return; // KWallet's own interface, or a service still to start: it answers for itself
+    QDBusMessage get = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
+    const QDBusMessage reply = bus.call(get, QDBus::Block, AnswerTimeoutMs());
+    if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NoReply"))
+        NoAnswer();
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+        reply.arguments()[0].value<QDBusVariant>().variant().toBool())
+        throw TError(Cp1251("связка ключей заблокирована (её открывает пароль, например при входе в сеанс)."));
 }
 
 } // namespace
@@ -66,6 +95,7 @@ bool TKeyringStore::Available()
 
 std::optional<std::string> TKeyringStore::Read(const std::string& key)
 {
+    RefuseWhenLocked();
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(ToQt(key));
     // The answer is read in the finished handler's time: the job deletes itself after it.
@@ -88,6 +118,7 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
 
 void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
+    RefuseWhenLocked();
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(ToQt(key));
     job->setTextData(ToQt(value));
