@@ -7,6 +7,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
@@ -52,26 +54,92 @@ bool Run(QKeychain::Job* job)
     throw TError(Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля)."));
 }
 
-// The Secret Service's default collection is locked. Asked then, it fails a
-// write with a text in English and reads a stored password as missing, so the
-// lock is looked at first, and nothing is asked of a locked keyring.
-void RefuseWhenLocked()
+// A call to the Secret Service that waits at most the answer time; one that
+// gets no answer in that time ends in NoAnswer.
+QDBusMessage CallSecrets(const QString& path, const QString& interface, const QString& method,
+                         const QVariantList& arguments)
 {
-    const QString service = QStringLiteral("org.freedesktop.secrets");
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusConnectionInterface* names = bus.interface();
-    if (!names || !names->isServiceRegistered(service).value())
-        return; // KWallet's own interface, or a service still to start: it answers for itself
-    QDBusMessage get = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/secrets/aliases/default"),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
-    get << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
-    const QDBusMessage reply = bus.call(get, QDBus::Block, AnswerTimeoutMs());
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), path, interface, method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, AnswerTimeoutMs());
     if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NoReply"))
         NoAnswer();
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-        reply.arguments()[0].value<QDBusVariant>().variant().toBool())
-        throw TError(Cp1251("связка ключей заблокирована (её открывает пароль, например при входе в сеанс)."));
+    return reply;
+}
+
+// Waits for the Completed signal of one Secret Service prompt.
+class TPromptWait : public QObject {
+    Q_OBJECT
+public:
+    bool Done = false;
+    bool Dismissed = true;
+    QEventLoop Loop;
+
+public slots:
+    void Completed(bool dismissed, const QDBusVariant&)
+    {
+        Done = true;
+        Dismissed = dismissed;
+        Loop.quit();
+    }
+};
+
+// The Secret Service's default collection must be unlocked before it is
+// asked: a locked GNOME Keyring fails a write with a text in English and
+// reads a stored password as missing. Unlocking goes through the keyring's
+// prompt: GNOME Keyring asks for the password on the desktop; KWallet shows
+// its wallet as locked to every new client, even when the session opened it,
+// and its prompt then completes without a word. A prompt dismissed, or not
+// answered in time, refuses the keyring.
+void UnlockOrRefuse()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface* names = bus.interface();
+    if (!names || !names->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value())
+        return; // KWallet's own interface, or a service still to start: it answers for itself
+    const QString service = QStringLiteral("/org/freedesktop/secrets");
+    const QDBusMessage alias = CallSecrets(service, QStringLiteral("org.freedesktop.Secret.Service"),
+                                           QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
+        return;
+    const QDBusObjectPath collection = alias.arguments()[0].value<QDBusObjectPath>();
+    if (collection.path().isEmpty() || collection.path() == QStringLiteral("/"))
+        return; // no default collection: the keyring says so itself
+    const QDBusMessage locked =
+        CallSecrets(collection.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                    {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
+    if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().isEmpty() ||
+        !locked.arguments()[0].value<QDBusVariant>().variant().toBool())
+        return;
+    const QDBusMessage unlock =
+        CallSecrets(service, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Unlock"),
+                    {QVariant::fromValue(QList<QDBusObjectPath> {collection})});
+    const std::string lockedText = Cp1251("связка ключей заблокирована, её не открыли.");
+    if (unlock.type() != QDBusMessage::ReplyMessage || unlock.arguments().size() != 2)
+        throw TError(lockedText);
+    if (qdbus_cast<QList<QDBusObjectPath>>(unlock.arguments()[0]).contains(collection))
+        return;
+    const QString prompt = unlock.arguments()[1].value<QDBusObjectPath>().path();
+    if (prompt.isEmpty() || prompt == QStringLiteral("/"))
+        throw TError(lockedText);
+    TPromptWait wait;
+    bus.connect(QStringLiteral("org.freedesktop.secrets"), prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                QStringLiteral("Completed"), &wait, SLOT(Completed(bool, QDBusVariant)));
+    QTimer::singleShot(AnswerTimeoutMs(), &wait.Loop, &QEventLoop::quit);
+    const QDBusMessage shown = CallSecrets(prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                                           QStringLiteral("Prompt"), {QString()});
+    if (shown.type() == QDBusMessage::ReplyMessage && !wait.Done)
+        wait.Loop.exec(QEventLoop::ExcludeUserInputEvents);
+    bus.disconnect(QStringLiteral("org.freedesktop.secrets"), prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                   QStringLiteral("Completed"), &wait, SLOT(Completed(bool, QDBusVariant)));
+    if (!wait.Done) {
+        // Taken away, so that a prompt nobody saw does not stay on the desktop.
+        CallSecrets(prompt, QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Dismiss"), {});
+        NoAnswer();
+    }
+    if (wait.Dismissed)
+        throw TError(lockedText);
 }
 
 } // namespace
@@ -95,7 +163,7 @@ bool TKeyringStore::Available()
 
 std::optional<std::string> TKeyringStore::Read(const std::string& key)
 {
-    RefuseWhenLocked();
+    UnlockOrRefuse();
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(ToQt(key));
     // The answer is read in the finished handler's time: the job deletes itself after it.
@@ -118,7 +186,7 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
 
 void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
-    RefuseWhenLocked();
+    UnlockOrRefuse();
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(ToQt(key));
     job->setTextData(ToQt(value));
@@ -133,3 +201,5 @@ void TKeyringStore::Write(const std::string& key, const std::string& value)
     if (error != QKeychain::NoError)
         Refused(reason);
 }
+
+#include "KeyringStore.moc"
