@@ -94,10 +94,8 @@ public slots:
 // answered in time, refuses the keyring.
 void UnlockOrRefuse()
 {
+    // Without the service (KWallet's own interface only) the first call fails at once.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    QDBusConnectionInterface* names = bus.interface();
-    if (!names || !names->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value())
-        return; // KWallet's own interface, or a service still to start: it answers for itself
     const QString service = QStringLiteral("/org/freedesktop/secrets");
     const QDBusMessage alias = CallSecrets(service, QStringLiteral("org.freedesktop.Secret.Service"),
                                            QStringLiteral("ReadAlias"), {QStringLiteral("default")});
