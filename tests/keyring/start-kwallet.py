@@ -24,6 +24,8 @@ salt = os.urandom(56)
 with open(os.path.join(data, "kwalletd", "kdewallet.salt"), "wb") as f:
     f.write(salt)
 key = hashlib.pbkdf2_hmac("sha512", PASSWORD, salt, 50000, 56)
+LOG = os.path.join(data, "kwalletd5.log")
+
 
 def start_daemon():
     """kwalletd5 as the PAM module starts it: it opens the wallet with the hash,
@@ -35,10 +37,11 @@ def start_daemon():
         os.unlink(path)
     listener.bind(path)
     listener.listen(1)
-    env = dict(os.environ, PAM_KWALLET5_LOGIN="1", QT_QPA_PLATFORM="offscreen")
+    env = dict(os.environ, PAM_KWALLET5_LOGIN="1", QT_QPA_PLATFORM="offscreen",
+               QT_LOGGING_RULES="kf.wallet.kwalletd=true")
     daemon = subprocess.Popen(["kwalletd5", "--pam-login", str(hash_read), str(listener.fileno())],
                               pass_fds=(hash_read, listener.fileno()), env=env, stdout=subprocess.DEVNULL,
-                              stderr=open(os.path.join(data, "kwalletd5.log"), "a"))
+                              stderr=open(LOG, "a"))
     os.close(hash_read)
     os.write(hash_write, key)
     os.close(hash_write)
@@ -50,31 +53,42 @@ def start_daemon():
 
 
 def wait_for_name(daemon, name):
+    """Until `name` belongs to this daemon (not to one that ended a moment ago)."""
     for _ in range(300):
         if daemon.poll() is not None:
             sys.exit("kwalletd5 ended with %s" % daemon.returncode)
         owner = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
-                                "org.freedesktop.DBus.NameHasOwner", "string:" + name],
+                                "org.freedesktop.DBus.GetConnectionUnixProcessID", "string:" + name],
                                capture_output=True, text=True)
-        if "true" in owner.stdout:
+        if owner.returncode == 0 and owner.stdout.split()[-1] == str(daemon.pid):
             return
         time.sleep(0.1)
     daemon.kill()
     sys.exit("kwalletd5 did not take " + name)
 
 
-# The first start creates the wallet; its Secret Service lists the wallets it
-# found when it started, so a second start serves the new one.
-wallet = os.path.join(data, "kwalletd", "kdewallet.kwl")
+def wait_for_pam_open(daemon, count):
+    """Until the daemon's log says that the PAM way opened the wallet, for the `count`th time."""
+    for _ in range(300):
+        with open(LOG, errors="replace") as log:
+            text = log.read()
+        if text.count("Wallet opened by PAM") >= count:
+            return
+        if "Wallet failed to get opened by PAM" in text or daemon.poll() is not None:
+            break
+        time.sleep(0.1)
+    daemon.kill()
+    sys.exit("kwalletd5 did not open its wallet; its log: " + LOG)
+
+
+# The first start creates the wallet (once it says it opened it, the file is
+# whole); its Secret Service lists the wallets it found when it started, so a
+# second start serves the new one.
 daemon = start_daemon()
-for _ in range(300):
-    if os.path.exists(wallet) or daemon.poll() is not None:
-        break
-    time.sleep(0.1)
+wait_for_pam_open(daemon, 1)
 daemon.terminate()
 daemon.wait()
-if not os.path.exists(wallet):
-    sys.exit("kwalletd5 did not create its wallet")
 daemon = start_daemon()
+wait_for_pam_open(daemon, 2)
 wait_for_name(daemon, "org.freedesktop.secrets")
 print(daemon.pid)
