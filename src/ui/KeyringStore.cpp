@@ -96,8 +96,8 @@ void UnlockOrRefuse()
 {
     // Without the service (KWallet's own interface only) the first call fails at once.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString service = QStringLiteral("/org/freedesktop/secrets");
-    const QDBusMessage alias = CallSecrets(service, QStringLiteral("org.freedesktop.Secret.Service"),
+    const QString root = QStringLiteral("/org/freedesktop/secrets");
+    const QDBusMessage alias = CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"),
                                            QStringLiteral("ReadAlias"), {QStringLiteral("default")});
     if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
         return;
@@ -111,7 +111,7 @@ void UnlockOrRefuse()
         !locked.arguments()[0].value<QDBusVariant>().variant().toBool())
         return;
     const QDBusMessage unlock =
-        CallSecrets(service, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Unlock"),
+        CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Unlock"),
                     {QVariant::fromValue(QList<QDBusObjectPath> {collection})});
     const std::string lockedText = Cp1251("связка ключей заблокирована, её не открыли.");
     if (unlock.type() != QDBusMessage::ReplyMessage || unlock.arguments().size() != 2)
