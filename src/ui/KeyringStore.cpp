@@ -6,6 +6,10 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
 #include <qt6keychain/keychain.h>
@@ -14,10 +18,15 @@ namespace {
 
 const QString Service = QStringLiteral("Velotext");
 
-// How long a keyring may take to answer: a locked keyring whose unlock prompt
-// nobody can see (no prompter on this desktop) would otherwise hold the
-// program for ever.
-constexpr int AnswerTimeoutMs = 15000;
+// How long a keyring may take to answer: a prompt nobody can see (no prompter
+// on this desktop, e.g. for a keyring still to be created) would otherwise
+// hold the program for ever. VELOTEXT_KEYRING_TIMEOUT_MS sets it (tests).
+int AnswerTimeoutMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("VELOTEXT_KEYRING_TIMEOUT_MS", &ok);
+    return ok && ms > 0 ? ms : 15000;
+}
 
 // Runs the job (created with new) to its end; false when the keyring did not
 // answer in time. The job deletes itself once it ends, answered or not.
@@ -30,7 +39,7 @@ bool Run(QKeychain::Job* job)
         answered = true;
         loop.quit();
     });
-    QTimer::singleShot(AnswerTimeoutMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(AnswerTimeoutMs(), &loop, &QEventLoop::quit);
     job->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     if (!answered) // its late answer must reach nobody whose scope has ended
@@ -43,6 +52,92 @@ bool Run(QKeychain::Job* job)
 [[noreturn]] void NoAnswer()
 {
     throw TError(Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля)."));
+}
+
+// A call to the Secret Service that waits at most the answer time; one that
+// gets no answer in that time ends in NoAnswer.
+QDBusMessage CallSecrets(const QString& path, const QString& interface, const QString& method,
+                         const QVariantList& arguments)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), path, interface, method);
+    call.setArguments(arguments);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, AnswerTimeoutMs());
+    if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NoReply"))
+        NoAnswer();
+    return reply;
+}
+
+// Waits for the Completed signal of one Secret Service prompt.
+class TPromptWait : public QObject {
+    Q_OBJECT
+public:
+    bool Done = false;
+    bool Dismissed = true;
+    QEventLoop Loop;
+
+public slots:
+    void Completed(bool dismissed, const QDBusVariant&)
+    {
+        Done = true;
+        Dismissed = dismissed;
+        Loop.quit();
+    }
+};
+
+// The Secret Service's default collection must be unlocked before it is
+// asked: a locked GNOME Keyring fails a write with a text in English and
+// reads a stored password as missing. Unlocking goes through the keyring's
+// prompt: GNOME Keyring asks for the password on the desktop; KWallet shows
+// its wallet as locked to every new client, even when the session opened it,
+// and its prompt then completes without a word. A prompt dismissed, or not
+// answered in time, refuses the keyring.
+void UnlockOrRefuse()
+{
+    // Without the service (KWallet's own interface only) the first call fails at once.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString root = QStringLiteral("/org/freedesktop/secrets");
+    const QDBusMessage alias = CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"),
+                                           QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
+        return;
+    const QDBusObjectPath collection = alias.arguments()[0].value<QDBusObjectPath>();
+    if (collection.path().isEmpty() || collection.path() == QStringLiteral("/"))
+        return; // no default collection: the keyring says so itself
+    const QDBusMessage locked =
+        CallSecrets(collection.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                    {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
+    if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().isEmpty() ||
+        !locked.arguments()[0].value<QDBusVariant>().variant().toBool())
+        return;
+    const QDBusMessage unlock =
+        CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Unlock"),
+                    {QVariant::fromValue(QList<QDBusObjectPath> {collection})});
+    const std::string lockedText = Cp1251("связка ключей заблокирована, её не открыли.");
+    if (unlock.type() != QDBusMessage::ReplyMessage || unlock.arguments().size() != 2)
+        throw TError(lockedText);
+    if (qdbus_cast<QList<QDBusObjectPath>>(unlock.arguments()[0]).contains(collection))
+        return;
+    const QString prompt = unlock.arguments()[1].value<QDBusObjectPath>().path();
+    if (prompt.isEmpty() || prompt == QStringLiteral("/"))
+        throw TError(lockedText);
+    TPromptWait wait;
+    bus.connect(QStringLiteral("org.freedesktop.secrets"), prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                QStringLiteral("Completed"), &wait, SLOT(Completed(bool, QDBusVariant)));
+    QTimer::singleShot(AnswerTimeoutMs(), &wait.Loop, &QEventLoop::quit);
+    const QDBusMessage shown = CallSecrets(prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                                           QStringLiteral("Prompt"), {QString()});
+    if (shown.type() == QDBusMessage::ReplyMessage && !wait.Done)
+        wait.Loop.exec(QEventLoop::ExcludeUserInputEvents);
+    bus.disconnect(QStringLiteral("org.freedesktop.secrets"), prompt, QStringLiteral("org.freedesktop.Secret.Prompt"),
+                   QStringLiteral("Completed"), &wait, SLOT(Completed(bool, QDBusVariant)));
+    if (!wait.Done) {
+        // Taken away, so that a prompt nobody saw does not stay on the desktop.
+        CallSecrets(prompt, QStringLiteral("org.freedesktop.Secret.Prompt"), QStringLiteral("Dismiss"), {});
+        NoAnswer();
+    }
+    if (wait.Dismissed)
+        throw TError(lockedText);
 }
 
 } // namespace
@@ -66,6 +161,7 @@ bool TKeyringStore::Available()
 
 std::optional<std::string> TKeyringStore::Read(const std::string& key)
 {
+    UnlockOrRefuse();
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(ToQt(key));
     // The answer is read in the finished handler's time: the job deletes itself after it.
@@ -88,6 +184,7 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
 
 void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
+    UnlockOrRefuse();
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(ToQt(key));
     job->setTextData(ToQt(value));
@@ -102,3 +199,5 @@ void TKeyringStore::Write(const std::string& key, const std::string& value)
     if (error != QKeychain::NoError)
         Refused(reason);
 }
+
+#include "KeyringStore.moc"

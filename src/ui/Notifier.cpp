@@ -37,29 +37,71 @@ TNotifier::TNotifier(QSystemTrayIcon* tray, QObject* parent) : QObject(parent), 
         });
 }
 
-void TNotifier::Notify(const QString& title, const QString& body, std::function<void()> activated)
+void TNotifier::Notify(const QString& title, const QString& body, std::function<void()> activated,
+                       const QString& group)
+{
+    TRequest request {title, body, std::move(activated)};
+    if (!group.isEmpty()) {
+        TGroup& g = FGroups[group];
+        if (g.Asking) { // the one before still waits for its id: this one follows it
+            g.Next = std::move(request);
+            return;
+        }
+    }
+    Send(std::move(request), group);
+}
+
+bool TNotifier::Showing(const QString& group) const
+{
+    const auto it = FGroups.find(group);
+    return it != FGroups.end() && (it->second.Asking || it->second.Id != 0);
+}
+
+void TNotifier::Send(TRequest request, const QString& group)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        ShowBalloon(title, body, std::move(activated));
+        FGroups.erase(group);
+        ShowBalloon(request.Title, request.Body, std::move(request.Activated));
         return;
     }
+    uint replaces = 0;
+    if (!group.isEmpty()) {
+        TGroup& g = FGroups[group];
+        replaces = g.Id;
+        g.Asking = true;
+    }
     QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Service, QStringLiteral("Notify"));
-    call << QStringLiteral("Velotext") << uint(0) << QStringLiteral("velotext") << title << body
+    call << QStringLiteral("Velotext") << replaces << QStringLiteral("velotext") << request.Title << request.Body
          << QStringList {QStringLiteral("default"), QStringLiteral("Открыть историю")} << QVariantMap()
          << int(-1);
     // Asynchronous: a service that is slow to answer never holds the window up.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, title, body, activated = std::move(activated)]() mutable {
+            [this, watcher, group, request = std::move(request)]() mutable {
                 watcher->deleteLater();
                 QDBusPendingReply<uint> reply = *watcher;
-                if (reply.isError()) {
-                    ShowBalloon(title, body, std::move(activated));
-                    return;
+                std::optional<TRequest> next;
+                if (!group.isEmpty()) {
+                    TGroup& g = FGroups[group];
+                    g.Asking = false;
+                    next = std::exchange(g.Next, std::nullopt);
+                    if (reply.isError())
+                        FGroups.erase(group);
+                    else {
+                        if (g.Id != 0 && g.Id != reply.value())
+                            FPending.erase(g.Id); // a service that gave the replacement an id of its own
+                        g.Id = reply.value();
+                    }
                 }
-                FPending[reply.value()] = std::move(activated);
-                emit Shown(QStringLiteral("dbus"), title, body);
+                if (reply.isError())
+                    ShowBalloon(request.Title, request.Body, std::move(request.Activated));
+                else {
+                    FPending[reply.value()] = std::move(request.Activated);
+                    emit Shown(QStringLiteral("dbus"), request.Title, request.Body);
+                }
+                if (next)
+                    Send(std::move(*next), group);
             });
 }
 
@@ -86,9 +128,18 @@ void TNotifier::ActionInvoked(uint id, const QString& action)
     if (it == FPending.end() || action != QStringLiteral("default"))
         return;
     std::function<void()> activated = std::move(it->second);
-    FPending.erase(it);
+    Forget(id);
     if (activated)
         Guard([&] { activated(); });
 }
 
-void TNotifier::NotificationClosed(uint id, uint /*reason*/) { FPending.erase(id); }
+void TNotifier::NotificationClosed(uint id, uint /*reason*/) { Forget(id); }
+
+// The notification is gone from the desktop: a later one of its group is new.
+void TNotifier::Forget(uint id)
+{
+    FPending.erase(id);
+    for (auto& [group, g] : FGroups)
+        if (g.Id == id)
+            g.Id = 0;
+}

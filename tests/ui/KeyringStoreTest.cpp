@@ -4,8 +4,21 @@
 #include "storage/SmsOptions.h"
 #include "support/TestSupport.h"
 #include "ui/KeyringStore.h"
+#include "ui/UiText.h"
 
 #include "UiTestSupport.h"
+#include "WindowFixture.h"
+#include "ui/dialogs/OptionsDlg.h"
+
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -36,4 +49,143 @@ TEST(RealKeyring, OptionsFilePasswordsMoveToTheKeyringAndComeBack)
     EXPECT_EQ(back.SmtpPassword, U("пароль smtp"));
     EXPECT_EQ(back.ProxyPassword, "proxy");
     SetSecretStore(nullptr);
+}
+
+// Run by the ui_keyring_locked test: the same keyring, locked during the test
+// (as after the screen was locked, or a login keyring whose password differs
+// from the user's). No unlock prompt can show on the private bus.
+namespace {
+
+// Locks the keyring's login collection over its own D-Bus interface; true
+// when it says it is locked afterwards.
+bool TryLock()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString service = QStringLiteral("org.freedesktop.secrets");
+    const QString collection = QStringLiteral("/org/freedesktop/secrets/collection/login");
+    QDBusMessage lock = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/secrets"),
+                                                       QStringLiteral("org.freedesktop.Secret.Service"),
+                                                       QStringLiteral("Lock"));
+    lock << QVariant::fromValue(QList<QDBusObjectPath> {QDBusObjectPath(collection)});
+    if (bus.call(lock).type() == QDBusMessage::ErrorMessage)
+        return false;
+    QDBusInterface properties(service, collection, QStringLiteral("org.freedesktop.DBus.Properties"), bus);
+    const QDBusMessage locked = properties.call(QStringLiteral("Get"), QStringLiteral("org.freedesktop.Secret.Collection"),
+                                                QStringLiteral("Locked"));
+    return !locked.arguments().isEmpty() && locked.arguments()[0].value<QDBusVariant>().variant().toBool();
+}
+
+// The daemon started by tests/keyring/with-keyring.sh takes its bus name a moment later.
+bool LockDefaultCollection() { return QTest::qWaitFor(TryLock, 10000); }
+
+} // namespace
+
+class RealLockedKeyring : public TWindowTest {
+protected:
+    void SetUp() override
+    {
+        TWindowTest::SetUp();
+        if (!qEnvironmentVariableIsSet("VELOTEXT_LOCKED_KEYRING"))
+            GTEST_SKIP() << "needs the private keyring of the ui_keyring_locked test";
+        SetSecretStore(&Keyring);
+    }
+    void TearDown() override
+    {
+        SetSecretStore(nullptr);
+        TWindowTest::TearDown();
+    }
+    TKeyringStore Keyring;
+};
+
+// The keyring holds the SMTP password (the options file an empty value) and
+// is locked before the start. The start says why the password is missing and
+// the next save does not write the empty value over what the keyring keeps.
+// Then the options dialog's OK with a new SMTP password: the keyring refuses
+// it at once, a box says so in Russian, and the file keeps the password
+// scrambled, as without a keyring.
+TEST_F(RealLockedKeyring, NeitherTheStartNorOkLosesAPasswordAndABoxSaysWhy)
+{
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Keyring.Available(); }, 10000));
+    Keyring.Write("SmtpPassword", U("пароль в связке"));
+    ASSERT_TRUE(LockDefaultCollection());
+
+    Data.dir().write("SmsOptions.ini", "[SMTP]\r\nSmtpPassword=\r\n[Proxy]\r\nProxyPassword=\r\n[SMS]\r\n");
+    SmsOptions().Load("SmsOptions.ini");
+    EXPECT_EQ(SmsOptions().SmtpPassword, "");
+    const QString atStart = ToQt(TakeSecretStoreMessage());
+    EXPECT_TRUE(atStart.contains(QStringLiteral("Не удалось прочитать пароль SmtpPassword из связки ключей: "
+                                                "связка ключей заблокирована")))
+        << atStart.toStdString();
+    SmsOptions().Save("SmsOptions.ini");
+    EXPECT_NE(Data.dir().read("SmsOptions.ini").find("SmtpPassword=\r\n"), std::string::npos);
+    TakeSecretStoreMessage();
+
+    TOptionsDlg dialog(nullptr);
+    dialog.findChild<QLineEdit*>("SmtpPasswordEdit")->setText(QStringLiteral("новый пароль"));
+    dialog.setResult(QDialog::Rejected);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const QStringList boxes = Ui.Texts(TUiCallKind::Error);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(Ui.Calls.back().Title, QStringLiteral("Связка ключей"));
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("Не удалось сохранить пароль SmtpPassword в связке ключей: "
+                                                 "связка ключей заблокирована")))
+        << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("Он сохранён в файле настроек"))) << boxes[0].toStdString();
+    const std::string file = Data.dir().read("SmsOptions.ini");
+    EXPECT_NE(file.find("SmtpPassword=" + ScramblePassword(U("новый пароль")) + "\r\n"), std::string::npos) << file;
+
+    // The next start takes the file's password while the keyring stays locked.
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_EQ(back.SmtpPassword, U("новый пароль"));
+}
+
+namespace {
+
+// A Secret Service that takes every call and never answers (a keyring stuck
+// behind a prompt nobody sees), on a connection of its own.
+class TSilentKeyring : public QDBusVirtualObject {
+public:
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+};
+
+} // namespace
+
+// Run by the ui_notifications test, whose private bus has no keyring: a
+// keyring that never answers costs the set wait, then the options dialog's OK
+// says so and the file keeps the password.
+TEST_F(TWindowTest, OnAPrivateBusAKeyringThatNeverAnswersIsLeftAndTheFileKeepsThePassword)
+{
+    if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_BUS"))
+        GTEST_SKIP() << "needs the private session bus of the ui_notifications test";
+    const QString name = QStringLiteral("velotext-silent-keyring");
+    QDBusConnection silent = QDBusConnection::connectToBus(QDBusConnection::SessionBus, name);
+    TSilentKeyring keyring;
+    ASSERT_TRUE(silent.registerVirtualObject(QStringLiteral("/"), &keyring, QDBusConnection::SubPath));
+    ASSERT_TRUE(silent.registerService(QStringLiteral("org.freedesktop.secrets")));
+    qputenv("VELOTEXT_KEYRING_TIMEOUT_MS", "300");
+    TKeyringStore store;
+    SetSecretStore(&store);
+    ASSERT_TRUE(store.Available());
+
+    TOptionsDlg dialog(nullptr);
+    dialog.findChild<QLineEdit*>("SmtpPasswordEdit")->setText(QStringLiteral("пароль smtp"));
+    dialog.setResult(QDialog::Rejected);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const QStringList boxes = Ui.Texts(TUiCallKind::Error);
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("Не удалось сохранить пароль SmtpPassword в связке ключей: "
+                                                 "Связка ключей не ответила")))
+        << boxes[0].toStdString();
+    const std::string file = Data.dir().read("SmsOptions.ini");
+    EXPECT_NE(file.find("SmtpPassword=" + ScramblePassword(U("пароль smtp")) + "\r\n"), std::string::npos) << file;
+
+    SetSecretStore(nullptr);
+    qunsetenv("VELOTEXT_KEYRING_TIMEOUT_MS");
+    silent.unregisterService(QStringLiteral("org.freedesktop.secrets"));
+    silent.unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
+    QDBusConnection::disconnectFromBus(name);
 }

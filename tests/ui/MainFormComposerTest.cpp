@@ -21,6 +21,7 @@
 #include <QDateTimeEdit>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
@@ -575,6 +576,8 @@ TEST_F(TMainFormComposer, OnAPrivateBusAFailureIsNotifiedAndItsClickOpensTheHist
     SmsOptions().AlertOnErrorsFlag = true;
     QSignalSpy shown(Form->Notifier(), &TNotifier::Shown);
     FailOneMessage("Анна", "101");
+    // The service clicks it: it is gone before the next failure, which is told on its own.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() >= 1 && !Form->Notifier()->Showing(QStringLiteral("failures")); }, 10000));
     FailOneMessage("Борис", "102");
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.size() >= 2; }, 10000));
     EXPECT_EQ(shown[0][0].toString(), QStringLiteral("dbus"));
@@ -587,6 +590,63 @@ TEST_F(TMainFormComposer, OnAPrivateBusAFailureIsNotifiedAndItsClickOpensTheHist
                                             "Не удалось отправить SMS\tБорис (102): %1\tdefault,Открыть историю\n")
                                  .arg(error);
     EXPECT_EQ(QString::fromStdString(Data.dir().read("notifications.log")), expected);
+    recorder.kill();
+    recorder.waitForFinished();
+}
+
+// Run by ui_notifications: failures in a row while their notification is still
+// shown make one notification that counts them (a batch of 20 that all fail is
+// one notification, not 20), and its click opens the failures. Once it is
+// gone, the next failure is a notification of its own again.
+TEST_F(TMainFormComposer, OnAPrivateBusFailuresInARowShareOneNotificationThatCountsThem)
+{
+    if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_BUS"))
+        GTEST_SKIP() << "needs the private session bus of the ui_notifications test";
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    auto registered = [&] { return QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !registered(); }, 10000)); // an earlier test's service has gone
+    const std::string log = Data.dir().file("notifications.log");
+    QProcess recorder;
+    recorder.start(QStringLiteral(VELOTEXT_NOTIFY_RECORDER), {QString::fromStdString(log), QStringLiteral("--no-click")});
+    ASSERT_TRUE(QTest::qWaitFor(registered, 10000));
+    Start();
+    SmsOptions().AlertOnErrorsFlag = true;
+    auto lines = [&] {
+        return std::filesystem::exists(log)
+                   ? QString::fromStdString(Data.dir().read("notifications.log")).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    QSignalSpy shown(Form->Notifier(), &TNotifier::Shown);
+    FailOneMessage("Анна", "101");
+    FailOneMessage("Борис", "102");
+    FailOneMessage("Вера", "103");
+    // Until the service's answer to the last one came back.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return !shown.isEmpty() && shown.last()[1].toString() == QStringLiteral("Не удалось отправить 3 SMS");
+    }, 10000)) << lines().join(u'\n').toStdString();
+    // The first one is new; each later one replaces it (one still waiting to be
+    // sent is replaced before it goes out).
+    QStringList told = lines();
+    ASSERT_LE(told.size(), 3);
+    EXPECT_TRUE(told[0].startsWith(QStringLiteral("Не удалось отправить SMS\tАнна (101): "))) << told[0].toStdString();
+    EXPECT_FALSE(told[0].contains(QStringLiteral("replaces")));
+    EXPECT_TRUE(told.last().startsWith(QStringLiteral("Не удалось отправить 3 SMS\tПоследнее: Вера (103): ")));
+    for (int i = 1; i < told.size(); ++i)
+        EXPECT_TRUE(told[i].endsWith(QStringLiteral("\treplaces 1"))) << told[i].toStdString();
+
+    // The user clicks it: the history shows the failures.
+    const QString path = QStringLiteral("/org/freedesktop/Notifications");
+    QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Click"))
+                                       << uint(1));
+    ASSERT_TRUE(QTest::qWaitFor([] { return ShownHistory() != nullptr; }, 10000));
+    EXPECT_TRUE(ShownHistory()->findChild<QCheckBox*>("FailedOnlyCheckBox")->isChecked());
+    EXPECT_FALSE(Form->Notifier()->Showing(QStringLiteral("failures")));
+    FailOneMessage("Глеб", "104");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lines().size() > told.size(); }, 10000));
+    EXPECT_EQ(lines().size(), told.size() + 1);
+    EXPECT_TRUE(lines().last().startsWith(QStringLiteral("Не удалось отправить SMS\tГлеб (104): ")))
+        << lines().last().toStdString();
+    EXPECT_FALSE(lines().last().contains(QStringLiteral("replaces")));
     recorder.kill();
     recorder.waitForFinished();
 }

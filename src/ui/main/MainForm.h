@@ -291,6 +291,7 @@ private:
     TNotifier* FNotifier = nullptr;
     int FBatchSent = 0;  // messages of the batch under way: sent,
     int FBatchTotal = 0; // and finished either way
+    int FFailuresNotified = 0; // failures told by the notification still shown
     bool FHistoryBound = false; // the history window's SmsQueued is connected
     QString BaseTitle;
     int SecondsLeft = 0;

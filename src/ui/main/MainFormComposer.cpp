@@ -468,10 +468,20 @@ void TMainForm::SmsFinished()
     const TSmsHistoryRecord record = *manager.Finished;
     ++FBatchTotal;
     FBatchSent += record.Failed() ? 0 : 1;
-    if (record.Failed() && SmsOptions().AlertOnErrorsFlag && FNotifier)
-        FNotifier->Notify(QStringLiteral("Не удалось отправить SMS"),
-                          QStringLiteral("%1 (%2): %3").arg(ToQt(record.Name), ToQt(record.Phone), ToQt(record.StatusLine())),
-                          [this, record] { ShowHistory(false, &record); });
+    if (record.Failed() && SmsOptions().AlertOnErrorsFlag && FNotifier) {
+        // One notification for the failures in a row: while it is shown, the
+        // next failure replaces it with the count, and its click opens the failures.
+        const QString failures = QStringLiteral("failures");
+        FFailuresNotified = FNotifier->Showing(failures) ? FFailuresNotified + 1 : 1;
+        const QString line =
+            QStringLiteral("%1 (%2): %3").arg(ToQt(record.Name), ToQt(record.Phone), ToQt(record.StatusLine()));
+        if (FFailuresNotified == 1)
+            FNotifier->Notify(QStringLiteral("Не удалось отправить SMS"), line,
+                              [this, record] { ShowHistory(false, &record); }, failures);
+        else
+            FNotifier->Notify(QStringLiteral("Не удалось отправить %1 SMS").arg(FFailuresNotified),
+                              QStringLiteral("Последнее: ") + line, [this] { ShowHistory(true); }, failures);
+    }
     if (manager.Queue.Count() > 0 || manager.CurrentDelivery())
         return;
     // The queue is empty: the batch is done.
