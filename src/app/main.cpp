@@ -192,11 +192,15 @@ int main(int argc, char** argv)
         case TInstanceChannel::TStart::First:
             break;
         }
+        // The operators and the address book are read while the window is built.
+        TStartupLoad startup;
+        startup.Begin();
         TShutdownSignals shutdownSignals;
         TKeyringStore keyring; // the passwords in the desktop keyring when there is one
         SetSecretStore(&keyring);
         TMainForm form;
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
+        form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         channel.SetHandler([&form](const QStringList& handed) { return AnswerHandedOver(form, ParseCommandLine(handed)); });

@@ -13,27 +13,95 @@
 
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
 {
-    TStartupState state;
+    TStartupLoad load;
+    load.Begin();
+    return load.Finish(afterProgramOptions);
+}
+
+TStartupLoad::~TStartupLoad()
+{
+    if (FReader.joinable())
+        FReader.join();
+}
+
+void TStartupLoad::Fail(TStep step, std::exception_ptr error)
+{
+    const std::string message = ExceptionMessage(error);
+    FErrors[step] = message.empty() ? std::string(" ") : message;
+}
+
+void TStartupLoad::Begin()
+{
+    FBegun = true;
     try {
         RegisterIoClasses();
         ProgramOptions().Load();
-        state.ProgramOptionsLoaded = true;
-        if (afterProgramOptions)
-            afterProgramOptions();
-        const TProgramOptions& names = ProgramOptions();
-        SmsOptions().Load(names.OptionsFileName);
-        state.SmsOptionsLoaded = true;
+        FDone[ProgramOptionsStep] = true;
+    } catch (...) {
+        Fail(ProgramOptionsStep, std::current_exception());
+        return;
+    }
+    try {
+        SmsManager(); // made here, on this thread, before the reading thread touches it
+        FDone[ManagerStep] = true;
+    } catch (...) {
+        Fail(ManagerStep, std::current_exception());
+        return;
+    }
+    const TProgramOptions& names = ProgramOptions();
+    FReader = std::thread([this, gates = names.SmsGatesFileName, book = names.AddressBookFileName] {
         TSmsManager& manager = SmsManager();
-        manager.LoadSmsSenders(names.SmsGatesFileName);
-        state.SmsSendersLoaded = true;
-        manager.LoadAddressBook(names.AddressBookFileName);
-        state.AddressBookLoaded = true;
+        try {
+            manager.LoadSmsSenders(gates);
+            FDone[SmsSendersStep] = true;
+            manager.LoadAddressBook(book);
+            FDone[AddressBookStep] = true;
+        } catch (...) {
+            Fail(FDone[SmsSendersStep] ? AddressBookStep : SmsSendersStep, std::current_exception());
+        }
+    });
+}
+
+TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOptions)
+{
+    if (!FBegun)
+        Begin();
+    if (FReader.joinable())
+        FReader.join();
+    TStartupState state;
+    try {
+        if (FDone[ProgramOptionsStep]) {
+            state.ProgramOptionsLoaded = true;
+            if (afterProgramOptions)
+                afterProgramOptions();
+            SmsOptions().Load(ProgramOptions().OptionsFileName);
+            FDone[SmsOptionsStep] = true;
+        }
+    } catch (...) {
+        Fail(SmsOptionsStep, std::current_exception());
+    }
+    // The steps in their order: the first that failed stops the start, and
+    // what came after it counts as not loaded, even if it was read.
+    for (TStep step : {ProgramOptionsStep, SmsOptionsStep, ManagerStep, SmsSendersStep, AddressBookStep}) {
+        if (!FErrors[step].empty()) {
+            state.ErrorText = FErrors[step];
+            return state;
+        }
+        if (!FDone[step])
+            return state; // cannot happen: a step that did not run follows a failed one
+        state.SmsOptionsLoaded |= step == SmsOptionsStep;
+        state.SmsSendersLoaded |= step == SmsSendersStep;
+        state.AddressBookLoaded |= step == AddressBookStep;
+    }
+    try {
+        const TProgramOptions& names = ProgramOptions();
         LoadTranslitTable(names.TranslitFileName);
         state.TranslitLoaded = true;
-        state.Restore = manager.RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
+        state.Restore = SmsManager().RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
         state.QueueRestored = true;
     } catch (...) {
-        state.ErrorText = ExceptionMessage(std::current_exception());
+        const std::string message = ExceptionMessage(std::current_exception());
+        state.ErrorText = message.empty() ? std::string(" ") : message;
     }
     return state;
 }

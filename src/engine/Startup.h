@@ -2,8 +2,10 @@
 // Loading the program's data at start-up and writing it back at the end.
 #include "engine/SmsManager.h"
 
+#include <exception>
 #include <functional>
 #include <string>
+#include <thread>
 
 // Which start-up steps completed. A file whose load did not complete is
 // never written back at shut-down.
@@ -29,6 +31,34 @@ struct TStartupState {
 // transliteration table, and brings back the queue from its journal. The first failing step stops the sequence; its
 // message is returned in ErrorText (nothing is raised).
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions = {});
+
+// The same sequence in two halves, so that the main window can be built while
+// the operators and the address book are read (the largest part of a start
+// with a big book). Begin loads the program options, creates the SMS manager
+// and reads those two files on a thread of its own; Finish waits for them,
+// then calls `afterProgramOptions` and does the rest. The outcome is the same
+// as LoadProgramData's, the first failing step in the same order. Between the
+// two, the caller's thread must not touch the SMS manager.
+class TStartupLoad {
+public:
+    TStartupLoad() = default;
+    TStartupLoad(const TStartupLoad&) = delete;
+    TStartupLoad& operator=(const TStartupLoad&) = delete;
+    ~TStartupLoad(); // waits for the reading thread
+
+    void Begin();
+    bool Begun() const { return FBegun; }
+    TStartupState Finish(const std::function<void()>& afterProgramOptions = {});
+
+private:
+    enum TStep { ProgramOptionsStep, SmsOptionsStep, ManagerStep, SmsSendersStep, AddressBookStep, StepCount };
+    void Fail(TStep step, std::exception_ptr error);
+
+    bool FBegun = false;
+    std::thread FReader;
+    std::string FErrors[StepCount]; // CP1251; empty: the step completed (or never ran)
+    bool FDone[StepCount] = {};
+};
 
 // The shut-down save: the address book, then `afterAddressBook` (the windows
 // store their placement there), the sending options and the operators, each

@@ -177,6 +177,9 @@ public:
     // The program's start-up (options, placement, data files, panes) runs when
     // the window is first shown, once this is set; the program entry sets it.
     void SetStartUpOnShow(bool on) { FStartUpOnShow = on; }
+    // A start-up begun before the window was built (it read the big files
+    // meanwhile); the first show finishes it instead of loading everything.
+    void SetStartupLoad(TStartupLoad* load) { FStartupLoad = load; }
     // The text that is sent: the composer's text trimmed, line breaks as blanks.
     std::string MessageText() const;
     void UpdateCharCounter();
@@ -297,6 +300,7 @@ private:
     int SecondsLeft = 0;
     TSmsQueueForm* FSmsQueueForm = nullptr;
     TStartupState FStartup;
+    TStartupLoad* FStartupLoad = nullptr;
     bool FStartUpOnShow = false;
     bool FStarted = false;      // FormShow has run
     bool FTemplatesBound = false; // the templates list's insert notification is ours

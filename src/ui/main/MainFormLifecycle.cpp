@@ -65,7 +65,8 @@ void TMainForm::showEvent(QShowEvent* event)
 void TMainForm::FormShow()
 {
     std::string error;
-    FStartup = LoadProgramData([this] { PlaceWindows(false); });
+    const auto place = [this] { PlaceWindows(false); };
+    FStartup = FStartupLoad ? FStartupLoad->Finish(place) : LoadProgramData(place);
     if (!FStartup.Complete()) {
         error = FStartup.ErrorText;
     } else {
