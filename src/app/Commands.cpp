@@ -160,7 +160,7 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
             t.Minute = when.time().minute();
             notBefore = LocalSeconds(t);
         }
-        manager.QueueSms(text, notBefore);
+        manager.QueueSms(text, notBefore, SmsOptions().TranslitFlag);
     } catch (const TError& e) {
         for (TContact* contact : added)
             manager.DeleteContact(contact);

@@ -1,6 +1,7 @@
 #include "engine/SmsCost.h"
 
 #include "engine/Charset.h"
+#include "model/RecipientFields.h"
 #include "model/SmsParts.h"
 #include "model/Text.h"
 
@@ -76,10 +77,10 @@ TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipient
 {
     TSmsCost cost;
     TContactSet set;
-    for (int i = recipients.Contacts.Count() - 1; i >= 0; --i)
-        set.AddContact(recipients.Contacts[i]);
-    for (int i = recipients.Groups.Count() - 1; i >= 0; --i)
-        set.AddGroup(recipients.Groups[i]);
+    FillRecipientSet(recipients, set);
+    // With "{name}" or "{phone}" each recipient is billed for its own text, and
+    // an operator's line shows the dearest of them.
+    const bool fields = HasRecipientFields(text);
     std::unordered_map<const TSmsSender*, size_t> slot;
     for (const TContact* contact : set) {
         if (!contact->SmsSender) {
@@ -87,18 +88,32 @@ TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipient
             continue;
         }
         auto [at, fresh] = slot.emplace(contact->SmsSender, cost.PerOperator.size());
-        if (fresh)
+        if (fresh && !fields)
             cost.PerOperator.push_back(OperatorCost(text, contact->SmsSender, table));
+        if (fields) {
+            const TOperatorCost own = OperatorCost(ExpandRecipientFields(text, *contact), contact->SmsSender, table);
+            if (fresh)
+                cost.PerOperator.push_back(own);
+            TOperatorCost& op = cost.PerOperator[at->second];
+            op.SmsEach = std::max(op.SmsEach, own.SmsEach);
+            op.SmsEachTranslit = std::max(op.SmsEachTranslit, own.SmsEachTranslit);
+            op.Pieces = std::max(op.Pieces, own.Pieces);
+            op.Ucs2 = op.Ucs2 || own.Ucs2;
+            op.Uncarried = std::max(op.Uncarried, own.Uncarried);
+            cost.Total += own.SmsEach;
+            cost.TotalTranslit += own.SmsEachTranslit;
+        } else {
+            cost.Total += cost.PerOperator[at->second].SmsEach;
+            cost.TotalTranslit += cost.PerOperator[at->second].SmsEachTranslit;
+        }
         ++cost.PerOperator[at->second].Recipients;
         ++cost.Recipients;
     }
     if (set.Count() == 0) {
         cost.PerOperator.push_back(OperatorCost(text, nullptr, table));
         cost.PerOperator.back().Recipients = 1;
-    }
-    for (const TOperatorCost& op : cost.PerOperator) {
-        cost.Total += op.SmsEach * op.Recipients;
-        cost.TotalTranslit += op.SmsEachTranslit * op.Recipients;
+        cost.Total = cost.PerOperator.back().SmsEach;
+        cost.TotalTranslit = cost.PerOperator.back().SmsEachTranslit;
     }
     return cost;
 }

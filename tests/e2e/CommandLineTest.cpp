@@ -163,6 +163,20 @@ TEST_F(CommandLine, HeadlessSendDeliversOnlyItsMessagesRecordsThemAndSaysHowItWe
     EXPECT_EQ(run.Out.find("Анна"), std::string::npos) << run.Out;
 }
 
+// "{name}" and "{phone}" are filled in for each addressee; a number no contact
+// had becomes a contact named by the number, so its "{name}" is the number.
+TEST_F(CommandLine, SendFillsInEachAddresseesNameAndPhone)
+{
+    const TRun run = Command("send --to 'анна петрова' --to +79005550006 --operator Kannel "
+                             "--text 'Привет, {name}! Ваш номер {phone}. {NAME} {year}'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), "+79005550006"),
+              "Привет, +79005550006! Ваш номер +79005550006. {NAME} {year}");
+    // Anna's gateway log holds earlier tests' messages too: her text is read in the history.
+    EXPECT_NE(History().find("Привет, Анна Петрова! Ваш номер +79001110001. {NAME} {year}"), std::string::npos)
+        << History();
+}
+
 TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
 {
     const struct {

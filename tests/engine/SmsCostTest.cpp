@@ -121,3 +121,42 @@ TEST(SmsCostTest, TotalCountsEachContactOnceAndOperatorsOnce)
 }
 
 } // namespace
+
+TEST(SmsCostTest, EachRecipientIsBilledForItsOwnExpandedText)
+{
+    ResetTranslitTable();
+    TStdSmsSender op;
+    op.SetName("Op");
+    op.MaxSmsLen = 0;
+    TContact shortName, longName, other;
+    shortName.SetName("Al");
+    longName.SetName(std::string(20, 'B'));
+    other.SetName("Cy");
+    other.PhoneNumber = std::string(30, '9');
+    int id = 0;
+    for (TContact* contact : {&shortName, &longName, &other}) {
+        contact->SmsSender = &op;
+        contact->SetContactId(++id);
+    }
+    TRecipientList recipients;
+    recipients.Contacts.Add(&shortName);
+    recipients.Contacts.Add(&longName);
+    // 150 Latin letters and the name: 152 characters for Al (one SMS), 170 for
+    // the long name (two).
+    const std::string text = std::string(150, 'x') + "{name}";
+    TSmsCost cost = ComputeSmsCost(text, recipients, TranslitTable());
+    EXPECT_EQ(cost.Recipients, 2);
+    EXPECT_EQ(cost.Total, 1 + 2);
+    EXPECT_EQ(cost.TotalTranslit, 1 + 2);
+    ASSERT_EQ(cost.PerOperator.size(), 1u);
+    EXPECT_EQ(cost.PerOperator[0].SmsEach, 2); // the longest
+    // A Cyrillic name turns only its own message into UCS-2.
+    other.SetName(U("Юля"));
+    recipients.Contacts.Add(&other);
+    cost = ComputeSmsCost(std::string(60, 'x') + "{name}", recipients, TranslitTable());
+    EXPECT_EQ(cost.Total, 1 + 1 + 1);
+    EXPECT_TRUE(cost.PerOperator[0].Ucs2);
+    cost = ComputeSmsCost(std::string(80, 'x') + "{name} {phone}", recipients, TranslitTable());
+    EXPECT_EQ(cost.Total, 1 + 1 + 2); // Юля: 80 + 3 + 1 + 30 = 114 UCS-2 characters
+    EXPECT_EQ(cost.TotalTranslit, 3);
+}
