@@ -59,6 +59,22 @@ std::string TSmsHistoryRecord::StatusLine() const
     return line;
 }
 
+std::string TSmsHistoryRecord::WordedStatusLine() const
+{
+    if (Status == SmsStatusNone)
+        return {};
+    return Words(Status == SmsStatusFailed ? ErrorWord : StatusWord) + StatusLine();
+}
+
+std::string TSmsHistoryRecord::OneLineText() const
+{
+    std::string line;
+    for (const std::string& part : SplitLines(Text))
+        if (!part.empty())
+            line += (line.empty() ? "" : " ") + part;
+    return line;
+}
+
 std::vector<std::string> TSmsHistoryRecord::Lines() const
 {
     std::vector<std::string> lines {std::string(80, '='), Words(ForWord) + Name + " (" + Phone + ")",
