@@ -375,6 +375,20 @@ TEST_F(TMainFormComposer, FieldsAreFilledInPerRecipientWhenSendIsPressed)
     Ui.Yes(); // the close asks about the queued messages
 }
 
+// With transliteration on, the names go out transliterated like the rest.
+TEST_F(TMainFormComposer, TransliteratedSendTransliteratesTheNamesToo)
+{
+    Start();
+    AddRecipient("Анна", "+79990001122");
+    Form->SmsQueueForm()->Pause();
+    Action("TranslitAction")->trigger();
+    Memo->SetText(U("Привет, {name}!"));
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    ASSERT_EQ(SmsManager().Queue.Count(), 1);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Text, "Privet, Anna!");
+    Ui.Yes(); // the close asks about the queued message
+}
+
 TEST_F(TMainFormComposer, RefusedSendsShowTheirMessageAndStartNoCountdown)
 {
     Start();
