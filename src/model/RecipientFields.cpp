@@ -1,30 +1,23 @@
 #include "model/RecipientFields.h"
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 namespace {
 
-// How many times each field occurs, counted the way the expansion finds them.
-struct TFieldCount {
-    size_t Names = 0, Phones = 0;
-};
-
-TFieldCount CountFields(std::string_view text)
+// The next field at or after `from`: where it starts and which it is; npos
+// when there is none. Fields are found left to right and never overlap.
+std::pair<size_t, std::string_view> NextField(std::string_view text, size_t from)
 {
-    TFieldCount count;
-    for (size_t at = text.find('{'); at != std::string_view::npos; at = text.find('{', at)) {
+    for (size_t at = text.find('{', from); at != std::string_view::npos; at = text.find('{', at + 1)) {
         const std::string_view rest = text.substr(at);
-        if (rest.starts_with(NameField)) {
-            ++count.Names;
-            at += NameField.size();
-        } else if (rest.starts_with(PhoneField)) {
-            ++count.Phones;
-            at += PhoneField.size();
-        } else {
-            ++at;
-        }
+        if (rest.starts_with(NameField))
+            return {at, NameField};
+        if (rest.starts_with(PhoneField))
+            return {at, PhoneField};
     }
-    return count;
+    return {std::string_view::npos, {}};
 }
 
 } // namespace
@@ -37,34 +30,17 @@ void FillRecipientSet(const TRecipientList& recipients, TContactSet& set)
         set.AddGroup(recipients.Groups[i]);
 }
 
-bool HasRecipientFields(std::string_view text)
-{
-    return text.find(NameField) != std::string_view::npos || text.find(PhoneField) != std::string_view::npos;
-}
+bool HasRecipientFields(std::string_view text) { return NextField(text, 0).first != std::string_view::npos; }
 
 std::string ExpandRecipientFields(std::string_view text, std::string_view name, std::string_view phone)
 {
     std::string result;
     result.reserve(text.size() + name.size() + phone.size());
     size_t from = 0;
-    for (size_t at = text.find('{'); at != std::string_view::npos; at = text.find('{', at)) {
-        const std::string_view rest = text.substr(at);
-        std::string_view value;
-        size_t length = 0;
-        if (rest.starts_with(NameField)) {
-            value = name;
-            length = NameField.size();
-        } else if (rest.starts_with(PhoneField)) {
-            value = phone;
-            length = PhoneField.size();
-        } else {
-            ++at;
-            continue;
-        }
+    for (auto [at, field] = NextField(text, 0); at != std::string_view::npos; std::tie(at, field) = NextField(text, from)) {
         result.append(text.substr(from, at - from));
-        result.append(value);
-        at += length;
-        from = at;
+        result.append(field == NameField ? name : phone);
+        from = at + field.size();
     }
     result.append(text.substr(from));
     return result;
@@ -77,17 +53,19 @@ std::string ExpandRecipientFields(std::string_view text, const TContact& contact
 
 size_t LongestExpansionLength(std::string_view text, const TRecipientList& recipients)
 {
-    const TFieldCount count = CountFields(text);
-    if (count.Names == 0 && count.Phones == 0)
+    size_t names = 0, phones = 0;
+    for (auto [at, field] = NextField(text, 0); at != std::string_view::npos;
+         std::tie(at, field) = NextField(text, at + field.size()))
+        ++(field == NameField ? names : phones);
+    if (names == 0 && phones == 0)
         return text.size();
-    const size_t fixed = text.size() - count.Names * NameField.size() - count.Phones * PhoneField.size();
+    const size_t fixed = text.size() - names * NameField.size() - phones * PhoneField.size();
     TContactSet set;
     FillRecipientSet(recipients, set);
     if (set.Count() == 0)
         return text.size();
     size_t longest = 0;
     for (const TContact* contact : set)
-        longest = std::max(longest, fixed + count.Names * contact->Name().size() +
-                                        count.Phones * contact->PhoneNumber.size());
+        longest = std::max(longest, fixed + names * contact->Name().size() + phones * contact->PhoneNumber.size());
     return longest;
 }
