@@ -1,6 +1,7 @@
 // What recomputing the composer's cost line takes: a 480-character Cyrillic
 // text, 20 contacts picked one by one over three operators (KOI8-R split at
-// 160, UTF-8 whole, one that transliterates) and a group of 2,000 contacts.
+// 160, UTF-8 whole, one that transliterates) and a group of 2,000 contacts;
+// then the same with the recipient's name in the text.
 #include "engine/SmsCost.h"
 #include "engine/StdSmsSender.h"
 #include "model/Text.h"
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -62,13 +64,18 @@ int main()
         text += phrase;
     text.resize(480);
 
-    for (auto [what, list] : {std::pair {"20 contacts, 480 characters", &picked},
-                              std::pair {"20 contacts and a group of 2,000, 480 characters", &withGroup}}) {
+    // The same length with the recipient's name in it: each recipient's own text is billed.
+    std::string named = text.substr(0, 474) + "{name}";
+    for (auto [what, list, message] :
+         {std::tuple {"20 contacts, 480 characters", &picked, &text},
+          std::tuple {"20 contacts and a group of 2,000, 480 characters", &withGroup, &text},
+          std::tuple {"20 contacts, 480 characters with {name}", &picked, &named},
+          std::tuple {"20 contacts and a group of 2,000, with {name}", &withGroup, &named}}) {
         std::vector<double> ms;
         int total = 0;
         for (int i = 0; i < 300; ++i) {
             const auto start = TClock::now();
-            total += ComputeSmsCost(text, *list, TranslitTable()).Total;
+            total += ComputeSmsCost(*message, *list, TranslitTable()).Total;
             ms.push_back(std::chrono::duration<double, std::milli>(TClock::now() - start).count());
         }
         Report(what, ms);

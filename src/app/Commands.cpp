@@ -4,6 +4,7 @@
 #include "engine/Startup.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/SmsHistoryIndex.h"
 #include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
@@ -160,7 +161,7 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
             t.Minute = when.time().minute();
             notBefore = LocalSeconds(t);
         }
-        manager.QueueSms(text, notBefore);
+        manager.QueueSms(text, notBefore, SmsOptions().TranslitFlag);
     } catch (const TError& e) {
         for (TContact* contact : added)
             manager.DeleteContact(contact);
@@ -200,10 +201,15 @@ TCommandResult ListHistory(const TCommandLine& command)
         return result; // nothing recorded yet
     if (command.Csv)
         result.Text = QStringLiteral("Дата,Кому,Статус,Текст\n");
-    for (const THistoryRecord& r : ParseHistoryRecords(history.LoadLines())) {
-        if ((command.FailedOnly && !r.Failed) || (since >= 0 && HistoryDateKey(r.Date) < since))
+    TSmsHistoryIndex index;
+    const std::vector<std::string> lines = history.LoadLines();
+    index.AddLines(lines, 0, lines.size());
+    index.Finish();
+    for (const TSmsHistoryRecord& r : index.Records()) {
+        if ((command.FailedOnly && !r.Failed()) || (since >= 0 && HistoryDateKey(r.Date) < since))
             continue;
-        const QStringList fields {ToQt(r.Date), ToQt(r.To), ToQt(r.Status), ToQt(r.Text)};
+        const QStringList fields {ToQt(r.Date), ToQt(r.Name + " (" + r.Phone + ")"), ToQt(r.WordedStatusLine()),
+                                  ToQt(r.OneLineText())};
         if (command.Csv) {
             QStringList quoted;
             for (const QString& f : fields)

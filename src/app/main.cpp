@@ -31,6 +31,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -67,6 +69,26 @@ bool MayHoldQtOptions(const QStringList& arguments)
     return false;
 }
 
+// Offers the command line to the program running on the data folder. Returns
+// the exit code when this start ends here (handed over and answered, or the
+// folder held by a program that does not answer, told through `busy`);
+// nothing when this start is the first on the folder.
+std::optional<int> HandOver(TInstanceChannel& channel, const TCommandLine& command,
+                            const std::function<void(const QString&)>& busy)
+{
+    switch (channel.Start(command.ForHandOver())) {
+    case TInstanceChannel::TStart::HandedOver:
+        PrintAnswer(channel.Answer());
+        return channel.Answer().ExitCode;
+    case TInstanceChannel::TStart::Busy:
+        busy(channel.BusyText());
+        return ExitFailed;
+    case TInstanceChannel::TStart::First:
+        break;
+    }
+    return std::nullopt;
+}
+
 // send, queue or history: handed to the program running on the data folder,
 // or else run here alone.
 int RunCommand(int argc, char** argv, TCommandLine command)
@@ -84,16 +106,8 @@ int RunCommand(int argc, char** argv, TCommandLine command)
             return ExitBadUsage;
         }
         TInstanceChannel channel(QFile::decodeName(QByteArray::fromStdString(DataDir())));
-        switch (channel.Start(command.ForHandOver())) {
-        case TInstanceChannel::TStart::HandedOver:
-            PrintAnswer(channel.Answer());
-            return channel.Answer().ExitCode;
-        case TInstanceChannel::TStart::Busy:
-            Print(stderr, channel.BusyText());
-            return ExitFailed;
-        case TInstanceChannel::TStart::First:
-            break;
-        }
+        if (const std::optional<int> code = HandOver(channel, command, [](const QString& text) { Print(stderr, text); }))
+            return *code;
         // Another start meanwhile (the window, a command) is turned away with the reason.
         channel.SetHandler([](const QStringList&) {
             return TInstanceChannel::TAnswer {ExitFailed, QStringLiteral("Папка данных занята командой, запущенной из "
@@ -182,16 +196,9 @@ int main(int argc, char** argv)
         ResetTranslitTable();
         EnsureDataDir();
         TInstanceChannel channel(QFile::decodeName(QByteArray::fromStdString(DataDir())));
-        switch (channel.Start(command.ForHandOver())) {
-        case TInstanceChannel::TStart::HandedOver:
-            PrintAnswer(channel.Answer());
-            return channel.Answer().ExitCode;
-        case TInstanceChannel::TStart::Busy:
-            ShowTopLevelError(FromQt(channel.BusyText()));
-            return 1;
-        case TInstanceChannel::TStart::First:
-            break;
-        }
+        if (const std::optional<int> code =
+                HandOver(channel, command, [](const QString& text) { ShowTopLevelError(FromQt(text)); }))
+            return *code;
         // The operators and the address book are read while the window is built.
         TStartupLoad startup;
         startup.Begin();

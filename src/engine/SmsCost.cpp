@@ -1,11 +1,14 @@
 #include "engine/SmsCost.h"
 
 #include "engine/Charset.h"
+#include "model/RecipientFields.h"
 #include "model/SmsParts.h"
 #include "model/Text.h"
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -32,6 +35,45 @@ int Billed(const std::string& text, const TSmsSender* sender, const TTranslitTab
     }
     return total;
 }
+
+// Recipients' values told apart only as far as the bill can tell them apart.
+// Every step of the bill works byte by byte (transliteration, pieces cut by
+// length, the charset, the GSM class of each character), so two bytes whose
+// every step gives characters of the same classes cost the same anywhere:
+// each byte of a value is replaced by the first byte of its kind, and values
+// of one shape ("Анна", "Вера") are billed once.
+class TValueShapes {
+public:
+    TValueShapes(const TSmsSender* sender, const TTranslitTable& table)
+    {
+        const TCharset charset = CharsetFromName(sender ? sender->Charset : std::string());
+        const bool own = sender && sender->TranslitFlag;
+        std::unordered_map<std::string, char> firstOfKind;
+        for (int b = 0; b < 256; ++b) {
+            const std::string one(1, static_cast<char>(b));
+            const std::string first = own ? Translit(table, one) : one;              // as the operator sends it
+            const std::string second = own ? Translit(table, table[b]) : table[b]; // transliterated first
+            std::string kind;
+            for (const std::string* sent : {&first, &second}) {
+                for (char16_t c : Received(*sent, charset))
+                    kind += static_cast<char>('0' + GsmSeptets(c));
+                kind += '|';
+            }
+            kind += UncarriedPositions(one, sender, table).empty() ? 'c' : 'u';
+            FShape[static_cast<size_t>(b)] = firstOfKind.try_emplace(kind, static_cast<char>(b)).first->second;
+        }
+    }
+    std::string Of(const std::string& value) const
+    {
+        std::string shape = value;
+        for (char& c : shape)
+            c = FShape[static_cast<unsigned char>(c)];
+        return shape;
+    }
+
+private:
+    std::array<char, 256> FShape {};
+};
 
 } // namespace
 
@@ -76,29 +118,52 @@ TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipient
 {
     TSmsCost cost;
     TContactSet set;
-    for (int i = recipients.Contacts.Count() - 1; i >= 0; --i)
-        set.AddContact(recipients.Contacts[i]);
-    for (int i = recipients.Groups.Count() - 1; i >= 0; --i)
-        set.AddGroup(recipients.Groups[i]);
+    FillRecipientSet(recipients, set);
+    // With "{name}" or "{phone}" each recipient is billed for its own text, and
+    // an operator's line shows the dearest of them.
+    const bool fields = HasRecipientFields(text);
     std::unordered_map<const TSmsSender*, size_t> slot;
+    std::unordered_map<const TSmsSender*, TValueShapes> shapes;
+    std::map<std::tuple<const TSmsSender*, std::string, std::string>, TOperatorCost> billed;
     for (const TContact* contact : set) {
         if (!contact->SmsSender) {
             ++cost.NoOperator;
             continue;
         }
         auto [at, fresh] = slot.emplace(contact->SmsSender, cost.PerOperator.size());
-        if (fresh)
+        if (fresh && !fields)
             cost.PerOperator.push_back(OperatorCost(text, contact->SmsSender, table));
+        if (fields) {
+            const TValueShapes& shape = shapes.try_emplace(contact->SmsSender, contact->SmsSender, table).first->second;
+            std::string name = shape.Of(contact->Name()), phone = shape.Of(contact->PhoneNumber);
+            auto known = billed.find({contact->SmsSender, name, phone});
+            if (known == billed.end()) {
+                TOperatorCost cost = OperatorCost(ExpandRecipientFields(text, name, phone), contact->SmsSender, table);
+                known = billed.emplace(std::tuple {contact->SmsSender, std::move(name), std::move(phone)}, cost).first;
+            }
+            const TOperatorCost& own = known->second;
+            if (fresh)
+                cost.PerOperator.push_back(own);
+            TOperatorCost& op = cost.PerOperator[at->second];
+            op.SmsEach = std::max(op.SmsEach, own.SmsEach);
+            op.SmsEachTranslit = std::max(op.SmsEachTranslit, own.SmsEachTranslit);
+            op.Pieces = std::max(op.Pieces, own.Pieces);
+            op.Ucs2 = op.Ucs2 || own.Ucs2;
+            op.Uncarried = std::max(op.Uncarried, own.Uncarried);
+            cost.Total += own.SmsEach;
+            cost.TotalTranslit += own.SmsEachTranslit;
+        } else {
+            cost.Total += cost.PerOperator[at->second].SmsEach;
+            cost.TotalTranslit += cost.PerOperator[at->second].SmsEachTranslit;
+        }
         ++cost.PerOperator[at->second].Recipients;
         ++cost.Recipients;
     }
     if (set.Count() == 0) {
         cost.PerOperator.push_back(OperatorCost(text, nullptr, table));
         cost.PerOperator.back().Recipients = 1;
-    }
-    for (const TOperatorCost& op : cost.PerOperator) {
-        cost.Total += op.SmsEach * op.Recipients;
-        cost.TotalTranslit += op.SmsEachTranslit * op.Recipients;
+        cost.Total = cost.PerOperator.back().SmsEach;
+        cost.TotalTranslit = cost.PerOperator.back().SmsEachTranslit;
     }
     return cost;
 }

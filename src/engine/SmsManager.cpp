@@ -2,6 +2,7 @@
 
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
+#include "model/RecipientFields.h"
 #include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
@@ -180,15 +181,12 @@ void CheckSendTime(long long notBefore)
         throw TError(Cp1251("Время отправки уже прошло: выберите время в будущем."));
 }
 
-void TSmsManager::QueueSms(const std::string& text, long long notBefore)
+void TSmsManager::QueueSms(const std::string& text, long long notBefore, bool translitFields)
 {
     if (notBefore > 0)
         CheckSendTime(notBefore);
     TContactSet set;
-    for (int i = Recipients.Contacts.Count() - 1; i >= 0; --i)
-        set.AddContact(Recipients.Contacts[i]);
-    for (int i = Recipients.Groups.Count() - 1; i >= 0; --i)
-        set.AddGroup(Recipients.Groups[i]);
+    FillRecipientSet(Recipients, set);
     const int n = set.Count();
     if (n < 1)
         throw TError(Cp1251("Список адресатов пуст."));
@@ -199,8 +197,14 @@ void TSmsManager::QueueSms(const std::string& text, long long notBefore)
     std::vector<std::unique_ptr<TSms>> messages;
     std::vector<TJournalEntry> entries;
     messages.reserve(static_cast<size_t>(n));
+    const bool fields = HasRecipientFields(text);
     for (int i = n - 1; i >= 0; --i) {
-        messages.push_back(std::make_unique<TSms>(set[i], text));
+        TContact* contact = set[i];
+        std::string own = text;
+        if (fields)
+            own = ExpandRecipientFields(text, translitFields ? Translit(contact->Name()) : contact->Name(),
+                                        contact->PhoneNumber);
+        messages.push_back(std::make_unique<TSms>(contact, std::move(own)));
         messages.back()->NotBefore = notBefore;
         messages.back()->Scheduled = notBefore > 0;
         if (FJournal) {

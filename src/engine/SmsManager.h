@@ -114,8 +114,10 @@ public:
     // --- the queue ---
     // One queued message per distinct addressee (groups expanded, at most 20).
     // With `notBefore` (LocalSeconds) the messages wait for that moment; a
-    // moment that has passed already is refused.
-    void QueueSms(const std::string& text, long long notBefore = 0);
+    // moment that has passed already is refused. "{name}" and "{phone}" in the
+    // text are filled in with each addressee's own (RecipientFields.h), the
+    // names transliterated when `translitFields` says the text already was.
+    void QueueSms(const std::string& text, long long notBefore = 0, bool translitFields = false);
 
     // --- when the queue may send ---
     // Why the message waits at the moment `now` (LocalSeconds): its own time,
@@ -129,7 +131,8 @@ public:
     // One message to one contact of the address book (the history's "Повторить"):
     // the contact of that name and phone, else the one of that name. Raises
     // for an empty text or a contact no longer there; the recipient list is
-    // not touched.
+    // not touched. The text is the one recorded, already filled in: it is not
+    // filled in again (a name holding "{phone}" stays as it was sent).
     void QueueSmsTo(const std::string& name, const std::string& phone, const std::string& text);
     // Removes every queued message; FailedCount stays. A delivery out is not
     // touched: if it fails with attempts left it is queued again.

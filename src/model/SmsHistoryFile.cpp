@@ -99,37 +99,6 @@ std::vector<std::string> TSmsHistoryFile::LoadLines() const
     return SplitLines(ReadWholeFile(path));
 }
 
-std::vector<THistoryRecord> ParseHistoryRecords(const std::vector<std::string>& lines)
-{
-    const std::string top(80, '='), rule(80, '-');
-    const std::string to = Cp1251("Для: "), date = Cp1251("Дата: "), error = Cp1251("Ошибка: ");
-    std::vector<THistoryRecord> records;
-    bool inText = false;
-    for (const std::string& line : lines) {
-        if (line == top) {
-            records.emplace_back();
-            inText = false;
-        } else if (records.empty()) {
-            continue;
-        } else if (inText) {
-            if (line.empty())
-                continue; // the texts hold no line breaks; an empty line is the file's end
-            THistoryRecord& r = records.back();
-            r.Text += (r.Text.empty() ? "" : " ") + line;
-        } else if (line == rule) {
-            inText = true;
-        } else if (line.rfind(to, 0) == 0) {
-            records.back().To = line.substr(to.size());
-        } else if (line.rfind(date, 0) == 0) {
-            records.back().Date = line.substr(date.size());
-        } else {
-            records.back().Status = line;
-            records.back().Failed = line.rfind(error, 0) == 0;
-        }
-    }
-    return records;
-}
-
 long long HistoryDateKey(const std::string& date)
 {
     int d = 0, m = 0, y = 0, h = 0, n = 0, sec = 0, used = 0;

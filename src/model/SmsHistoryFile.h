@@ -24,17 +24,6 @@ public:
     virtual std::vector<std::string> LoadLines() const = 0;
 };
 
-// One record read back from the history's lines.
-struct THistoryRecord {
-    std::string To;     // "Name (phone)"
-    std::string Date;   // dd.mm.yyyy hh:nn:ss
-    std::string Status; // the status line ("Статус: ..." or "Ошибка: ..."), may be empty
-    bool Failed = false;
-    std::string Text;   // its lines joined by blanks
-};
-// The records of the history's lines in their order; lines before the first
-// record's line of "=" signs are skipped.
-std::vector<THistoryRecord> ParseHistoryRecords(const std::vector<std::string>& lines);
 // "dd.mm.yyyy[ hh:nn[:ss]]" as a number that orders dates (yyyymmddhhnnss); -1 for another text.
 long long HistoryDateKey(const std::string& date);
 

@@ -33,6 +33,25 @@ int Digits(const std::string& s, size_t at, size_t n)
     return v;
 }
 
+// Where "name (phone)" opens its phone: at the first " (" after which the
+// brackets balance up to the final ")", so that brackets in the phone
+// ("8 (900) 123-45-67") or in the name ("Иван (работа)") stay where they
+// belong; the last " (" when none balances.
+size_t PhoneOpening(const std::string& text)
+{
+    if (text.empty() || text.back() != ')')
+        return std::string::npos;
+    for (size_t open = text.find(" ("); open != std::string::npos; open = text.find(" (", open + 1)) {
+        int depth = 0;
+        size_t i = open + 2;
+        for (; i + 1 < text.size() && depth >= 0; ++i)
+            depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+        if (depth == 0 && i + 1 == text.size())
+            return open;
+    }
+    return text.rfind(" (");
+}
+
 std::string CsvField(const std::string& cp1251)
 {
     std::string text = Cp1251ToUtf8(cp1251);
@@ -56,6 +75,22 @@ std::string TSmsHistoryRecord::StatusLine() const
     std::string line = StatusText;
     for (size_t at = 0; (at = line.find('\r', at)) != std::string::npos;)
         line.replace(at, 1, "; ");
+    return line;
+}
+
+std::string TSmsHistoryRecord::WordedStatusLine() const
+{
+    if (Status == SmsStatusNone)
+        return {};
+    return Words(Status == SmsStatusFailed ? ErrorWord : StatusWord) + StatusLine();
+}
+
+std::string TSmsHistoryRecord::OneLineText() const
+{
+    std::string line;
+    for (const std::string& part : SplitLines(Text))
+        if (!part.empty())
+            line += (line.empty() ? "" : " ") + part;
     return line;
 }
 
@@ -119,7 +154,7 @@ void TSmsHistoryIndex::AddLine(const std::string& line)
         r.StatusText += "\r" + line;
     } else if (StartsWith(line, Words(ForWord))) {
         const std::string rest = line.substr(Words(ForWord).size());
-        const size_t open = rest.rfind(" (");
+        const size_t open = PhoneOpening(rest);
         if (open != std::string::npos && !rest.empty() && rest.back() == ')') {
             r.Name = rest.substr(0, open);
             r.Phone = rest.substr(open + 2, rest.size() - open - 3);

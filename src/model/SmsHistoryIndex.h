@@ -25,6 +25,11 @@ struct TSmsHistoryRecord {
     bool Failed() const;
     // The status on one line: the lines of a multi-line error joined by "; ".
     std::string StatusLine() const;
+    // The same with its word as the file has it ("Статус: ..." or "Ошибка: ...");
+    // empty for a message never tried.
+    std::string WordedStatusLine() const;
+    // The message on one line: its lines joined by blanks, empty lines left out.
+    std::string OneLineText() const;
     // The record as the file has it, one line per element (no line ends).
     std::vector<std::string> Lines() const;
 };

@@ -163,6 +163,40 @@ TEST_F(CommandLine, HeadlessSendDeliversOnlyItsMessagesRecordsThemAndSaysHowItWe
     EXPECT_EQ(run.Out.find("Анна"), std::string::npos) << run.Out;
 }
 
+// "{name}" and "{phone}" are filled in for each addressee; a number no contact
+// had becomes a contact named by the number, so its "{name}" is the number.
+TEST_F(CommandLine, SendFillsInEachAddresseesNameAndPhone)
+{
+    const TRun run = Command("send --to 'анна петрова' --to +79005550006 --operator Kannel "
+                             "--text 'Привет, {name}! Ваш номер {phone}. {NAME} {year}'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(KannelArrivedText(Kannel->value("log"), "+79005550006"),
+              "Привет, +79005550006! Ваш номер +79005550006. {NAME} {year}");
+    // Anna's gateway log holds earlier tests' messages too: her text is read in the history.
+    EXPECT_NE(History().find("Привет, Анна Петрова! Ваш номер +79001110001. {NAME} {year}"), std::string::npos)
+        << History();
+}
+
+// An error of several lines is one failure, shown on one line; a sent
+// message's status keeps its word.
+TEST_F(CommandLine, HistoryShowsAnErrorOfSeveralLinesAsOneFailure)
+{
+    const std::string top(80, '='), rule(80, '-');
+    Home.write("data/SmsHistory.txt",
+               U(top + "\r\nДля: Вера (+79003330003)\r\nДата: 05.12.2026 10:00:00\r\nОшибка: 403 Forbidden\r\n"
+                       "Шлюз ответил: нет доступа\r\n" + rule + "\r\nТекст один\r\n" +
+                 top + "\r\nДля: Глеб (8 (900) 444-00-04)\r\nДата: 06.12.2026 11:30:00\r\nСтатус: Сообщение отправлено.\r\n" +
+                 rule + "\r\nТекст, два\r\n"));
+    TRun run = Command("history --failed");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out, "05.12.2026 10:00:00\tВера (+79003330003)\tОшибка: 403 Forbidden; Шлюз ответил: нет доступа\t"
+                       "Текст один\n");
+    run = Command("history --since 06.12.2026 --csv");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Дата,Кому,Статус,Текст\n06.12.2026 11:30:00,Глеб (8 (900) 444-00-04),Статус: Сообщение "
+                       "отправлено.,\"Текст, два\"\n");
+}
+
 TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
 {
     const struct {

@@ -139,3 +139,14 @@ TEST_F(QueueJournalTest, ARecordCutByACrashIsIgnoredAndAForeignFileIsRefusedUnto
 }
 
 } // namespace
+
+TEST_F(QueueJournalTest, EachMessageComesBackWithItsOwnExpandedText)
+{
+    M().RestoreQueue(JournalPath());
+    TBook book = Build({"a", "bb"});
+    Queue({book.Contacts[0], book.Contacts[1]}, U("Привет, {name} ({phone})!"));
+    Restart({"a", "bb"});
+    ASSERT_EQ(M().Queue.Count(), 2);
+    EXPECT_EQ(M().Queue.Items(0)->Text, U("Привет, a (+7a)!"));
+    EXPECT_EQ(M().Queue.Items(1)->Text, U("Привет, bb (+7bb)!"));
+}

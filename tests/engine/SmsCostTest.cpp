@@ -2,10 +2,13 @@
 // by hand, and the operator's pieces, charset and transliteration on top.
 #include "engine/SmsCost.h"
 #include "engine/StdSmsSender.h"
+#include "model/RecipientFields.h"
 #include "model/SmsParts.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -121,3 +124,89 @@ TEST(SmsCostTest, TotalCountsEachContactOnceAndOperatorsOnce)
 }
 
 } // namespace
+
+TEST(SmsCostTest, EachRecipientIsBilledForItsOwnExpandedText)
+{
+    ResetTranslitTable();
+    TStdSmsSender op;
+    op.SetName("Op");
+    op.MaxSmsLen = 0;
+    TContact shortName, longName, other;
+    shortName.SetName("Al");
+    longName.SetName(std::string(20, 'B'));
+    other.SetName("Cy");
+    other.PhoneNumber = std::string(30, '9');
+    int id = 0;
+    for (TContact* contact : {&shortName, &longName, &other}) {
+        contact->SmsSender = &op;
+        contact->SetContactId(++id);
+    }
+    TRecipientList recipients;
+    recipients.Contacts.Add(&shortName);
+    recipients.Contacts.Add(&longName);
+    // 150 Latin letters and the name: 152 characters for Al (one SMS), 170 for
+    // the long name (two).
+    const std::string text = std::string(150, 'x') + "{name}";
+    TSmsCost cost = ComputeSmsCost(text, recipients, TranslitTable());
+    EXPECT_EQ(cost.Recipients, 2);
+    EXPECT_EQ(cost.Total, 1 + 2);
+    EXPECT_EQ(cost.TotalTranslit, 1 + 2);
+    ASSERT_EQ(cost.PerOperator.size(), 1u);
+    EXPECT_EQ(cost.PerOperator[0].SmsEach, 2); // the longest
+    // A Cyrillic name turns only its own message into UCS-2.
+    other.SetName(U("Юля"));
+    recipients.Contacts.Add(&other);
+    cost = ComputeSmsCost(std::string(60, 'x') + "{name}", recipients, TranslitTable());
+    EXPECT_EQ(cost.Total, 1 + 1 + 1);
+    EXPECT_TRUE(cost.PerOperator[0].Ucs2);
+    cost = ComputeSmsCost(std::string(80, 'x') + "{name} {phone}", recipients, TranslitTable());
+    EXPECT_EQ(cost.Total, 1 + 1 + 2); // Юля: 80 + 3 + 1 + 30 = 114 UCS-2 characters
+    EXPECT_EQ(cost.TotalTranslit, 3);
+}
+
+// Recipients whose values bill alike are billed once: the total must still be
+// what each one's own text costs, whatever the names hold.
+TEST(SmsCostTest, ManyRecipientsCostWhatTheirOwnTextsCost)
+{
+    ResetTranslitTable();
+    TStdSmsSender koi, utf, lat;
+    koi.Charset = "KOI8-R";
+    koi.MaxSmsLen = 70;
+    utf.Charset = "UTF-8";
+    lat.TranslitFlag = true;
+    lat.MaxSmsLen = 160;
+    const std::vector<std::string> names {U("Анна"), U("Вера"), U("Жанна"), U("Щука"), U("Їжак"), "Al", "A{b}",
+                                          U("€uro"), U("Юлия-Мария"), U("ы"), U("Ёж «Ё»"), "zz", "Z^"};
+    const std::vector<std::string> phones {"+7 (916) 123-45-67", "89161234567", U("€"), ""};
+    std::vector<std::unique_ptr<TContact>> contacts;
+    for (size_t i = 0; i < names.size() * phones.size(); ++i) {
+        auto c = std::make_unique<TContact>();
+        c->SetContactId(static_cast<int>(i) + 1);
+        const size_t round = i / names.size();
+        c->SetName(names[i % names.size()] + (round > 0 ? std::to_string(round) : "")); // names are unique
+        c->PhoneNumber = phones[i / names.size()];
+        contacts.push_back(std::move(c));
+    }
+    for (const std::string& text : {std::string(140, 'x') + "{name} {phone}", U("Привет, {name}! Ваш {phone}"),
+                                    std::string(60, 'x') + "{phone}{name}"}) {
+        for (TStdSmsSender* op : {&koi, &utf, &lat}) {
+            TRecipientList all;
+            int total = 0, totalTranslit = 0, dearest = 0, uncarried = 0;
+            for (const auto& c : contacts) {
+                c->SmsSender = op;
+                all.Contacts.Add(c.get());
+                const TOperatorCost own = OperatorCost(ExpandRecipientFields(text, *c), op, TranslitTable());
+                total += own.SmsEach;
+                totalTranslit += own.SmsEachTranslit;
+                dearest = std::max(dearest, own.SmsEach);
+                uncarried = std::max(uncarried, own.Uncarried);
+            }
+            const TSmsCost cost = ComputeSmsCost(text, all, TranslitTable());
+            EXPECT_EQ(cost.Total, total) << op->Charset << " " << text;
+            EXPECT_EQ(cost.TotalTranslit, totalTranslit) << op->Charset << " " << text;
+            ASSERT_EQ(cost.PerOperator.size(), 1u);
+            EXPECT_EQ(cost.PerOperator[0].SmsEach, dearest);
+            EXPECT_EQ(cost.PerOperator[0].Uncarried, uncarried);
+        }
+    }
+}

@@ -180,3 +180,38 @@ TEST_F(ManagerTest, SearchMatchesTheCaptionWithoutRegardToCase)
     EXPECT_EQ(found.IndexOfName(U("СИДОРОВ")), 0);
     EXPECT_EQ(found.IndexOf(petrov), 0);
 }
+
+TEST_F(ManagerTest, EachRecipientGetsItsOwnNameAndPhoneInTheQueuedText)
+{
+    TSmsSender* op = AddFakeSender();
+    TContact* anna = AddContact(U("Анна"), "+7 916 123-45-67", op);
+    TContact* odd = AddContact(U("Бо {phone} {name}"), "8(903)000", op);
+    M().AddRecipientContact(anna);
+    M().AddRecipientGroup(AddGroup("G", {odd, anna}));
+    M().QueueSms(U("Привет, {name}! Ваш {phone}. {year} {x}"));
+    ASSERT_EQ(M().Queue.Count(), 2);
+    EXPECT_EQ(M().Queue.Items(0)->Contact, odd);
+    // A name holding a field goes in as it is; other braces stay as typed.
+    EXPECT_EQ(M().Queue.Items(0)->Text, U("Привет, Бо {phone} {name}! Ваш 8(903)000. {year} {x}"));
+    EXPECT_EQ(M().Queue.Items(1)->Text, U("Привет, Анна! Ваш +7 916 123-45-67. {year} {x}"));
+    // The operator gets the text as queued: its own "{phone}"/"{message}"
+    // macros do not reach into the message.
+    ASSERT_TRUE(M().SendNext());
+    EXPECT_EQ(Script->pieces(), (std::vector<std::string> {U("Fake|8(903)000|Привет, Бо {phone} {name}! Ваш 8(903)000. {year} {x}")}));
+
+    // With the composer's transliteration the names are transliterated as the
+    // rest of the text already was; a text without fields is queued as given.
+    M().ClearQueue();
+    M().ClearRecipients();
+    M().AddRecipientContact(anna);
+    M().QueueSms("Privet, {name}!", 0, true);
+    M().QueueSms(U("Без полей: Анна {NAME}\t"), 0, true);
+    ASSERT_EQ(M().Queue.Count(), 2);
+    EXPECT_EQ(M().Queue.Items(0)->Text, "Privet, Anna!");
+    EXPECT_EQ(M().Queue.Items(1)->Text, U("Без полей: Анна {NAME}\t"));
+
+    // The history's repeat sends the recorded text again, which was expanded
+    // when first queued: it is not expanded a second time.
+    M().QueueSmsTo(odd->Name(), odd->PhoneNumber, U("Привет, Бо {phone} {name}!"));
+    EXPECT_EQ(M().Queue.Items(2)->Text, U("Привет, Бо {phone} {name}!"));
+}

@@ -1,6 +1,7 @@
 // Phone numbers written several ways, "sms:" links as browsers and contacts
 // programs hand them over, and the history read back for the command line.
 #include "model/SmsHistoryFile.h"
+#include "model/SmsHistoryIndex.h"
 #include "model/SmsLink.h"
 #include "support/TestSupport.h"
 
@@ -43,13 +44,18 @@ TEST(HistoryRecords, ReadBackWithStatusTextAndDates)
         "junk", top, U("Для: Анна (+7900)"), U("Дата: 01.12.2026 10:00:00"), U("Статус: Сообщение отправлено."),
         rule, U("Привет"), "", top, U("Для: Борис (+7901)"), U("Дата: 02.12.2026 11:30:05"),
         U("Ошибка: 403 Forbidden"), rule, U("Два"), U("ряда")};
-    const std::vector<THistoryRecord> r = ParseHistoryRecords(lines);
+    TSmsHistoryIndex index;
+    index.AddLines(lines, 0, lines.size());
+    index.Finish();
+    const std::vector<TSmsHistoryRecord>& r = index.Records();
     ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].To, U("Анна (+7900)"));
-    EXPECT_FALSE(r[0].Failed);
-    EXPECT_EQ(r[0].Text, U("Привет")); // the empty last line adds nothing
-    EXPECT_TRUE(r[1].Failed);
-    EXPECT_EQ(r[1].Text, U("Два ряда"));
+    EXPECT_EQ(r[0].Name + " (" + r[0].Phone + ")", U("Анна (+7900)"));
+    EXPECT_FALSE(r[0].Failed());
+    EXPECT_EQ(r[0].OneLineText(), U("Привет")); // the empty last line adds nothing
+    EXPECT_EQ(r[0].WordedStatusLine(), U("Статус: Сообщение отправлено."));
+    EXPECT_TRUE(r[1].Failed());
+    EXPECT_EQ(r[1].OneLineText(), U("Два ряда"));
+    EXPECT_EQ(r[1].WordedStatusLine(), U("Ошибка: 403 Forbidden"));
     EXPECT_LT(HistoryDateKey(r[0].Date), HistoryDateKey("02.12.2026"));
     EXPECT_GT(HistoryDateKey(r[1].Date), HistoryDateKey("02.12.2026 11:30"));
     EXPECT_EQ(HistoryDateKey("2.12"), -1);

@@ -31,6 +31,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <filesystem>
@@ -294,7 +295,7 @@ TEST_F(TMainFormComposer, TemplatesMenuShowsTwentyItemsCutAt32Characters)
     emit menu->aboutToShow();
     QStringList shown;
     for (QAction* item : menu->actions())
-        if (item->isVisible())
+        if (item->isVisible() && item->objectName().startsWith(QStringLiteral("Template")))
             shown << item->text();
     ASSERT_EQ(shown.size(), 20);
     EXPECT_EQ(shown[0], QString(32, 'a'));
@@ -311,6 +312,82 @@ TEST_F(TMainFormComposer, TemplatesMenuShowsTwentyItemsCutAt32Characters)
     Memo->SetText("");
     menu->actions()[0]->trigger();
     EXPECT_EQ(Memo->Text(), "one\r\n");
+}
+
+// "{name}" and "{phone}": each recipient's message is its own; the counter and
+// the cost take the longest; the templates menu inserts the fields.
+TEST_F(TMainFormComposer, FieldsAreFilledInPerRecipientWhenSendIsPressed)
+{
+    Start();
+    auto* op = new TStdSmsSender;
+    op->SetName("Op");
+    op->MaxSmsLen = 0;
+    SmsManager().AddSmsSender(op);
+    auto contact = [&](const char* name, const char* phone) {
+        auto* c = new TContact;
+        c->SetName(U(name));
+        c->PhoneNumber = phone;
+        c->SmsSender = op;
+        SmsManager().AddContact(c);
+        Form->AddContactToRecipients(c);
+    };
+    contact("Анна", "+79990001122");
+    contact("Борис Николаевич", "8 (999) 000-33-44");
+    Form->SmsQueueForm()->Pause();
+    Memo->SetText("");
+    Memo->setFocus();
+    TypeText(Memo, QStringLiteral("Привет, {name}!"));
+    QTest::qWait(0);
+    QApplication::processEvents();
+    EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("25 (1 SMS)")); // "Привет, Борис Николаевич!"
+
+    auto* send = Form->findChild<QToolButton*>("SendButton");
+    QTest::mouseClick(send, Qt::LeftButton, {}, QPoint(6, send->height() / 2));
+    ASSERT_EQ(SmsManager().Queue.Count(), 2);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Text, U("Привет, Анна!"));
+    EXPECT_EQ(SmsManager().Queue.Items(1)->Text, U("Привет, Борис Николаевич!"));
+    EXPECT_EQ(Memo->Text(), U("Привет, {name}!")); // the composer keeps the fields
+
+    // The templates menu's fields go in at the caret.
+    auto* menu = Form->findChild<QMenu*>("TemplatesPopupMenu");
+    emit menu->aboutToShow();
+    auto* fields = Form->findChild<QMenu*>("InsertFieldMenu");
+    ASSERT_NE(fields, nullptr);
+    EXPECT_EQ(fields->menuAction()->text(), QStringLiteral("Вставить поле"));
+    Memo->SetSelStart(static_cast<int>(U("Привет, {name}").size()));
+    Form->findChild<QAction*>("InsertPhoneFieldAction")->trigger();
+    TypeText(Memo, QStringLiteral(" "));
+    Form->findChild<QAction*>("InsertNameFieldAction")->trigger();
+    EXPECT_EQ(Memo->Text(), U("Привет, {name}{phone} {name}!"));
+    EXPECT_TRUE(Memo->hasFocus() || !Form->isActiveWindow());
+
+    // 150 Latin letters and the name: 152 characters for Al (one SMS), 170
+    // for the long name (two); the counter shows the longer.
+    Form->EmptyRecipientList();
+    SmsManager().Contacts()[0]->SetName("Al");
+    SmsManager().Contacts()[1]->SetName(std::string(20, 'B'));
+    Form->AddContactToRecipients(SmsManager().Contacts()[0]);
+    Form->AddContactToRecipients(SmsManager().Contacts()[1]);
+    Memo->SetText(std::string(150, 'x') + "{name}");
+    QTest::qWait(0);
+    QApplication::processEvents();
+    EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("170 (2 SMS)"));
+    EXPECT_EQ(Label("SmsCostLabel"), QStringLiteral("Будет отправлено: 3 SMS получателям: 2"));
+    Ui.Yes(); // the close asks about the queued messages
+}
+
+// With transliteration on, the names go out transliterated like the rest.
+TEST_F(TMainFormComposer, TransliteratedSendTransliteratesTheNamesToo)
+{
+    Start();
+    AddRecipient("Анна", "+79990001122");
+    Form->SmsQueueForm()->Pause();
+    Action("TranslitAction")->trigger();
+    Memo->SetText(U("Привет, {name}!"));
+    EXPECT_TRUE(Trigger(Form.get(), "SendSmsAction"));
+    ASSERT_EQ(SmsManager().Queue.Count(), 1);
+    EXPECT_EQ(SmsManager().Queue.Items(0)->Text, "Privet, Anna!");
+    Ui.Yes(); // the close asks about the queued message
 }
 
 TEST_F(TMainFormComposer, RefusedSendsShowTheirMessageAndStartNoCountdown)

@@ -268,3 +268,28 @@ TEST_F(TSmsHistoryFormTest, RetryQueuesTheSameTextToTheSameContact)
     EXPECT_EQ(Ui.Texts(TUiCallKind::Error),
               QStringList {QStringLiteral("Абонента «Пётр» нет в адресной книге: сообщение не поставлено в очередь.")});
 }
+
+// Brackets in the phone ("8 (900) ...") or in the name do not move the line
+// between them: "Повторить" finds the contact.
+TEST_F(TSmsHistoryFormTest, RetryFindsContactsWithBracketsInThePhoneOrTheName)
+{
+    TSmsManager& m = SmsManager();
+    for (const auto& [name, phone] : {std::pair {U("Глеб"), std::string("8 (900) 444-00-04")},
+                                      std::pair {U("Иван (работа)"), std::string("+7 (916) 1")}}) {
+        auto* contact = new TContact;
+        contact->SetName(name);
+        contact->PhoneNumber = phone;
+        m.AddContact(contact);
+        Data.dir().write("SmsHistory.txt", Record(name, phone, U("Купи хлеба"), U("Нет связи")));
+        TSmsHistoryForm* form = TSmsHistoryForm::Open(m.History, Main.get());
+        ASSERT_NE(form, nullptr);
+        auto* list = form->findChild<QTreeView*>("HistoryListView");
+        list->setCurrentIndex(list->model()->index(0, 0));
+        EXPECT_TRUE(Trigger(form, "RetryTB"));
+        ASSERT_EQ(m.Queue.Count(), 1) << Cp1251ToUtf8(name);
+        EXPECT_EQ(m.Queue.Items(0)->Contact, contact);
+        m.ClearQueue();
+        form->close();
+    }
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList {});
+}

@@ -192,6 +192,8 @@ public:
     void NewMessage();
     // The templates list's insert notification: the text and a line break at the caret.
     void InsertTemplateText(const std::string& text);
+    // The templates menu's "Вставить поле": the field at the caret, the caret after it.
+    void InsertFieldText(std::string_view field);
     // Tray icon and TranslitTB after the sending options.
     void ApplyOptions();
     // Queue count, failure count and pause in the labels and the caption.

@@ -6,6 +6,7 @@
 #include "engine/SmsCost.h"
 #include "engine/SmsManager.h"
 #include "model/Error.h"
+#include "model/RecipientFields.h"
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/SmsOptions.h"
@@ -77,6 +78,21 @@ void TMainForm::CreateComposerActions()
         TemplateItems[i] = item;
     }
     connect(TemplatesPopupMenu, &QMenu::aboutToShow, this, [this] { Guard([this] { TemplatesPopupMenuPopup(); }); });
+    // Fields that each recipient's message gets filled in with its own values.
+    TemplatesPopupMenu->addSeparator();
+    QMenu* fields = Named(TemplatesPopupMenu->addMenu(QStringLiteral("Вставить поле")), "InsertFieldMenu");
+    const struct {
+        const char* Name;
+        QString Caption;
+        std::string_view Field;
+    } fieldItems[] = {{"InsertNameFieldAction", QStringLiteral("Имя получателя {name}"), NameField},
+                      {"InsertPhoneFieldAction", QStringLiteral("Телефон получателя {phone}"), PhoneField}};
+    for (const auto& item : fieldItems) {
+        QAction* action = fields->addAction(item.Caption);
+        action->setObjectName(QString::fromLatin1(item.Name));
+        const std::string_view field = item.Field;
+        connect(action, &QAction::triggered, this, [this, field] { Guard([this, field] { InsertFieldText(field); }); });
+    }
 
     SmsQueuePopupMenu = Named(new QMenu(this), "SmsQueuePopupMenu");
     SmsQueuePopupMenu->addAction(StartAction);
@@ -167,7 +183,11 @@ std::string TMainForm::MessageText() const { return ComposedMessageText(MessageM
 
 void TMainForm::UpdateCharCounter()
 {
-    CharCounterLabel->setText(ToQt(CharCounterText(static_cast<int>(MessageText().size()))));
+    // With fields, the longest of the texts the recipients will get (the
+    // manager is asked only then: the window is built before it is created).
+    const std::string text = MessageText();
+    const size_t length = HasRecipientFields(text) ? LongestExpansionLength(text, SmsManager().Recipients) : text.size();
+    CharCounterLabel->setText(ToQt(CharCounterText(static_cast<int>(length))));
 }
 
 namespace {
@@ -192,7 +212,10 @@ void TMainForm::ScheduleCostUpdate()
     FCostPending = true;
     QTimer::singleShot(0, this, [this] {
         FCostPending = false;
-        Guard([this] { UpdateCost(); });
+        Guard([this] {
+            UpdateCharCounter(); // the recipients may have changed what the fields make of the text
+            UpdateCost();
+        });
     });
 }
 
@@ -301,6 +324,14 @@ void TMainForm::InsertTemplateText(const std::string& text)
     MessageMemo->setFocus();
 }
 
+void TMainForm::InsertFieldText(std::string_view field)
+{
+    const int position = MessageMemo->SelStart();
+    MessageMemo->InsertAt(position, std::string(field));
+    MessageMemo->SetSelStart(position + static_cast<int>(field.size()));
+    MessageMemo->setFocus();
+}
+
 void TMainForm::TemplatesPopupMenuPopup()
 {
     for (QAction* item : TemplateItems)
@@ -327,7 +358,7 @@ void TMainForm::EnqueueMessage(long long notBefore)
         MessageMemo->SetText(Translit(MessageText()));
     if (notBefore > 0)
         CheckSendTime(notBefore); // before the text changes
-    manager.QueueSms(MessageText(), notBefore);
+    manager.QueueSms(MessageText(), notBefore, TranslitTB->isChecked());
     const TSmsOptions& options = SmsOptions();
     if (options.ClearMessageAfterSendFlag)
         NewMessage();
