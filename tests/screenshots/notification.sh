@@ -77,6 +77,7 @@ cat > "$home/dunstrc" <<'RC'
     padding = 10
     horizontal_padding = 12
     format = "<b>%s</b>\n%b"
+    show_indicators = no
 [urgency_low]
     timeout = 0
 [urgency_normal]
