@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
@@ -49,10 +50,12 @@ bool Run(QKeychain::Job* job)
 
 [[noreturn]] void Refused(const QString& reason) { throw TError(FromQt(reason)); }
 
-[[noreturn]] void NoAnswer()
+std::string NoAnswerText()
 {
-    throw TError(Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля)."));
+    return Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля).");
 }
+
+[[noreturn]] void NoAnswer() { throw TError(NoAnswerText()); }
 
 // A call to the Secret Service that waits at most the answer time; one that
 // gets no answer in that time ends in NoAnswer.
@@ -62,7 +65,15 @@ QDBusMessage CallSecrets(const QString& path, const QString& interface, const QS
     QDBusMessage call =
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"), path, interface, method);
     call.setArguments(arguments);
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, AnswerTimeoutMs());
+    // Waited for in an event loop, as the keyring jobs are: the windows keep
+    // painting meanwhile (the user's input waits).
+    QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(call, AnswerTimeoutMs()));
+    if (!watcher.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    const QDBusMessage reply = watcher.reply();
     if (reply.type() == QDBusMessage::ErrorMessage && reply.errorName() == QStringLiteral("org.freedesktop.DBus.Error.NoReply"))
         NoAnswer();
     return reply;
@@ -144,6 +155,9 @@ void UnlockOrRefuse()
 
 bool TKeyringStore::Available()
 {
+    if (FAvailable)
+        return *FAvailable;
+    FAvailable = false;
     // Without a session bus of the desktop there is no keyring; asking for one
     // would start a bus of its own on the display.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
@@ -155,13 +169,25 @@ bool TKeyringStore::Available()
     for (const QString& name : {QStringLiteral("org.freedesktop.secrets"), QStringLiteral("org.kde.kwalletd5"),
                                 QStringLiteral("org.kde.kwalletd6")})
         if (bus->isServiceRegistered(name).value() || activatable.contains(name))
-            return true;
-    return false;
+            FAvailable = true;
+    return *FAvailable;
+}
+
+void TKeyringStore::Ready()
+{
+    if (FRefusal)
+        throw TError(*FRefusal);
+    try {
+        UnlockOrRefuse();
+    } catch (...) {
+        FRefusal = ExceptionMessage(std::current_exception());
+        throw;
+    }
 }
 
 std::optional<std::string> TKeyringStore::Read(const std::string& key)
 {
-    UnlockOrRefuse();
+    Ready();
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(ToQt(key));
     // The answer is read in the finished handler's time: the job deletes itself after it.
@@ -173,18 +199,25 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
         reason = job->errorString();
         value = FromQt(job->textData());
     });
-    if (!Run(job))
+    if (!Run(job)) {
+        FRefusal = NoAnswerText();
         NoAnswer();
-    if (error == QKeychain::EntryNotFound)
+    }
+    if (error == QKeychain::EntryNotFound) {
+        FKnown[key] = std::string();
         return std::nullopt;
+    }
     if (error != QKeychain::NoError)
         Refused(reason);
+    FKnown[key] = *value;
     return value;
 }
 
 void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
-    UnlockOrRefuse();
+    if (const auto known = FKnown.find(key); known != FKnown.end() && known->second == value)
+        return; // held already: a save need not ask the keyring
+    Ready();
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(ToQt(key));
     job->setTextData(ToQt(value));
@@ -194,10 +227,13 @@ void TKeyringStore::Write(const std::string& key, const std::string& value)
         error = job->error();
         reason = job->errorString();
     });
-    if (!Run(job))
+    if (!Run(job)) {
+        FRefusal = NoAnswerText();
         NoAnswer();
+    }
     if (error != QKeychain::NoError)
         Refused(reason);
+    FKnown[key] = value;
 }
 
 #include "KeyringStore.moc"

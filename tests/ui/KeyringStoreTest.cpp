@@ -147,8 +147,13 @@ namespace {
 // behind a prompt nobody sees), on a connection of its own.
 class TSilentKeyring : public QDBusVirtualObject {
 public:
+    int Calls = 0;
     QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override
+    {
+        ++Calls;
+        return true;
+    }
 };
 
 } // namespace
@@ -182,6 +187,17 @@ TEST_F(TWindowTest, OnAPrivateBusAKeyringThatNeverAnswersIsLeftAndTheFileKeepsTh
         << boxes[0].toStdString();
     const std::string file = Data.dir().read("SmsOptions.ini");
     EXPECT_NE(file.find("SmtpPassword=" + ScramblePassword(U("пароль smtp")) + "\r\n"), std::string::npos) << file;
+
+    // A keyring that did not answer is not asked again in this run: the next
+    // save (the exit's one too) does not wait on it, and still keeps the password.
+    const int calls = keyring.Calls;
+    EXPECT_GT(calls, 0);
+    TOptionsDlg again(nullptr);
+    again.accept();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(keyring.Calls, calls);
+    const std::string later = Data.dir().read("SmsOptions.ini");
+    EXPECT_NE(later.find("SmtpPassword=" + ScramblePassword(U("пароль smtp")) + "\r\n"), std::string::npos) << later;
 
     SetSecretStore(nullptr);
     qunsetenv("VELOTEXT_KEYRING_TIMEOUT_MS");
