@@ -8,6 +8,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QHeaderView>
+#include <QIconEngine>
+#include <QPainter>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -301,6 +303,47 @@ QDialogButtonBox* MakeOkCancel(QDialog* dialog)
     return buttons;
 }
 
+namespace {
+// A style's own icon, read when it is first drawn: the style reads every size
+// of an icon at once, and most of the program's icons (menus, windows not yet
+// opened) are never drawn at a start. Its size and presence are known without
+// reading it, so laying out the toolbars reads nothing either.
+class TDeferredStyleIcon final : public QIconEngine {
+public:
+    explicit TDeferredStyleIcon(QStyle::StandardPixmap which) : FWhich(which) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        Icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().pixmap(size, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
+    {
+        return Icon().pixmap(size, scale, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return Icon().availableSizes(mode, state);
+    }
+    bool isNull() override { return false; }
+    QString key() const override { return QStringLiteral("TDeferredStyleIcon"); }
+    QIconEngine* clone() const override { return new TDeferredStyleIcon(*this); }
+
+private:
+    QIcon& Icon()
+    {
+        if (!FIcon)
+            FIcon = QApplication::style()->standardIcon(FWhich);
+        return *FIcon;
+    }
+    QStyle::StandardPixmap FWhich;
+    std::optional<QIcon> FIcon;
+};
+} // namespace
+
 QIcon AppIcon(TIcon icon)
 {
     struct TEntry {
@@ -357,7 +400,7 @@ QIcon AppIcon(TIcon icon)
     QIcon found = QIcon::fromTheme(theme);
     if (found.isNull() || found.availableSizes().isEmpty()) // the fallback only when the theme has none
         found = icon == TIcon::Application ? QIcon(QStringLiteral(":/velotext/velotext.png")) // built in
-                                           : QApplication::style()->standardIcon(entries[static_cast<size_t>(icon)].Fallback);
+                                           : QIcon(new TDeferredStyleIcon(entries[static_cast<size_t>(icon)].Fallback));
     known = found;
     return found;
 }
