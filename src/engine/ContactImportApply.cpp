@@ -36,6 +36,14 @@ TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedC
         newGroups.push_back(group.release());
         return groups.emplace(name, newGroups.back()).first->second;
     };
+    // Memberships an existing contact gains: taken back, too, if the import fails.
+    std::vector<std::pair<TContact*, TGroup*>> joined;
+    auto join = [&](TContact* contact, TGroup* group, bool isNew) {
+        const bool gains = !isNew && group->Contacts.IndexOf(contact) < 0;
+        manager.AddContactToGroup(contact, group);
+        if (gains)
+            joined.emplace_back(contact, group);
+    };
     const std::string commonGroup = Trim(options.GroupName);
     try {
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -62,18 +70,21 @@ TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedC
                 result.Contacts[i] = step.Existing;
                 if (step.Existing && !commonGroup.empty())
                     if (TGroup* group = groupNamed(commonGroup))
-                        manager.AddContactToGroup(step.Existing, group);
+                        join(step.Existing, group, false);
                 continue;
             }
             result.Contacts[i] = contact;
+            const bool isNew = step.Action == TImportAction::Add;
             for (const std::string& name : rows[i].Groups)
                 if (TGroup* group = groupNamed(name))
-                    manager.AddContactToGroup(contact, group);
+                    join(contact, group, isNew);
             if (!commonGroup.empty())
                 if (TGroup* group = groupNamed(commonGroup))
-                    manager.AddContactToGroup(contact, group);
+                    join(contact, group, isNew);
         }
     } catch (...) {
+        for (auto it = joined.rbegin(); it != joined.rend(); ++it)
+            manager.RemoveContactFromGroup(it->first, it->second);
         for (auto it = newContacts.rbegin(); it != newContacts.rend(); ++it)
             manager.DeleteContact(*it);
         for (auto it = oldPhones.rbegin(); it != oldPhones.rend(); ++it) {

@@ -108,7 +108,10 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
                        const TSmsSenderList& senders, const TImportOptions& options);
 
 // The first "Name (k)" (k = 2, 3, ...) that is not taken.
-std::string NumberedName(const std::string& name, const std::function<bool(const std::string&)>& taken);
+// `next` (when given) is the first number to try, and afterwards the one after
+// the number taken: many rows of one name then cost no search from "(2)" each.
+std::string NumberedName(const std::string& name, const std::function<bool(const std::string&)>& taken,
+                         int* next = nullptr);
 
 // Reason for a name or group with a character CP1251 has not: "в имени знак U+XXXX ...".
 std::string UnmappableCharText(char32_t cp);

@@ -4,14 +4,18 @@
 #include "model/SmsLink.h"
 #include "model/Text.h"
 
+#include <algorithm>
 #include <unordered_map>
 
-std::string NumberedName(const std::string& name, const std::function<bool(const std::string&)>& taken)
+std::string NumberedName(const std::string& name, const std::function<bool(const std::string&)>& taken, int* next)
 {
-    for (int k = 2;; ++k) {
+    for (int k = next ? std::max(*next, 2) : 2;; ++k) {
         std::string candidate = name + " (" + IntToStr(k) + ")";
-        if (!taken(candidate))
+        if (!taken(candidate)) {
+            if (next)
+                *next = k + 1;
             return candidate;
+        }
     }
 }
 
@@ -34,6 +38,7 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
     std::unordered_map<std::string, int, TCaseFoldHash, TCaseFoldEqual> fileNames; // new name -> its row
     filePhones.reserve(rows.size());
     fileNames.reserve(rows.size());
+    std::unordered_map<std::string, int, TCaseFoldHash, TCaseFoldEqual> nextNumber; // name -> its next "(k)"
     auto taken = [&](const std::string& name) { return book.IndexOfName(name) >= 0 || fileNames.count(name) > 0; };
     auto skip = [](TImportPlanRow& out, std::string reason, TContact* existing = nullptr) {
         out.Action = TImportAction::Skip;
@@ -83,6 +88,11 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
                 out.Existing = existing;
                 out.Name = existing->Name();
                 out.Reason = Cp1251("телефон ") + existing->PhoneNumber + Cp1251(" заменится на ") + row.Phone;
+                // From here on the contact stands for the new number, no longer the old one.
+                if (auto old = bookPhones.find(NormalizedPhone(existing->PhoneNumber));
+                    old != bookPhones.end() && old->second == existing)
+                    bookPhones.erase(old);
+                bookPhones[phone] = existing;
                 fileNames.emplace(out.Name, static_cast<int>(i));
                 if (!existing->SmsSender) {
                     out.Sender = options.Sender;
@@ -91,7 +101,7 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
                 ++plan.Updated;
                 continue;
             }
-            out.Name = NumberedName(out.Name, taken);
+            out.Name = NumberedName(out.Name, taken, &nextNumber[out.Name]);
         }
         out.Action = TImportAction::Add;
         const int senderPos = row.SenderName.empty() ? -1 : senders.IndexOfName(row.SenderName);

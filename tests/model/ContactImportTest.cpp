@@ -267,13 +267,13 @@ TEST(ContactImportPlan, TheThreePoliciesForAnExistingName)
     book.Add("Иван (2)", "+79160000002");
     auto* sender = new TSmsSenderPlaceholder(U("МТС"));
     book.Senders.Add(sender);
-    const TImportSource s = ParseContacts("+79160000009 Иван\n+79160000008 иван\n");
+    const TImportSource s = ParseContacts("+79160000009 Иван\n+79160000008 иван\n+79160000001 Пётр\n");
     TImportOptions options;
     options.Sender = sender;
 
     options.Policy = TNamePolicy::Skip;
     TImportPlan plan = PlanImport(s.Rows, book.Contacts, book.Senders, options);
-    EXPECT_EQ(plan.Skipped, 2);
+    EXPECT_EQ(plan.Skipped, 3); // the last row: Ivan's number
     // Ivan has another number: a paste of this one must not make him its recipient.
     EXPECT_EQ(plan.Rows[0].Existing, nullptr);
 
@@ -284,6 +284,8 @@ TEST(ContactImportPlan, TheThreePoliciesForAnExistingName)
     // The same contact is not updated twice from one file.
     EXPECT_EQ(plan.Rows[1].Action, TImportAction::Skip);
     EXPECT_EQ(plan.Updated, 1);
+    // Ivan's old number is free once he takes the new one.
+    EXPECT_EQ(plan.Rows[2].Action, TImportAction::Add) << plan.Rows[2].Reason;
 
     options.Policy = TNamePolicy::AddNumbered;
     plan = PlanImport(s.Rows, book.Contacts, book.Senders, options);

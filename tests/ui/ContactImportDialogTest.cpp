@@ -236,6 +236,11 @@ TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
         EXPECT_EQ(phone->currentText(), QStringLiteral("Mobile Phone"));
         phone->setCurrentIndex(phone->findText(QStringLiteral("Home Phone")));
         counts << d.findChild<QLabel*>("CountsLabel")->text();
+        // Another name column, then the two joined again: first and last names.
+        auto* name = d.findChild<QComboBox*>("NameColumnCombo");
+        const int joined = name->currentIndex();
+        name->setCurrentIndex(name->findText(QStringLiteral("Last Name")));
+        name->setCurrentIndex(joined);
         d.findChild<QPushButton*>("OkButton")->click();
     });
     Trigger("ImportContactsAction");

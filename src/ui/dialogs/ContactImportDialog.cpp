@@ -111,6 +111,8 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
         NameColumnCombo = Named(new QComboBox(this), "NameColumnCombo");
         PhoneColumnCombo = Named(new QComboBox(this), "PhoneColumnCombo");
         const TCsvTable& t = FSource.Csv;
+        FGuessedFirstName = t.NameColumn;
+        FGuessedLastName = t.LastNameColumn;
         NameColumnCombo->addItem(QStringLiteral("(нет: имя по номеру)"), -1);
         PhoneColumnCombo->addItem(QStringLiteral("(не выбран)"), -1);
         if (t.NameColumn >= 0 && t.LastNameColumn >= 0)
@@ -195,10 +197,8 @@ void TContactImportDialog::ColumnsChosen()
 {
     TCsvTable& t = FSource.Csv;
     const int name = NameColumnCombo->currentData().toInt();
-    if (name != -2) {
-        t.NameColumn = name;
-        t.LastNameColumn = -1;
-    }
+    t.NameColumn = name == -2 ? FGuessedFirstName : name;
+    t.LastNameColumn = name == -2 ? FGuessedLastName : -1;
     t.PhoneColumn = PhoneColumnCombo->currentData().toInt();
     MakeCsvRows(FSource);
     Replan();

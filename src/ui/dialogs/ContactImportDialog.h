@@ -35,6 +35,7 @@ private:
     void ColumnsChosen();
 
     TImportSource FSource;
+    int FGuessedFirstName = -1, FGuessedLastName = -1; // the two columns of the joined choice
     TImportPlan FPlan;
     TImportResult FResult;
     TImportRowsModel* FModel;
