@@ -9,6 +9,7 @@
 #include "storage/SmsOptions.h"
 
 #include <exception>
+#include <system_error>
 #include <optional>
 
 TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
@@ -49,7 +50,7 @@ void TStartupLoad::Begin()
         return;
     }
     const TProgramOptions& names = ProgramOptions();
-    FReader = std::thread([this, gates = names.SmsGatesFileName, book = names.AddressBookFileName] {
+    auto read = [this, gates = names.SmsGatesFileName, book = names.AddressBookFileName] {
         TSmsManager& manager = SmsManager();
         try {
             manager.LoadSmsSenders(gates);
@@ -59,7 +60,12 @@ void TStartupLoad::Begin()
         } catch (...) {
             Fail(FDone[SmsSendersStep] ? AddressBookStep : SmsSendersStep, std::current_exception());
         }
-    });
+    };
+    try {
+        FReader = std::thread(read);
+    } catch (const std::system_error&) {
+        read(); // no thread to be had: read here and now
+    }
 }
 
 TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOptions)

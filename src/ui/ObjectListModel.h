@@ -20,6 +20,7 @@
 #include <QSortFilterProxyModel>
 
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -56,15 +57,37 @@ inline std::vector<size_t> RunInSlices(size_t count, const std::function<void(si
     for (size_t i = 0; i < slices; ++i)
         bounds.push_back(count / slices * i);
     bounds.push_back(count);
+    // Every started thread is joined, whatever fails; the first failure is raised after.
+    std::vector<std::exception_ptr> failures(slices);
     std::vector<std::thread> helpers;
-    for (size_t i = 1; i < slices; ++i)
-        helpers.emplace_back([&work, &bounds, i] {
-            QCollator collator = MakeRussianCollator();
-            work(bounds[i], bounds[i + 1], collator);
-        });
-    work(bounds[0], bounds[1], RussianCollator());
+    try {
+        for (size_t i = 1; i < slices; ++i)
+            helpers.emplace_back([&work, &bounds, &failures, i] {
+                try {
+                    QCollator collator = MakeRussianCollator();
+                    work(bounds[i], bounds[i + 1], collator);
+                } catch (...) {
+                    failures[i] = std::current_exception();
+                }
+            });
+    } catch (...) { // no thread to be had: the rest on this one
+        for (size_t i = helpers.size() + 1; i < slices; ++i)
+            try {
+                work(bounds[i], bounds[i + 1], RussianCollator());
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+    }
+    try {
+        work(bounds[0], bounds[1], RussianCollator());
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
     for (std::thread& helper : helpers)
         helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
     return bounds;
 }
 

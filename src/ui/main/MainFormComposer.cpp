@@ -183,8 +183,9 @@ std::string TMainForm::MessageText() const { return ComposedMessageText(MessageM
 
 void TMainForm::UpdateCharCounter()
 {
-    // With fields, the longest of the texts the recipients will get (the
-    // manager is asked only then: the window is built before it is created).
+    // With fields, the longest of the texts the recipients will get. The
+    // manager is asked only then: while the window is built, the address book
+    // is still being read into it on another thread.
     const std::string text = MessageText();
     const size_t length = HasRecipientFields(text) ? LongestExpansionLength(text, SmsManager().Recipients) : text.size();
     CharCounterLabel->setText(ToQt(CharCounterText(static_cast<int>(length))));
