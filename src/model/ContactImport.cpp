@@ -44,56 +44,6 @@ private:
     int FLast = -1;
 };
 
-// The next code point of UTF-8 text at `i` (advanced); false for a broken sequence.
-bool NextUtf8(std::string_view s, size_t& i, char32_t& cp)
-{
-    const auto b = static_cast<unsigned char>(s[i]);
-    int extra;
-    if (b < 0x80) {
-        cp = b;
-        ++i;
-        return true;
-    }
-    if (b >= 0xC2 && b <= 0xDF) {
-        cp = b & 0x1F;
-        extra = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        cp = b & 0x0F;
-        extra = 2;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        cp = b & 0x07;
-        extra = 3;
-    } else {
-        return false;
-    }
-    if (i + static_cast<size_t>(extra) >= s.size())
-        return false;
-    for (int k = 1; k <= extra; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-        if ((c & 0xC0) != 0x80)
-            return false;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
-        return false;
-    i += static_cast<size_t>(extra) + 1;
-    return true;
-}
-
-bool IsValidUtf8(std::string_view s)
-{
-    size_t i = 0;
-    char32_t cp;
-    while (i < s.size()) {
-        // Plain ASCII runs go fast.
-        while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
-            ++i;
-        if (i < s.size() && !NextUtf8(s, i, cp))
-            return false;
-    }
-    return true;
-}
-
 void AppendUtf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -164,7 +114,9 @@ bool ToCp1251(std::string_view bytes, TEncoding encoding, std::string& out, char
         char32_t cp;
         if (encoding == TEncoding::Latin1) {
             cp = static_cast<unsigned char>(bytes[i++]);
-        } else if (!NextUtf8(bytes, i, cp)) {
+        } else if (const size_t n = Utf8SequenceLength(bytes, i, cp); n > 0) {
+            i += n;
+        } else {
             bad = 0xFFFD;
             return false;
         }
@@ -695,6 +647,28 @@ TEncoding CheckedEncoding(std::string_view bytes)
                             "текстовый список номеров."));
     if (IsValidUtf8(bytes))
         return TEncoding::Utf8;
+    // Mostly UTF-8 with a few broken bytes (a file put together from pieces in
+    // two encodings) would read as CP1251 and garble every name: refused,
+    // naming the line of the first broken byte.
+    size_t multiByte = 0, broken = 0, firstBroken = 0;
+    char32_t cp;
+    for (size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+        } else if (const size_t n = Utf8SequenceLength(bytes, i, cp); n > 0) {
+            ++multiByte;
+            i += n;
+        } else {
+            firstBroken = broken++ == 0 ? i : firstBroken;
+            ++i;
+        }
+    }
+    if (multiByte >= 4 && multiByte >= 4 * broken) {
+        const size_t line = 1 + static_cast<size_t>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(firstBroken), '\n'));
+        throw TError(Cp1251("Файл в кодировке UTF-8, но в строке ") + IntToStr(static_cast<int>(line)) +
+                     Cp1251(" есть байты, которые в UTF-8 не читаются (файл повреждён или собран из частей в разных "
+                            "кодировках). Исправьте эту строку или сохраните файл заново в UTF-8."));
+    }
     for (char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
         if (b == 152 || (b < 32 && b != '\t' && b != '\r' && b != '\n' && b != '\f'))

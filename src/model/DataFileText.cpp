@@ -13,73 +13,11 @@ namespace {
 
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
 
-// The length of the well-formed UTF-8 sequence at `at` (1 for an ASCII
-// byte) and its code point, or 0 when the bytes there are not one: no
-// overlong forms, no surrogates, nothing above U+10FFFF.
-size_t Utf8Sequence(std::string_view s, size_t at, char32_t& cp)
-{
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char c = byte(at);
-    if (c < 0x80) {
-        cp = c;
-        return 1;
-    }
-    size_t length;
-    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        cp = c & 0x0F;
-        if (c == 0xE0)
-            low = 0xA0;
-        else if (c == 0xED)
-            high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        cp = c & 0x07;
-        if (c == 0xF0)
-            low = 0x90;
-        else if (c == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (at + length > s.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = byte(at + k);
-        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
-            return 0;
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    return length;
-}
-
 bool IsAscii(std::string_view s)
 {
     for (char c : s)
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
-    return true;
-}
-
-// Whether the text is all well-formed UTF-8.
-bool ValidUtf8(std::string_view s)
-{
-    char32_t cp;
-    for (size_t i = 0; i < s.size();) {
-        // Runs of ASCII are the bulk of any data file.
-        while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
-            ++i;
-        if (i == s.size())
-            break;
-        const size_t n = Utf8Sequence(s, i, cp);
-        if (n == 0)
-            return false;
-        i += n;
-    }
     return true;
 }
 
@@ -124,13 +62,13 @@ void ForEachLine(std::string_view s, Visit visit)
 bool LooksUtf8(std::string_view s, const TOpaqueLine& opaque)
 {
     if (!opaque)
-        return !IsAscii(s) && ValidUtf8(s);
+        return !IsAscii(s) && IsValidUtf8(s);
     bool multiByte = false, valid = true;
     ForEachLine(s, [&](std::string_view line, size_t) {
         if (opaque(line) || IsAscii(line))
             return true;
         multiByte = true;
-        valid = ValidUtf8(line);
+        valid = IsValidUtf8(line);
         return valid;
     });
     return multiByte && valid;
@@ -164,7 +102,7 @@ std::string DataFileText(const std::string& path, std::string bytes, const TOpaq
             for (size_t i = 0; i < line.size() && whole;) {
                 char32_t cp;
                 unsigned char byte = 0;
-                const size_t n = Utf8Sequence(line, i, cp);
+                const size_t n = Utf8SequenceLength(line, i, cp);
                 whole = n > 0 && Cp1251ByteOf(cp, byte);
                 converted += static_cast<char>(byte);
                 i += n;
@@ -177,7 +115,7 @@ std::string DataFileText(const std::string& path, std::string bytes, const TOpaq
         }
         char32_t cp;
         for (size_t i = 0; i < line.size();) {
-            const size_t n = Utf8Sequence(line, i, cp);
+            const size_t n = Utf8SequenceLength(line, i, cp);
             if (n == 0)
                 RefuseDataFile(path, Cp1251("файл начинается с метки UTF-8, но строка ") +
                                          IntToStr(static_cast<long long>(LineNumberAt(text, offset + i))) +

@@ -289,3 +289,65 @@ bool TryStrToInt(std::string_view text, int& value)
     value = static_cast<int>(v);
     return true;
 }
+
+// The length of the well-formed UTF-8 sequence at `at` (1 for an ASCII
+// byte) and its code point, or 0 when the bytes there are not one: no
+// overlong forms, no surrogates, nothing above U+10FFFF.
+size_t Utf8SequenceLength(std::string_view s, size_t at, char32_t& cp)
+{
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = byte(at);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        cp = c & 0x0F;
+        if (c == 0xE0)
+            low = 0xA0;
+        else if (c == 0xED)
+            high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        cp = c & 0x07;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (at + length > s.size())
+        return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = byte(at + k);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+            return 0;
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    return length;
+}
+
+// Whether the text is all well-formed UTF-8.
+bool IsValidUtf8(std::string_view s)
+{
+    char32_t cp;
+    for (size_t i = 0; i < s.size();) {
+        // Runs of ASCII are the bulk of any data file.
+        while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+            ++i;
+        if (i == s.size())
+            break;
+        const size_t n = Utf8SequenceLength(s, i, cp);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}

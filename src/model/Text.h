@@ -41,6 +41,12 @@ std::string ControlCharsToSpaces(std::string_view text);
 std::u16string Cp1251ToUtf16(std::string_view text);
 std::string Utf16ToCp1251(std::u16string_view text);
 std::string Cp1251ToUtf8(std::string_view text);
+// The length of the well-formed UTF-8 sequence at `at` (1 for an ASCII byte)
+// and its code point, or 0 when the bytes there are not one: no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+size_t Utf8SequenceLength(std::string_view s, size_t at, char32_t& cp);
+// Whether the text is all well-formed UTF-8.
+bool IsValidUtf8(std::string_view s);
 std::string Utf8ToCp1251(std::string_view utf8);
 char32_t Cp1251CodePoint(unsigned char c);
 // The CP1251 byte of a code point; false when the code page has none.

@@ -209,6 +209,12 @@ TEST(ContactImportBadFiles, RefusedWithAClearMessage)
               U("В файле не найдено ни одного номера телефона."));
     // Neither UTF-8 nor CP1251: control bytes amid broken UTF-8.
     EXPECT_NE(ErrorOf([] { ParseContacts("+79161234567 \x81\x02\xC3"); }).find(U("кодировке")), std::string::npos);
+    // UTF-8 with one byte of another encoding: refused, not read as CP1251 garble.
+    const std::string mixed = "BEGIN:VCARD\nVERSION:3.0\nFN:Анна Кузнецова\nTEL:+79161234567\nEND:VCARD\n"
+                              "BEGIN:VCARD\nVERSION:3.0\nFN:Ren\xE9 Dupont\nTEL:+79161234568\nEND:VCARD\n";
+    EXPECT_NE(ErrorOf([&] { ParseContacts(mixed); }).find(U("Файл в кодировке UTF-8, но в строке 8 есть байты")),
+              std::string::npos)
+        << ErrorOf([&] { ParseContacts(mixed); });
     // Too big: refused from its size alone, before reading.
     TTempDir dir;
     dir.write("big.vcf", std::string(2048, 'x'));
