@@ -173,6 +173,19 @@ int main(int argc, char** argv)
         return ExitBadUsage;
     }
     UseDataDir(command);
+    // With the data folder known, its operators and address book are read
+    // while Qt starts and the main window is built. (Qt's own options may
+    // still name another folder: then the reading waits for them.)
+    TStartupLoad startup;
+    if (command.Kind == TCommandLine::TKind::Window) {
+        try {
+            RegisterIoClasses();
+            EnsureDataDir();
+            startup.Begin();
+        } catch (...) {
+            // Reported below, once there is a window to say it in.
+        }
+    }
     QApplication app(argc, argv);
     if (command.Kind == TCommandLine::TKind::Error) { // again without Qt's options
         command = ParseCommandLine(QApplication::arguments().mid(1));
@@ -199,9 +212,8 @@ int main(int argc, char** argv)
         if (const std::optional<int> code =
                 HandOver(channel, command, [](const QString& text) { ShowTopLevelError(FromQt(text)); }))
             return *code;
-        // The operators and the address book are read while the window is built.
-        TStartupLoad startup;
-        startup.Begin();
+        if (!startup.Begun())
+            startup.Begin();
         TShutdownSignals shutdownSignals;
         TKeyringStore keyring; // the passwords in the desktop keyring when there is one
         SetSecretStore(&keyring);

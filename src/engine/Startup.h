@@ -47,6 +47,7 @@ public:
     ~TStartupLoad(); // waits for the reading thread
 
     void Begin();
+    bool Begun() const { return FBegun; }
     TStartupState Finish(const std::function<void()>& afterProgramOptions = {});
 
 private:
