@@ -25,11 +25,16 @@ TStartupLoad::~TStartupLoad()
         FReader.join();
 }
 
-void TStartupLoad::Fail(TStep step, std::exception_ptr error)
+namespace {
+// The error of a failed step: never empty, since an empty text means success.
+std::string StepErrorText(const std::exception_ptr& error)
 {
     const std::string message = ExceptionMessage(error);
-    FErrors[step] = message.empty() ? std::string(" ") : message;
+    return message.empty() ? std::string(" ") : message;
 }
+} // namespace
+
+void TStartupLoad::Fail(TStep step, std::exception_ptr error) { FErrors[step] = StepErrorText(error); }
 
 void TStartupLoad::Begin()
 {
@@ -106,8 +111,7 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
         state.Restore = SmsManager().RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
         state.QueueRestored = true;
     } catch (...) {
-        const std::string message = ExceptionMessage(std::current_exception());
-        state.ErrorText = message.empty() ? std::string(" ") : message;
+        state.ErrorText = StepErrorText(std::current_exception());
     }
     return state;
 }

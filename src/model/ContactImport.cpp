@@ -5,7 +5,6 @@
 #include "model/Text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
@@ -44,25 +43,6 @@ private:
     int FLast = -1;
 };
 
-void AppendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // UTF-16 with a byte-order mark, as some programs save CSV, turned into UTF-8.
 std::string Utf16ToUtf8(std::string_view s, bool bigEndian)
 {
@@ -84,13 +64,6 @@ std::string Utf16ToUtf8(std::string_view s, bool bigEndian)
         AppendUtf8(out, cp);
     }
     return out;
-}
-
-std::string HexCode(char32_t cp)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
-    return buf;
 }
 
 // The text in CP1251; false with `bad` set to the first character the code
@@ -732,7 +705,7 @@ void CheckSomePhone(const std::vector<TImportedContact>& rows)
 
 std::string UnmappableCharText(char32_t cp)
 {
-    return Cp1251("знак ") + HexCode(cp) + Cp1251(", которого нет в кодировке Windows-1251");
+    return Cp1251("знак ") + CodePointText(cp) + Cp1251(", которого нет в кодировке Windows-1251");
 }
 
 void MakeCsvRows(TImportSource& source)

@@ -6,7 +6,6 @@
 #include "model/Text.h"
 #include "model/TextLines.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -30,13 +29,6 @@ size_t LineNumberAt(std::string_view s, size_t at)
         if (s[i] == '\n' || (s[i] == '\r' && (i + 1 >= s.size() || s[i + 1] != '\n')))
             ++line;
     return line;
-}
-
-std::string CodePointText(char32_t cp)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
-    return buffer;
 }
 
 // Calls `visit` with every line of the text and the offset where it starts

@@ -339,21 +339,14 @@ bool FileExists(const std::string& path)
 
 bool SameFileBytes(const std::string& path, std::string_view bytes)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return false;
     struct stat st {};
-    bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == bytes.size();
-    std::string read(same ? bytes.size() : 0, '\0');
-    for (size_t done = 0; same && done < read.size();) {
-        const ssize_t n = ::read(fd, read.data() + done, read.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        same = n > 0;
-        done += n > 0 ? static_cast<size_t>(n) : 0;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<size_t>(st.st_size) != bytes.size())
+        return false; // most often the size alone tells
+    try {
+        return ReadWholeFile(path) == bytes;
+    } catch (const TError&) {
+        return false;
     }
-    ::close(fd);
-    return same && read == bytes;
 }
 
 bool PathMissing(const std::string& path)

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <charconv>
+#include <cstdio>
 #include <limits>
 #include <unordered_map>
 
@@ -210,19 +211,8 @@ std::string Cp1251ToUtf8(std::string_view text)
 {
     std::string r;
     r.reserve(text.size() * 2);
-    for (char ch : text) {
-        char32_t cp = Cp1251CodePoint(static_cast<unsigned char>(ch));
-        if (cp < 0x80) {
-            r.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            r.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            r.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            r.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            r.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            r.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
+    for (char ch : text)
+        AppendUtf8(r, Cp1251CodePoint(static_cast<unsigned char>(ch)));
     return r;
 }
 
@@ -350,4 +340,30 @@ bool IsValidUtf8(std::string_view s)
         i += n;
     }
     return true;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string CodePointText(char32_t cp)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(cp));
+    return buffer;
 }

@@ -47,6 +47,10 @@ std::string Cp1251ToUtf8(std::string_view text);
 size_t Utf8SequenceLength(std::string_view s, size_t at, char32_t& cp);
 // Whether the text is all well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
+// Appends the code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+// "U+0401": a character as error texts name it.
+std::string CodePointText(char32_t cp);
 std::string Utf8ToCp1251(std::string_view utf8);
 char32_t Cp1251CodePoint(unsigned char c);
 // The CP1251 byte of a code point; false when the code page has none.

@@ -299,22 +299,21 @@ private:
     {
         if (fresh.empty())
             return;
-        if (fresh.size() <= 64) {
-            for (TEntry* entry : fresh) {
-                entry->Text = ToQt(entry->Caption);
-                entry->Key = RussianCollator().sortKey(entry->Text);
-                FOrder.insert(std::upper_bound(FOrder.begin(), FOrder.end(), entry, KeyLess), entry);
-            }
-        } else {
-            const std::vector<size_t> bounds =
-                RunInSlices(fresh.size(), [&fresh](size_t from, size_t to, QCollator& collator) {
-                    for (size_t i = from; i < to; ++i) {
-                        fresh[i]->Text = ToQt(fresh[i]->Caption);
-                        fresh[i]->Key = collator.sortKey(fresh[i]->Text);
-                    }
+        const bool few = fresh.size() <= 64;
+        const std::vector<size_t> bounds =
+            RunInSlices(fresh.size(), [&fresh, few](size_t from, size_t to, QCollator& collator) {
+                for (size_t i = from; i < to; ++i) {
+                    fresh[i]->Text = ToQt(fresh[i]->Caption);
+                    fresh[i]->Key = collator.sortKey(fresh[i]->Text);
+                }
+                if (!few)
                     std::stable_sort(fresh.begin() + static_cast<std::ptrdiff_t>(from),
                                      fresh.begin() + static_cast<std::ptrdiff_t>(to), KeyLess);
-                });
+            });
+        if (few) {
+            for (TEntry* entry : fresh)
+                FOrder.insert(std::upper_bound(FOrder.begin(), FOrder.end(), entry, KeyLess), entry);
+        } else {
             for (size_t i = 2; i < bounds.size(); ++i)
                 std::inplace_merge(fresh.begin(), fresh.begin() + static_cast<std::ptrdiff_t>(bounds[i - 1]),
                                    fresh.begin() + static_cast<std::ptrdiff_t>(bounds[i]), KeyLess);
