@@ -1,5 +1,8 @@
 #include "app/CommandLine.h"
 
+#include "model/MessageText.h"
+#include "ui/UiText.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QFile>
@@ -46,7 +49,8 @@ QString HelpText()
         "Использование:\n"
         "  velotext [--data-dir ПАПКА] [sms:НОМЕР[,НОМЕР...][?body=ТЕКСТ]]\n"
         "  velotext [--data-dir ПАПКА] send (--to ИМЯ|ТЕЛЕФОН)... (--group ГРУППА)...\n"
-        "           [--operator ОПЕРАТОР] [--later \"дд.мм.гггг чч:мм\"] (--text ТЕКСТ | --text-file ФАЙЛ | -)\n"
+        "           [--operator ОПЕРАТОР] [--later \"дд.мм.гггг чч:мм\"] [--allow-replace]\n"
+        "           (--text ТЕКСТ | --text-file ФАЙЛ | -)\n"
         "  velotext [--data-dir ПАПКА] queue\n"
         "  velotext [--data-dir ПАПКА] history [--since ДАТА] [--failed] [--csv]\n"
         "\n"
@@ -70,6 +74,9 @@ QString HelpText()
         "  --text ТЕКСТ          текст сообщения.\n"
         "  --text-file ФАЙЛ      текст сообщения из файла (UTF-8); \"-\" вместо параметра:\n"
         "                        со стандартного ввода.\n"
+        "  --allow-replace       отправить текст, даже если в нём есть символы, которых нет\n"
+        "                        в кодировке CP1251 (они уйдут как \"?\"); без него такой\n"
+        "                        текст не принимается.\n"
         "  --since ДАТА          история начиная с даты \"дд.мм.гггг\" или \"дд.мм.гггг чч:мм\".\n"
         "  --failed              только неотправленные сообщения.\n"
         "  --csv                 история в формате CSV.\n"
@@ -94,7 +101,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("date"));
     const QCommandLineOption failed(QStringLiteral("failed"));
     const QCommandLineOption csv(QStringLiteral("csv"));
-    parser.addOptions({help, dataDir, to, group, oper, text, textFile, later, since, failed, csv});
+    const QCommandLineOption allowReplace(QStringLiteral("allow-replace"));
+    parser.addOptions({help, dataDir, to, group, oper, text, textFile, later, since, failed, csv, allowReplace});
     if (!parser.parse(QStringList {QStringLiteral("velotext")} + arguments))
         return Refused(RussianParserError(parser.errorText()));
 
@@ -113,8 +121,13 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
                                           .arg(option.names().constFirst(), QString::fromUtf8(commands))
                                     : QString();
     };
+    // A word that is neither a command nor a link is named first: the options
+    // after a mistyped command would only be reported as out of place.
+    if (!command.isEmpty() && command != QLatin1String("send") && command != QLatin1String("queue") &&
+        command != QLatin1String("history") && !command.startsWith(QLatin1String("sms:"), Qt::CaseInsensitive))
+        return Refused(QStringLiteral("Неизвестная команда: %1. Справка: velotext --help").arg(command));
     QString misplaced;
-    for (const auto* option : {&to, &group, &oper, &text, &textFile, &later})
+    for (const auto* option : {&to, &group, &oper, &text, &textFile, &later, &allowReplace})
         if (misplaced.isEmpty() && command != QLatin1String("send"))
             misplaced = onlyFor(*option, "send");
     for (const auto* option : {&since, &failed, &csv})
@@ -130,6 +143,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         const QStringList operators = parser.values(oper);
         c.Operator = operators.isEmpty() ? QString() : operators.last();
         c.Later = parser.value(later);
+        c.AllowReplace = parser.isSet(allowReplace);
         if (parser.isSet(later) &&
             !QDateTime::fromString(c.Later, QStringLiteral("dd.MM.yyyy HH:mm")).isValid())
             return Refused(QStringLiteral("Время --later указано неверно: %1 (нужно \"дд.мм.гггг чч:мм\").").arg(c.Later));
@@ -168,15 +182,28 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 bool TCommandLine::ReadText()
 {
     QFile file;
+    const QString source = TextFromStdin ? QStringLiteral("стандартного ввода") : TextFile;
     if (TextFromStdin ? file.open(stdin, QIODevice::ReadOnly) : (file.setFileName(TextFile), file.open(QIODevice::ReadOnly))) {
-        Text = QString::fromUtf8(file.readAll());
-        TextFile.clear();
-        TextFromStdin = false;
-        return true;
+        // Enough to tell a text that is too long: a device or a huge file is not read to its end.
+        constexpr qint64 cap = 4 << 20;
+        QByteArray bytes = file.read(cap + 1);
+        if (bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        std::string problem = MessageBytesProblem(std::string_view(bytes.constData(), size_t(bytes.size())));
+        if (problem.empty() && bytes.size() > cap)
+            problem = FromQt(QStringLiteral("он длиннее %1 символов").arg(MaxMessageLength));
+        if (problem.empty()) {
+            Text = QString::fromUtf8(bytes);
+            TextFile.clear();
+            TextFromStdin = false;
+            return true;
+        }
+        Kind = TKind::Error;
+        Error = QStringLiteral("Текст сообщения из %1 не принят: %2.").arg(source, ToQt(problem));
+        return false;
     }
     Kind = TKind::Error;
-    Error = QStringLiteral("Не удалось прочитать текст сообщения из %1: %2.")
-                .arg(TextFromStdin ? QStringLiteral("стандартного ввода") : TextFile, file.errorString());
+    Error = QStringLiteral("Не удалось прочитать текст сообщения из %1: %2.").arg(source, file.errorString());
     return false;
 }
 
@@ -196,6 +223,8 @@ QStringList TCommandLine::ForHandOver() const
             out << QStringLiteral("--operator") << Operator;
         if (!Later.isEmpty())
             out << QStringLiteral("--later") << Later;
+        if (AllowReplace)
+            out << QStringLiteral("--allow-replace");
         out << QStringLiteral("--text") << Text;
         break;
     case TKind::Queue:
@@ -215,4 +244,16 @@ QStringList TCommandLine::ForHandOver() const
         break;
     }
     return out;
+}
+
+void PrintToTerminal(FILE* stream, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    QString lines = text;
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    std::fputs(lines.toLocal8Bit().constData(), stream);
+    if (!lines.endsWith(QLatin1Char('\n')))
+        std::fputs("\n", stream);
+    std::fflush(stream);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
+
 struct TCommandLine {
     enum class TKind { Window, Help, Send, Queue, History, Error };
     TKind Kind = TKind::Window;
@@ -19,6 +21,7 @@ struct TCommandLine {
     QString Text;
     QString TextFile;     // read by ReadText()
     bool TextFromStdin = false;
+    bool AllowReplace = false; // --allow-replace: characters CP1251 lacks go as "?"
     QString Later; // --later "дд.мм.гггг чч:мм": the messages wait for that moment
 
     // history
@@ -41,6 +44,10 @@ struct TCommandLine {
 TCommandLine ParseCommandLine(const QStringList& arguments);
 // "velotext --help".
 QString HelpText();
+// Prints a text and a final line feed when it has none; a carriage return
+// of the program's texts (its line breaks) becomes a line feed, so that no
+// part of the text overwrites another on a terminal.
+void PrintToTerminal(FILE* stream, const QString& text);
 // Exit codes of the commands.
 constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;   // a message finally failed, or the data did not load

@@ -4,6 +4,7 @@
 #include "engine/Startup.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/MessageText.h"
 #include "model/SmsHistoryIndex.h"
 #include "model/SmsLink.h"
 #include "model/Text.h"
@@ -11,7 +12,6 @@
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/UiText.h"
-#include "ui/main/MessageMemo.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -75,14 +75,39 @@ QString CsvField(const QString& text)
     return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-void Print(FILE* stream, const QString& text)
+void Print(FILE* stream, const QString& text) { PrintToTerminal(stream, text); }
+
+// "«😀» (U+1F600), «€»...": characters as an error text names them.
+QString NamedChars(const std::vector<char32_t>& chars)
 {
-    if (!text.isEmpty()) {
-        std::fputs(text.toLocal8Bit().constData(), stream);
-        if (!text.endsWith(QLatin1Char('\n')))
-            std::fputs("\n", stream);
-        std::fflush(stream);
-    }
+    QStringList named;
+    for (char32_t cp : chars)
+        named << QStringLiteral("«%1» (%2)")
+                     .arg(QString::fromUcs4(&cp, 1), QString::fromStdString(CodePointText(cp)));
+    return named.join(QStringLiteral(", "));
+}
+
+// Why the text cannot go as it is (empty when it can): it is not text, it is
+// empty, it holds characters CP1251 lacks (unless they may become "?"), or it
+// is longer than the composer takes.
+QString TextRefusal(const TCommandLine& command, std::string& text)
+{
+    const QByteArray utf8 = command.Text.toUtf8();
+    const std::string_view bytes(utf8.constData(), size_t(utf8.size()));
+    if (const std::string problem = MessageBytesProblem(bytes); !problem.empty())
+        return QStringLiteral("Текст сообщения не принят: %1.").arg(ToQt(problem));
+    text = ComposedMessageText(FromQt(command.Text));
+    if (text.empty())
+        return QStringLiteral("Не указан текст сообщения.");
+    if (const std::vector<char32_t> lacking = CharsCp1251Lacks(bytes); !lacking.empty() && !command.AllowReplace)
+        return QStringLiteral("В тексте есть символы, которых нет в кодировке CP1251: %1. Получатель увидел бы "
+                              "вместо них «?». Уберите их или укажите --allow-replace.")
+            .arg(NamedChars(lacking));
+    if (text.size() > size_t(MaxMessageLength))
+        return QStringLiteral("Текст сообщения длиннее %1 символов (в нём %2): столько не вмещает и окно программы.")
+            .arg(MaxMessageLength)
+            .arg(text.size());
+    return {};
 }
 
 } // namespace
@@ -90,9 +115,9 @@ void Print(FILE* stream, const QString& text)
 TCommandResult QueueFromCommandLine(const TCommandLine& command)
 {
     TSmsManager& manager = SmsManager();
-    std::string text = ComposedMessageText(FromQt(command.Text));
-    if (text.empty())
-        return Refusal(QStringLiteral("Не указан текст сообщения."));
+    std::string text;
+    if (const QString refusal = TextRefusal(command, text); !refusal.isEmpty())
+        return Refusal(refusal);
     // Every name is resolved before anything changes: a refusal leaves the
     // address book and the queue as they were.
     std::vector<TContact*> contacts;
@@ -108,7 +133,7 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
         if (!contact && LooksLikePhone(name)) {
             contact = manager.FindContactByPhone(name);
             for (const auto& created : fresh)
-                if (!contact && NormalizedPhone(created->PhoneNumber) == NormalizedPhone(name))
+                if (!contact && SamePhone(created->PhoneNumber, name))
                     contact = created.get();
             if (!contact) {
                 if (command.Operator.isEmpty())
@@ -319,8 +344,8 @@ int RunHeadless(const TCommandLine& command)
         Print(stderr, Line(ExceptionMessage(std::current_exception())));
         code = ExitFailed;
     }
-    if (command.Kind != TCommandLine::TKind::Send)
-        return code; // the listings change nothing
+    if (command.Kind != TCommandLine::TKind::Send || code == ExitBadUsage)
+        return code; // the listings change nothing, nor does a refused send
     try {
         SaveProgramData(state);
     } catch (...) {

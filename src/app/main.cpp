@@ -23,6 +23,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSessionManager>
@@ -36,12 +37,7 @@
 
 namespace {
 
-void Print(FILE* stream, const QString& text)
-{
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    if (!text.endsWith(QLatin1Char('\n')))
-        std::fputs("\n", stream);
-}
+void Print(FILE* stream, const QString& text) { PrintToTerminal(stream, text); }
 
 void PrintAnswer(const TInstanceChannel::TAnswer& answer)
 {
@@ -96,6 +92,12 @@ int RunCommand(int argc, char** argv, TCommandLine command)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Velotext"));
     try {
+        // A command works on the data of that folder: a folder that is not
+        // there (a typo, most likely) is not created empty to say "nobody".
+        if (!command.DataDir.isEmpty() && !QFileInfo(command.DataDir).isDir()) {
+            Print(stderr, QStringLiteral("Папка данных %1 не найдена.").arg(command.DataDir));
+            return ExitBadUsage;
+        }
         UseDataDir(command);
         RegisterIoClasses();
         ResetTranslitTable();
@@ -128,8 +130,9 @@ TInstanceChannel::TAnswer AnswerHandedOver(TMainForm& form, const TCommandLine& 
         form.ShowFromOutside();
         for (const QString& text : command.Links) {
             TSmsLink link;
-            if (ParseSmsLink(text.toStdString(), link)) // the modal editor must not hold the answer back
-                QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
+            ParseSmsLink(text.toStdString(), link); // one that names no number says why in the window
+            // the modal editor must not hold the answer back
+            QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
         }
         return {};
     case TCommandLine::TKind::Help:
@@ -234,8 +237,8 @@ int main(int argc, char** argv)
         form.show();
         for (const QString& text : command.Links) {
             TSmsLink link;
-            if (ParseSmsLink(text.toStdString(), link))
-                QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
+            ParseSmsLink(text.toStdString(), link); // one that names no number says why in the window
+            QTimer::singleShot(0, &form, [&form, link] { Guard([&] { form.OpenSmsLink(link); }); });
         }
         return QApplication::exec();
     } catch (...) {

@@ -2,6 +2,7 @@
 
 #include "engine/StdSmsSender.h"
 #include "model/Error.h"
+#include "model/MessageText.h"
 #include "model/RecipientFields.h"
 #include "model/SmsLink.h"
 #include "model/Text.h"
@@ -220,15 +221,20 @@ void TSmsManager::QueueSms(const std::string& text, long long notBefore, bool tr
 
 void TSmsManager::QueueSmsTo(const std::string& name, const std::string& phone, const std::string& text)
 {
-    if (Trim(text).empty())
+    const std::string composed = ComposedMessageText(text);
+    if (composed.empty())
         throw TError(Cp1251("Не указан текст сообщения."));
+    // The contact of that name, the one with that number (written any way)
+    // first; with nobody of that name, the contact with that number.
     TContact* contact = nullptr;
     for (TContact* c : Contacts())
-        if (c->Name() == name && (!contact || c->PhoneNumber == phone))
+        if (c->Name() == name && (!contact || SamePhone(c->PhoneNumber, phone)))
             contact = c;
+    if (!contact && !phone.empty())
+        contact = FindContactByPhone(phone);
     if (!contact)
         throw TError(Cp1251("Абонента «") + name + Cp1251("» нет в адресной книге: сообщение не поставлено в очередь."));
-    auto sms = std::make_unique<TSms>(contact, text);
+    auto sms = std::make_unique<TSms>(contact, composed);
     if (FJournal) {
         sms->JournalId = FJournal->NewId();
         FJournal->Queued({JournalEntryOf(*sms)});

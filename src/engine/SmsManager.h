@@ -129,7 +129,9 @@ public:
     // The earliest moment something queued may be attempted (0: now or nothing queued).
     long long NextDue(long long now) const;
     // One message to one contact of the address book (the history's "Повторить"):
-    // the contact of that name and phone, else the one of that name. Raises
+    // the contact of that name and phone, else the one of that name, else the
+    // one of that phone (phones compared by SamePhone). The text goes through
+    // the composer's rule (ComposedMessageText). Raises
     // for an empty text or a contact no longer there; the recipient list is
     // not touched. The text is the one recorded, already filled in: it is not
     // filled in again (a name holding "{phone}" stays as it was sent).

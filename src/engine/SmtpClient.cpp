@@ -785,8 +785,13 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
             return ReportReply({});
         return ReportReply(conn.ReadReply(ReplyTimeout));
     };
+    // A refused login is the cause of whatever fails after it: the relay's
+    // later "authentication required" would point at the wrong setting.
+    TReply loginRefusal;
     auto refused = [&](TSmtpStage stage, const char* what, const TReply& reply) {
-        if (reply.Code >= 0) {
+        if (loginRefusal.Code >= 0) {
+            Reason = Cp1251("SMTP сервер не принял логин или пароль (") + ReplyText(loginRefusal) + ").";
+        } else if (reply.Code >= 0) {
             Reason = Cp1251("SMTP сервер отклонил ") + Cp1251(what) + " (" + ReplyText(reply) + ").";
         } else {
             const std::string& detail = conn.TroubleDetail();
@@ -858,22 +863,37 @@ bool TSmtpClient::Submit(const TSmtpSubmission& s)
 
     if (extended && (!s.Username.empty() || !s.Password.empty())) {
         bool authenticated = false;
+        // A permanent refusal of the credentials; not "no such command" or "no such mechanism".
+        auto noteRefusal = [&](const TReply& reply) {
+            if (reply.Code >= 500 && reply.Code != 502 && reply.Code != 504)
+                loginRefusal = reply;
+        };
         if (caps.HasAuth("CRAM-MD5")) {
             TReply challenge = command("AUTH CRAM-MD5");
             if (challenge.Code == 334) {
                 std::string decoded;
                 std::string text = challenge.Lines.empty() ? std::string() : Trim(challenge.Lines[0]);
-                if (Base64Decode(text, decoded))
-                    authenticated =
-                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded)), "AUTH", true).Code == 235;
-                else
+                if (Base64Decode(text, decoded)) {
+                    const TReply answer =
+                        command(Base64Encode(CramMd5Response(s.Username, s.Password, decoded)), "AUTH", true);
+                    authenticated = answer.Code == 235;
+                    noteRefusal(answer);
+                } else {
                     command("*", "AUTH"); // cancel: the challenge cannot be answered
+                }
             }
         }
         if (!authenticated && caps.HasAuth("LOGIN") && !conn.IsBroken()) {
-            if (command("AUTH LOGIN").Code == 334 && command(Base64Encode(s.Username), "AUTH", true).Code == 334)
-                command(Base64Encode(s.Password), "AUTH", true);
+            TReply step = command("AUTH LOGIN");
+            if (step.Code == 334)
+                step = command(Base64Encode(s.Username), "AUTH", true);
+            if (step.Code == 334)
+                step = command(Base64Encode(s.Password), "AUTH", true);
+            authenticated = step.Code == 235;
+            noteRefusal(step);
         }
+        if (authenticated)
+            loginRefusal = {};
     }
 
     std::string data = DotStuffedData(s.Lines);

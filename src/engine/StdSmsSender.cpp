@@ -2,6 +2,7 @@
 
 #include "model/Clock.h"
 #include "model/Error.h"
+#include "model/SmsLink.h"
 #include "model/Text.h"
 #include "storage/SmsOptions.h"
 
@@ -34,10 +35,13 @@ const TSmsOptions& TStdSmsSender::SendingOptions() const { return Options ? *Opt
 
 void TStdSmsSender::DoSend(const std::string& phone, const std::string& text)
 {
+    // The number as stored may be formatted ("8 (903) 555-00-01"); a gateway
+    // reads blanks and the like as separators of several numbers.
+    const std::string number = GatePhone(phone);
     if (GateType == WebGateType)
-        SendViaWebGate(phone, text);
+        SendViaWebGate(number, text);
     else if (GateType == EmailGateType)
-        SendViaEmailGate(phone, text);
+        SendViaEmailGate(number, text);
     else
         throw TError(Cp1251("Указан некорректный SMS шлюз."));
 }

@@ -17,7 +17,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -82,6 +84,13 @@ protected:
         SmsManager().AddContactToGroup(contact("Анна Петрова", kAnna, web), friends);
         contact("Вера", kVera, wrong);
         TContact* gleb = contact("Глеб", "8 (900) 444-00-04", web);
+        contact("Дина", "9161234501", web); // ten digits, as the editor's hint asks
+        auto* mail = new TStdSmsSender; // an e-mail gate whose relay is not set: a failure of several lines
+        mail->SetName(U("Почта"));
+        mail->GateType = TStdSmsSender::EmailGateType;
+        mail->EmailGate = "{phone}@sms.test";
+        SmsManager().AddSmsSender(mail);
+        contact("Почтальон", "+7 900 777-00-07", mail);
         const TProgramOptions& names = ProgramOptions();
         SmsManager().SaveSmsSenders(names.SmsGatesFileName);
         SmsManager().SaveAddressBook(names.AddressBookFileName);
@@ -237,6 +246,93 @@ TEST_F(CommandLine, BadArgumentsExitTwoWithTheReasonInRussian)
     EXPECT_NE(help.Out.find("velotext [--data-dir ПАПКА] send (--to ИМЯ|ТЕЛЕФОН)"), std::string::npos);
 }
 
+// A contact stored with formatting gets each message once, at its digits; a
+// number written another way (+7 before the ten digits) finds its contact.
+TEST_F(CommandLine, NumbersReachTheGatewayAsNumbersAndFindTheirContacts)
+{
+    const std::string log = Kannel->value("log");
+    size_t before = KannelArrivedPhones(log).size();
+    TRun run = Command("send --to Глеб --text 'Номер с пробелами и скобками'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(KannelPhonesAfter(log, before, 1), std::vector<std::string> {"89004440004"});
+    EXPECT_NE(Home.read("data/SmsAddressBook.ini").find("8 (900) 444-00-04"), std::string::npos); // kept as typed
+
+    before = KannelArrivedPhones(log).size();
+    run = Command("send --to +79161234501 --text 'Дине'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Out.find("В очереди: Дина (9161234501)"), 0u) << run.Out;
+    EXPECT_EQ(KannelPhonesAfter(log, before, 1), std::vector<std::string> {"9161234501"});
+}
+
+// The text of every source goes as the composer sends it: a line break is a
+// blank. What is not text, what CP1251 cannot carry and what is too long is
+// refused with the reason before anything is queued, and nothing is written.
+TEST_F(CommandLine, TheTextGoesAsTheComposerSendsItOrIsRefusedWithTheReason)
+{
+    TRun run = Command("send --to 'анна петрова' -", "Первая строка\nвторая строка\n");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    run = Command("send --to 'анна петрова' --text \"$(printf 'Третья\\nчетвёртая')\"");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(History().find("Первая строка вторая строка"), std::string::npos) << History();
+    EXPECT_NE(History().find("Третья четвёртая"), std::string::npos) << History();
+
+    using namespace std::string_literals;
+    Home.write("nul.txt", "Привет\0мир"s);
+    Home.write("utf16.txt", "\xFF\xFEH\0i\0"s);
+    Home.write("cp1251.txt", U("Привет"));
+    const struct {
+        std::string Arguments, Input, Reason;
+    } cases[] = {
+        {"send --to Вера --text 'Эмодзи 😀 и ✓'", "", "«😀» (U+1F600), «✓» (U+2713)"},
+        {"send --to Вера --text 'Эмодзи 😀'", "", "--allow-replace"},
+        {"send --to Вера --text-file nul.txt", "", "нулевой байт (NUL)"},
+        {"send --to Вера -", "Привет\0мир"s, "нулевой байт (NUL)"},
+        {"send --to Вера --text-file utf16.txt", "", "UTF-16"},
+        {"send --to Вера --text-file cp1251.txt", "", "не в кодировке UTF-8"},
+        {"send --to Вера --text-file /usr/bin/true", "", "/usr/bin/true не принят"},
+        {"send --to Вера -", std::string(600, 'x'), "длиннее 480 символов (в нём 600)"},
+        {"send --to Вера -", std::string(1 << 20, 'x'), "длиннее 480 символов"},
+        {"sendd --to Вера --text x", "", "Неизвестная команда: sendd"},
+        {"--data-dir '" + Home.file("nowhere") + "' send --to Вера --text x", "", "не найдена"},
+    };
+    // Every file of the data folder as it is: a refused command writes none.
+    const auto files = [&] {
+        std::map<std::string, std::string> seen;
+        for (const auto& e : std::filesystem::directory_iterator(Home.file("data"))) {
+            struct stat st {};
+            ::stat(e.path().c_str(), &st);
+            seen[e.path().filename()] = std::to_string(st.st_ino) + "/" + std::to_string(st.st_mtim.tv_sec) + "." +
+                                        std::to_string(st.st_mtim.tv_nsec) + "/" + std::to_string(st.st_size);
+        }
+        return seen;
+    };
+    const auto before = files();
+    for (const auto& c : cases) {
+        run = Command(c.Arguments, c.Input);
+        EXPECT_EQ(run.Code, 2) << c.Arguments;
+        EXPECT_NE(run.Err.find(c.Reason), std::string::npos) << c.Arguments << ": " << run.Err;
+        EXPECT_EQ(run.Out, "") << c.Arguments;
+    }
+    EXPECT_EQ(files(), before);
+    EXPECT_FALSE(std::filesystem::exists(Home.file("nowhere")));
+    EXPECT_EQ(History().find("Эмодзи"), std::string::npos);
+
+    // Told so, the characters go as "?".
+    run = Command("send --to 'анна петрова' --allow-replace --text 'Эмодзи 😀'");
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(History().find("Эмодзи ?"), std::string::npos) << History();
+}
+
+// An error of several lines reaches a terminal line by line: no carriage
+// return that would let the next line overwrite it.
+TEST_F(CommandLine, ErrorsOfSeveralLinesArePrintedWithLineFeeds)
+{
+    const TRun run = Command("send --to Почтальон --text x");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_EQ(run.Err.find('\r'), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("E-Mail шлюз.\n+79007770007@sms.test\n"), std::string::npos) << run.Err;
+}
+
 // The program running on the folder (its queue paused by the message it
 // brought back) takes the command: its queue grows at once, its title says so.
 TEST_F(CommandLine, SendGoesIntoTheRunningProgramsQueue)
@@ -284,6 +380,42 @@ TEST_F(CommandLine, AnSmsLinkFillsTheComposer)
     EXPECT_EQ(run->value("first"), "Ссылка");
     EXPECT_EQ(run->value("second"), "0");
     EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Второе");
+}
+
+// A link handed to the running program while the composer holds the user's
+// text (kept from the last run) asks before replacing it; "No" keeps it. A
+// link whose number is a word opens nothing and says why in a box.
+TEST_F(CommandLine, ALinkAsksBeforeReplacingTheUsersMessageAndOneWithoutANumberSaysWhy)
+{
+    Home.write("data/SmsDraft.txt", U("Мой текст"));
+    const std::string draft = "'" + Home.file("data/SmsDraft.txt") + "'";
+    // Waits up to 10 s for a visible window of that title; $w holds it.
+    const auto waitFor = [](const char* title) {
+        return std::string("w=; for i in $(seq 100); do w=$(xdotool search --onlyvisible --name '^") + title +
+               "$' | head -1); [ -n \"$w\" ] && break; sleep 0.1; done; ";
+    };
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {
+                            "bash", "-c",
+                            Start() + " & a=$!; " + WaitWindow + " >/dev/null; " + Start() +
+                                " 'sms:hello?body=x'; bad=$?; " + waitFor("Ошибка") +
+                                "error=$([ -n \"$w\" ] && echo 1 || echo 0); xdotool windowfocus --sync $w; "
+                                "xdotool key Escape; sleep 0.5; " +
+                                Start() + " 'sms:89004440004?body=%D0%A7%D1%83%D0%B6%D0%BE%D0%B9'; " +
+                                waitFor("Подтверждение") +
+                                "asked=$([ -n \"$w\" ] && echo 1 || echo 0); xdotool windowfocus --sync $w; "
+                                "xdotool key Escape; sleep 0.5; "
+                                "editors=$(xdotool search --onlyvisible --name '^Создание Абонента$' | wc -l); "
+                                "kill -TERM $a; wait $a; echo READY rc=$? bad=$bad error=$error asked=$asked "
+                                "editors=$editors"},
+                        90));
+    EXPECT_EQ(run->value("rc"), "0");
+    EXPECT_EQ(run->value("bad"), "0"); // handed over; the window says why
+    EXPECT_EQ(run->value("error"), "1");
+    EXPECT_EQ(run->value("asked"), "1");
+    EXPECT_EQ(run->value("editors"), "0");
+    EXPECT_EQ(Cp1251ToUtf8(Home.read("data/SmsDraft.txt")), "Мой текст");
 }
 
 } // namespace

@@ -168,6 +168,8 @@ TEST(SmtpExchangeTest, RefusedLoginThenMailRequiringItFailsAndQuits)
     auto client = Client();
     EXPECT_FALSE(client.Submit(s));
     EXPECT_EQ(client.FailedStage(), TSmtpStage::MailFrom);
+    // The cause is the refused login, not the "authentication required" that followed from it.
+    EXPECT_EQ(client.FailureReason(), U("SMTP сервер не принял логин или пароль (535 no)."));
     EXPECT_EQ(server.received(),
               (Lines {"EHLO client.test", "AUTH LOGIN", "dXNlcg==", "MAIL FROM:<from@test.ru>", "QUIT"}));
 }

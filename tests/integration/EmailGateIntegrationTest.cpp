@@ -166,6 +166,21 @@ TEST(EmailGateIntegration, MessageArrivesByteForByteAfterCramMd5)
     EXPECT_NE(meta.find("\"SIZE=" + std::to_string(expected.size()) + "\""), std::string::npos) << meta;
 }
 
+// A number stored with blanks, brackets and dashes goes into the address, the
+// subject and the body as its digits: "+7 (916) 123-45-02@..." is no address.
+TEST(EmailGateIntegration, AFormattedNumberGoesAsItsDigits)
+{
+    TSmtpPeer peer;
+    TGate gate(peer, "CP1251");
+    gate.Sender.EmailSubj = "SMS {phone}";
+    gate.Sender.EmailBody = "{phone}: {message}";
+    gate.Sender.DoSend("+7 (916) 123-45-02", "hello");
+    ASSERT_EQ(peer.messageCount(), 1);
+    EXPECT_NE(peer.meta().find("\"rcpt_tos\": [\"+79161234502@sms.test\"]"), std::string::npos) << peer.meta();
+    EXPECT_EQ(HeaderValue(peer.message(), "Subject"), "SMS +79161234502");
+    EXPECT_NE(peer.message().find("\r\n\r\n+79161234502: hello\r\n"), std::string::npos) << peer.message();
+}
+
 TEST(EmailGateIntegration, LongSubjectsDecodeBackInEveryHeaderCharset)
 {
     TSmtpPeer peer;
@@ -229,7 +244,7 @@ TEST(EmailGateIntegration, WrongPasswordFailsWithTheGateMessage)
             ADD_FAILURE() << "delivered with a wrong password";
         } catch (const TError& e) {
             EXPECT_EQ(e.message(), U("Не удалось отправить SMS через E-Mail шлюз.") + "\r9001234567@sms.test\r" +
-                                       U("SMTP сервер отклонил адрес отправителя (530 5.7.0 Authentication required)."));
+                                       U("SMTP сервер не принял логин или пароль (535 5.7.8 Authentication credentials invalid)."));
         }
         EXPECT_EQ(peer.messageCount(), 0);
     }

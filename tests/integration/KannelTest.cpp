@@ -114,3 +114,22 @@ TEST_F(KannelGate, TheAcceptedReplyPassesAnOkPattern)
     Operator.ReplyOkPattern = U("^3: Queued|^отправлено");
     EXPECT_EQ(Deliver("+79001000010", "x"), U("Шлюз отклонил сообщение: 0: Accepted for delivery"));
 }
+
+// A number stored as people write it reaches the gateway as one number: each
+// piece of a long text goes once, to the digits, not to "8", "(903)" and "555-00-01".
+TEST_F(KannelGate, AFormattedNumberGetsEachPieceOnceAtItsDigits)
+{
+    TFakeWaiter noPauses; // the 3 s between pieces
+    Operator.WebGate = Template("windows-1251");
+    Operator.MaxSmsLen = 70;
+    const std::string log = Peer->value("log");
+    const size_t before = KannelArrivedPhones(log).size();
+    const std::string text = "Первая часть длинного сообщения, и вторая часть его же, и ещё немного слов.";
+    ASSERT_EQ(SmsPieces(U(text), Operator.MaxSmsLen).size(), 2u);
+    Operator.Send("8 (903) 555-00-01", U(text), nullptr);
+    EXPECT_EQ(KannelPhonesAfter(log, before, 2), (std::vector<std::string> {"89035550001", "89035550001"}));
+
+    const size_t next = KannelArrivedPhones(log).size();
+    EXPECT_EQ(Deliver("+7 916 123-45-02", U("Короткое")), "<delivered>");
+    EXPECT_EQ(KannelPhonesAfter(log, next, 1), std::vector<std::string> {"+79161234502"});
+}

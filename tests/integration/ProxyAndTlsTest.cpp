@@ -115,7 +115,7 @@ TEST_F(HttpsGate, DeliversOverVerifiedTls)
     TrustTestCertificate(*Https);
     Operator.WebGate = Url("localhost", "/send?to={phone}&text={message}");
     EXPECT_EQ(Deliver("+7 900", U("Да")), "<delivered>");
-    EXPECT_NE(Https->drainOutput().find("REQUEST GET /send?to=%2B7+900&text=%C4%E0 HTTP/1.1"), std::string::npos);
+    EXPECT_NE(Https->drainOutput().find("REQUEST GET /send?to=%2B7900&text=%C4%E0 HTTP/1.1"), std::string::npos);
 
     Operator.WebGate = Url("localhost", "/status/404");
     EXPECT_EQ(Deliver(), "HTTP/1.1 404 Not Found");

@@ -14,7 +14,7 @@ TEST(PhoneNumbers, BlanksDashesBracketsAndTheRussianEightCompareEqual)
     EXPECT_EQ(NormalizedPhone("89161234567"), "+79161234567");
     // Only an 11-digit number: a short or foreign one keeps its leading 8.
     EXPECT_EQ(NormalizedPhone("8 800"), "8800");
-    EXPECT_EQ(NormalizedPhone("+8 916 123 45 67"), "+89161234567");
+    EXPECT_EQ(NormalizedPhone("+8 916 123 45 67"), "89161234567");
     EXPECT_TRUE(LooksLikePhone("+7 (916) 123-45-67"));
     EXPECT_FALSE(LooksLikePhone("Иван 2"));
     EXPECT_FALSE(LooksLikePhone("12"));
@@ -27,14 +27,86 @@ TEST(SmsLinks, SeveralNumbersAndAPercentEncodedCyrillicBody)
                              "%D0%B2%D0%B5%D1%82+%26%20%25",
                              link));
     EXPECT_EQ(link.Phones, (std::vector<std::string> {"+79161234567", "+7 903 555-00-00"}));
-    EXPECT_EQ(link.Body, U("Привет+& %"));
+    EXPECT_EQ(link.Body, "Привет+& %"); // UTF-8, as the link carries it
     ASSERT_TRUE(ParseSmsLink("sms://89161234567", link));
     EXPECT_EQ(link.Phones, std::vector<std::string> {"89161234567"});
     EXPECT_EQ(link.Body, "");
     EXPECT_TRUE(ParseSmsLink("sms:1234?body=100%", link)); // a stray "%" stays
     EXPECT_EQ(link.Body, "100%");
-    EXPECT_FALSE(ParseSmsLink("sms:?body=x", link));
+    EXPECT_TRUE(ParseSmsLink("sms:?body=x", link)); // a body alone fills the composer
     EXPECT_FALSE(ParseSmsLink("tel:+79161234567", link));
+}
+
+// One rule says which numbers are the same: a ten-digit number and those ten
+// digits after "+7", "7" or "8" are one; any other number compares by its digits.
+TEST(PhoneNumbers, TheSameNumberRule)
+{
+    const struct {
+        const char* A;
+        const char* B;
+        bool Same;
+    } cases[] = {
+        {"+79161234501", "9161234501", true},
+        {"+7 (916) 123-45-01", "8 916 123 45 01", true},
+        {"7 916 123-45-01", "(916) 123-45-01", true},
+        {"8.916.123.45.01", "+7 916 1234501", true},
+        {"+44 20 7946 0000", "44 (20) 7946-0000", true}, // a foreign number: its digits
+        {"112", " 1-1-2 ", true},
+        {"+8 916 123 45 01", "8 916 123 45 01", false}, // "+8" is not the Russian trunk prefix
+        {"9161234501", "9161234502", false},
+        {"8916123456", "+7916123456", false}, // ten digits after "8" only when eleven in all
+        {"+74951234567", "84951234567", true},
+        {"hello", "911", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SamePhone(c.A, c.B), c.Same) << c.A << " / " << c.B;
+}
+
+// What a gateway gets: the formatting out, digits and a leading "+" as typed.
+TEST(PhoneNumbers, TheGatewayGetsTheDigitsAndTheLeadingPlus)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"8 (903) 555-00-01", "89035550001"},
+        {"+7 916 123-45-02", "+79161234502"},
+        {"+7.916.123.45.02", "+79161234502"},
+        {"+7\xA0" "916\x96" "1234502", "+79161234502"}, // CP1251 no-break space and en dash
+        {"9161234502", "9161234502"},
+        {"112", "112"},
+    };
+    for (const auto& [stored, sent] : cases)
+        EXPECT_EQ(GatePhone(stored), sent) << stored;
+}
+
+// The forms phones and web pages write, and links that name no number.
+TEST(SmsLinks, TheFormsPhonesWriteAndLinksWithoutANumber)
+{
+    const struct {
+        const char* Link;
+        bool Usable;
+        std::vector<std::string> Phones;
+        const char* Body;  // UTF-8
+        const char* Error; // a piece of the refusal
+    } cases[] = {
+        {"sms:+79161234567&body=%D0%9F%D1%80%D0%B8", true, {"+79161234567"}, "При", ""},
+        {"sms:+79161234567;?body=%D0%9F", true, {"+79161234567"}, "П", ""},
+        {"sms:?body=%D0%A2%D0%B5%D0%BA%D1%81%D1%82", true, {}, "Текст", ""},
+        {"sms:8%20(903)%20555-00-01", true, {"8 (903) 555-00-01"}, "", ""},
+        {"sms:112?body=%CF%F0%E8%E2%E5%F2", true, {"112"}, "Привет", ""}, // a CP1251 page's link
+        {"sms:112?body=%F0%9F%98%80", true, {"112"}, "😀", ""},
+        {"sms:hello?body=x", false, {}, "", "«hello» - не номер телефона"},
+        {"sms:%2C,112", false, {}, "", "«,» - не номер телефона"},
+        {"sms:+7916abc", false, {}, "", "«+7916abc»"},
+        {"sms:", false, {}, "", "нет ни номера телефона, ни текста"},
+        {"sms:12?body=", false, {}, "", "«12»"}, // two digits are no number
+    };
+    for (const auto& c : cases) {
+        TSmsLink link;
+        EXPECT_EQ(ParseSmsLink(c.Link, link), c.Usable) << c.Link;
+        EXPECT_EQ(link.Phones, c.Phones) << c.Link;
+        EXPECT_EQ(link.Body, c.Body) << c.Link;
+        EXPECT_NE(Cp1251ToUtf8(link.Error).find(c.Error), std::string::npos) << c.Link << ": " << Cp1251ToUtf8(link.Error);
+        EXPECT_EQ(link.Error.empty(), c.Usable) << c.Link;
+    }
 }
 
 TEST(HistoryRecords, ReadBackWithStatusTextAndDates)

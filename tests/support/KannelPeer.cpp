@@ -2,7 +2,9 @@
 
 #include "support/PeerProcess.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <fstream>
 #include <thread>
@@ -82,4 +84,35 @@ std::string KannelWebGate(const TPeerProcess& peer, const std::string& charset, 
     return "http://127.0.0.1:" + peer.value("port") + "/cgi-bin/sendsms?username=" + peer.value("user") +
            "&password=" + (password.empty() ? peer.value("pass") : password) +
            "&to={phone}&text={message}&charset=" + charset + "&coding=2";
+}
+
+std::vector<std::string> KannelArrivedPhones(const std::string& logPath)
+{
+    const std::string marker = "<5555 ";
+    std::vector<std::string> phones;
+    std::ifstream log(logPath);
+    std::string line;
+    while (std::getline(log, line)) {
+        const size_t at = line.find(marker);
+        if (at == std::string::npos)
+            continue;
+        const size_t start = at + marker.size();
+        phones.push_back(line.substr(start, line.find(' ', start) - start));
+    }
+    return phones;
+}
+
+std::vector<std::string> KannelPhonesAfter(const std::string& logPath, size_t before, size_t expected)
+{
+    std::vector<std::string> phones;
+    for (int i = 0; i < 300; ++i) {
+        phones = KannelArrivedPhones(logPath);
+        if (phones.size() >= before + expected)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // room for messages that should not come
+    phones = KannelArrivedPhones(logPath);
+    phones.erase(phones.begin(), phones.begin() + static_cast<std::ptrdiff_t>(std::min(before, phones.size())));
+    return phones;
 }

@@ -4,6 +4,7 @@
 // percent-encoded as UCS-2).
 #include <memory>
 #include <string>
+#include <vector>
 
 class TPeerProcess;
 
@@ -17,3 +18,9 @@ std::string KannelWebGate(const TPeerProcess& peer, const std::string& charset, 
 // The text (as UTF-8) of the message the fake SMSC logged for this phone;
 // empty when none arrives in a generous while.
 std::string KannelArrivedText(const std::string& logPath, const std::string& phone);
+
+// The phone of every message the fake SMSC logged, in their order.
+std::vector<std::string> KannelArrivedPhones(const std::string& logPath);
+// The phones of the messages logged after the first `before`, once `expected`
+// of them are in and a further second brought no more (or a generous while ran out).
+std::vector<std::string> KannelPhonesAfter(const std::string& logPath, size_t before, size_t expected);

@@ -108,7 +108,7 @@ TEST_F(TDialogsTest, ContactEditorChecksInOrderAndCancelLeavesTheContactAsItWas)
         name->setText(QStringLiteral("петров"));
         phone->setText(QStringLiteral("  "));
         d.accept(); // the phone is checked before the name's uniqueness
-        phone->setText(QStringLiteral("2"));
+        phone->setText(QStringLiteral("222"));
         d.accept();
         // The picker is cancelled: no operator any more, not the previous one.
         TUiScript::Current()->Dialog([](QDialog& picker) { picker.reject(); });
@@ -127,15 +127,45 @@ TEST_F(TDialogsTest, ContactEditorChecksInOrderAndCancelLeavesTheContactAsItWas)
     EXPECT_EQ(contact.SmsSender, mts);
 }
 
+// A number typed with its formatting is kept whole; letters or fewer than
+// three digits are refused on OK, naming the field.
+TEST_F(TDialogsTest, ContactEditorKeepsAFormattedNumberWholeAndRefusesWhatIsNoNumber)
+{
+    TStdSmsSender* mts = AddSender("MTS");
+    TContact contact;
+    contact.SmsSender = mts;
+    Ui.Dialog([](QDialog& d) {
+        TypeText(d.findChild<QLineEdit*>("NameEdit"), QStringLiteral("Вера"));
+        auto* phone = d.findChild<QLineEdit*>("PhoneNumberEdit");
+        for (const QString& wrong : {QStringLiteral("8-916-АБВ-45-03"), QStringLiteral("12"),
+                                     QStringLiteral("+7 916 +123"), QStringLiteral("tel:+79161234503")}) {
+            phone->clear();
+            TypeText(phone, wrong);
+            d.accept();
+            EXPECT_TRUE(d.isVisible()) << wrong.toStdString();
+        }
+        phone->clear();
+        TypeText(phone, QStringLiteral("+7 (916) 123-45-03"));
+        EXPECT_EQ(phone->text(), QStringLiteral("+7 (916) 123-45-03"));
+        d.accept();
+    });
+    EXPECT_TRUE(TContactEditor::Execute(&contact, true));
+    EXPECT_EQ(contact.PhoneNumber, "+7 (916) 123-45-03");
+    const QString letters = QStringLiteral("Поле «Телефон»: номер может содержать только цифры, «+» в начале, "
+                                           "пробелы, дефисы, точки и скобки.");
+    EXPECT_EQ(Errors(), (QStringList {letters, QStringLiteral("Поле «Телефон»: в номере меньше трёх цифр."), letters,
+                                      letters}));
+}
+
 TEST_F(TDialogsTest, EditorsShowLongTextsWholeAndKeepThemOnOk)
 {
     // Texts longer than the typing limits (a hand-edited address book) are not cut.
     const std::string longName(80, 'N');
-    const std::string longPhone = "+7 (916) 123-45-67 доб. 89";
+    const std::string longPhone = "+7 (916) 123 - 45 - 67 ... 89 - 01 - 23 - 45";
     TStdSmsSender* mts = AddSender("MTS");
     TContact contact;
     contact.SetName(longName);
-    contact.PhoneNumber = U("+7 (916) 123-45-67 доб. 89");
+    contact.PhoneNumber = U(longPhone);
     contact.SmsSender = mts;
     Ui.Dialog([](QDialog& d) {
         auto* name = d.findChild<QLineEdit*>("NameEdit");

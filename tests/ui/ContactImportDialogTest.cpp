@@ -267,3 +267,21 @@ TEST_F(TContactImportTest, APastedNumberUnderAKnownNameDoesNotMakeThatContactARe
     EXPECT_EQ(M().Recipients.Contacts[0]->Name(), U("Зоя"));
     EXPECT_EQ(Ivan->PhoneNumber, "+79160000001");
 }
+
+// The pasted ten digits are the number the book has after "+7": that contact
+// becomes the recipient, no second contact is made.
+TEST_F(TContactImportTest, APastedNumberWithoutItsCountryCodeFindsTheContact)
+{
+    QApplication::clipboard()->setText(QStringLiteral("(916) 000-00-01"));
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(M().Contacts().Count(), 1);
+    ASSERT_EQ(M().Recipients.Contacts.Count(), 1);
+    EXPECT_EQ(M().Recipients.Contacts[0], Ivan);
+}

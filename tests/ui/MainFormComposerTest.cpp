@@ -5,6 +5,7 @@
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
+#include "model/SmsLink.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -205,6 +206,79 @@ TEST_F(TMainFormComposer, CostLineFollowsTextRecipientsAndTransliteration)
     EXPECT_EQ(Memo->extraSelections()[0].cursor.selectionStart(), 0);
     Form->EmptyRecipientList();
     EXPECT_TRUE(cost().endsWith(QStringLiteral("на одного получателя")));
+}
+
+// An "sms:" link opens exactly its own message. What the user put in the
+// composer is replaced only after the question; what an earlier link put
+// there goes without one. A link that names no number opens nothing and says
+// why; a body alone fills the text; a body's characters CP1251 lacks are marked.
+TEST_F(TMainFormComposer, AnSmsLinkOpensItsOwnMessageAndAsksBeforeReplacingTheUsers)
+{
+    Start();
+    TContact* anna = AddRecipient("Анна", "+7 916 123-45-01");
+    TContact* vera = AddRecipient("Вера", "9161234502");
+    Form->EmptyRecipientList();
+    const auto open = [&](const char* text) {
+        TSmsLink link;
+        ParseSmsLink(text, link);
+        Guard([&] { Form->OpenSmsLink(link); }); // as the program opens its links
+        QTest::qWait(0);
+        QApplication::processEvents();
+    };
+    const auto recipients = [] {
+        std::vector<TContact*> list;
+        for (TContact* c : SmsManager().Recipients.Contacts)
+            list.push_back(c);
+        return list;
+    };
+    const auto text = [&] { return Memo->toPlainText(); };
+    const auto confirms = [&] { return Ui.Texts(TUiCallKind::Confirm).size(); };
+
+    open("sms:89161234501?body=%D0%90%D0%BD%D0%BD%D0%B5");
+    EXPECT_EQ(recipients(), std::vector<TContact*> {anna});
+    EXPECT_EQ(text(), QStringLiteral("Анне"));
+    open("sms:+79161234502?body=%D0%92%D0%B5%D1%80%D0%B5"); // the first link's message, untouched: no question
+    EXPECT_EQ(recipients(), std::vector<TContact*> {vera});
+    EXPECT_EQ(text(), QStringLiteral("Вере"));
+    EXPECT_EQ(confirms(), 0u);
+
+    Memo->moveCursor(QTextCursor::End);
+    TypeText(Memo, QStringLiteral(", привет"));
+    Ui.No();
+    open("sms:89161234501?body=x");
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Confirm), QStringList {QStringLiteral("Заменить текущее сообщение?")});
+    EXPECT_EQ(recipients(), std::vector<TContact*> {vera});
+    EXPECT_EQ(text(), QStringLiteral("Вере, привет"));
+    Ui.Yes();
+    open("sms:89161234501?body=x");
+    EXPECT_EQ(recipients(), std::vector<TContact*> {anna});
+    EXPECT_EQ(text(), QStringLiteral("x"));
+
+    Form->AddContactToRecipients(vera); // the user's own pick
+    Ui.Yes();
+    open("sms:?body=%D0%A2%D0%BE%D0%BB%D1%8C%D0%BA%D0%BE%20%D1%82%D0%B5%D0%BA%D1%81%D1%82");
+    EXPECT_EQ(confirms(), 2u);
+    EXPECT_EQ(recipients(), std::vector<TContact*> {});
+    EXPECT_EQ(text(), QStringLiteral("Только текст"));
+
+    open("sms:hello?body=x"); // letters for a number: nothing opens, the reason is said
+    open("sms:%2C,112");
+    EXPECT_EQ(ErrorTexts(), (QStringList {
+                                QStringLiteral("Ссылка sms: не открыта: «hello» - не номер телефона (номер - это цифры, "
+                                               "возможно с «+» в начале)."),
+                                QStringLiteral("Ссылка sms: не открыта: «,» - не номер телефона (номер - это цифры, "
+                                               "возможно с «+» в начале).")}));
+    EXPECT_EQ(text(), QStringLiteral("Только текст"));
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Dialog), QStringList {}); // no new-contact editor
+
+    open("sms:+79161234501?body=%F0%9F%98%80%20ok"); // an emoji: kept and marked, not a bare "?"
+    EXPECT_EQ(text(), QStringLiteral("😀 ok"));
+    ASSERT_EQ(Memo->extraSelections().size(), 1);
+    EXPECT_EQ(Memo->extraSelections()[0].cursor.selectionStart(), 0);
+    EXPECT_TRUE(Label("SmsCostLabel").contains(QStringLiteral("1 символ нельзя отправить"))) << Label("SmsCostLabel").toStdString();
+    open("sms:+79161234501?body=%CF%F0%E8%E2%E5%F2"); // a CP1251 page's link
+    EXPECT_EQ(text(), QStringLiteral("Привет"));
+    EXPECT_EQ(confirms(), 2u);
 }
 
 // "Отправить позже...": a past moment is refused and changes nothing; a

@@ -293,3 +293,25 @@ TEST_F(TSmsHistoryFormTest, RetryFindsContactsWithBracketsInThePhoneOrTheName)
     }
     EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList {});
 }
+
+// A record whose name the book no longer has finds its contact by the number
+// written another way; its text goes as the composer sends it.
+TEST_F(TSmsHistoryFormTest, RetryFindsTheContactByTheSameNumberAndSendsTheTextAsTheComposerDoes)
+{
+    TSmsManager& m = SmsManager();
+    auto* dina = new TContact;
+    dina->SetName(U("Дина"));
+    dina->PhoneNumber = "9161234501";
+    m.AddContact(dina);
+    Data.dir().write("SmsHistory.txt", Record(U("Дина Старая"), "+7 (916) 123-45-01", U("Купи хлеба\r\nи молока"),
+                                              U("Нет связи")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(m.History, Main.get());
+    ASSERT_NE(form, nullptr);
+    auto* list = form->findChild<QTreeView*>("HistoryListView");
+    list->setCurrentIndex(list->model()->index(0, 0));
+    EXPECT_TRUE(Trigger(form, "RetryTB"));
+    ASSERT_EQ(m.Queue.Count(), 1);
+    EXPECT_EQ(m.Queue.Items(0)->Contact, dina);
+    EXPECT_EQ(m.Queue.Items(0)->Text, U("Купи хлеба и молока"));
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList {});
+}

@@ -2,6 +2,7 @@
 
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
+#include "model/SmsLink.h"
 #include "ui/dialogs/SmsSenderSelector.h"
 #include "ui/dialogs/UiHelpers.h"
 
@@ -112,7 +113,9 @@ TContactEditor::TContactEditor(TContact* contact, bool creating, QWidget* parent
     connect(SmsSenderButton, &QToolButton::clicked, this, [this] { Guard([&] { SmsSenderButtonClick(); }); });
 
     SetLimitedText(NameEdit, ToQt(contact->Name()), 64);
-    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), 16);
+    // Room for a number written with blanks, brackets and dashes
+    // ("+7 (916) 123-45-03" is 18 characters): a formatted number is never cut.
+    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), PhoneFieldLength);
     ShowSmsSender();
     setFixedSize(QSize(474, 351).expandedTo(sizeHint()));
 }
@@ -140,6 +143,17 @@ void TContactEditor::accept()
             throw TError(Cp1251("Не указано имя Абонента."));
         if (phone.empty())
             throw TError(Cp1251("Не указан номер телефона."));
+        if (!LooksLikePhone(phone)) {
+            const std::string compact = GatePhone(phone);
+            const bool digitsOnly =
+                compact.find_first_not_of("0123456789", !compact.empty() && compact[0] == '+' ? 1 : 0) ==
+                std::string::npos;
+            PhoneNumberEdit->setFocus();
+            throw TError(digitsOnly
+                             ? Cp1251("Поле «Телефон»: в номере меньше трёх цифр.")
+                             : Cp1251("Поле «Телефон»: номер может содержать только цифры, «+» в начале, "
+                                      "пробелы, дефисы, точки и скобки."));
+        }
         if (!SameText(name, FContact->Name()) && SmsManager().Contacts().IndexOfName(name) >= 0)
             throw TError(Cp1251("Уже существует Абонент с таким именем."));
         if (!FSmsSender)

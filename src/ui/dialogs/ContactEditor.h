@@ -1,7 +1,8 @@
 #pragma once
 // The contact editor: name, phone number and operator of a contact. The
 // contact changes only when OK is pressed and every check passes; nothing is
-// added to the address book.
+// added to the address book. The phone is kept as typed (formatting included);
+// one with letters or fewer than three digits is refused on OK.
 #include <QDialog>
 
 class QLineEdit;
@@ -15,6 +16,9 @@ class TContactEditor : public QDialog {
 public:
     // True when closed with OK (the contact then carries the new values).
     static bool Execute(TContact* contact, bool creating, QWidget* parent = nullptr);
+
+    // The phone field's limit: a number with its formatting fits whole.
+    static constexpr int PhoneFieldLength = 40;
 
     TContactEditor(TContact* contact, bool creating, QWidget* parent);
     void accept() override; // a refusal shows its box and keeps the dialog open

@@ -228,10 +228,12 @@ public:
     // Another start on the same data folder: the window comes to the front
     // (back from the tray when hidden there).
     void ShowFromOutside();
-    // An "sms:" link: each number's contact (the first whose phone is that
-    // number written another way) goes into the recipients, a number no
-    // contact has opens the new-contact editor with it; the text goes into
-    // the composer. Nothing happens before the data has loaded.
+    // An "sms:" link opens its own message: each number's contact (the same
+    // number by SamePhone) goes into the recipients, a number no contact has
+    // opens the new-contact editor with it; the body becomes the text. A
+    // message the user put in the composer is replaced only after "Заменить
+    // текущее сообщение?"; a link that names no number raises its reason.
+    // Nothing happens before the data has loaded.
     void OpenSmsLink(const TSmsLink& link);
     // The command line changed the queue (and perhaps added contacts): the
     // lists, the queue window and the status follow.
@@ -314,5 +316,11 @@ private:
     unsigned FSaveErrorsShown = 0;     // files whose failed save was reported (once until it succeeds)
     bool FCloseWithoutAsking = false;
     bool FClosed = false;
+    // What the last "sms:" link put in the composer: while it is unchanged,
+    // the next link replaces it without a question.
+    std::string FLinkText;
+    std::vector<TContact*> FLinkContacts;
+    std::vector<TContact*> RecipientContacts() const;
+    bool ComposerHoldsUsersMessage() const;
     // ---- end of the composer's block ----
 };

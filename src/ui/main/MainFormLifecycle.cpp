@@ -4,6 +4,7 @@
 
 #include "engine/SmsManager.h"
 #include "model/Error.h"
+#include "model/MessageText.h"
 #include "model/SmsDraft.h"
 #include "model/SmsLink.h"
 #include "model/Text.h"
@@ -251,13 +252,44 @@ void TMainForm::ShowFromOutside()
         RestoreFromTray(); // shown, not minimized, raised and active
 }
 
+std::vector<TContact*> TMainForm::RecipientContacts() const
+{
+    std::vector<TContact*> contacts;
+    for (TContact* c : SmsManager().Recipients.Contacts)
+        contacts.push_back(c);
+    return contacts;
+}
+
+bool TMainForm::ComposerHoldsUsersMessage() const
+{
+    // What a link put there and nobody changed since is the link's, not the user's.
+    const TRecipientList& recipients = SmsManager().Recipients;
+    const bool ownRecipients = recipients.Groups.Count() > 0 ||
+                               (recipients.Contacts.Count() > 0 && RecipientContacts() != FLinkContacts);
+    const std::string text = MessageMemo->Text();
+    const bool ownText = !ComposedMessageText(text).empty() && text != NewMessageText() && text != FLinkText;
+    return ownRecipients || ownText;
+}
+
 void TMainForm::OpenSmsLink(const TSmsLink& link)
 {
     if (!FStarted || FClosed || !FStartup.Complete())
         return;
     ShowFromOutside();
-    if (!link.Body.empty()) // first: the editor below may stay open a while
-        MessageMemo->SetText(link.Body);
+    if (!link.Error.empty())
+        throw TError(link.Error);
+    if (ComposerHoldsUsersMessage() && !AskConfirmation(QStringLiteral("Заменить текущее сообщение?")))
+        return;
+    // The link's message, exactly: its recipients and its body, nothing of the one before.
+    EmptyRecipientList();
+    // First: the editor below may stay open a while. The body keeps the
+    // characters CP1251 lacks, so the composer marks them as it does typed ones.
+    if (link.Body.empty())
+        MessageMemo->SetText(NewMessageText());
+    else
+        MessageMemo->setPlainText(WithLineFeeds(QString::fromUtf8(link.Body.data(), qsizetype(link.Body.size()))));
+    FLinkText = MessageMemo->Text();
+    FLinkContacts.clear();
     TSmsManager& manager = SmsManager();
     for (const std::string& phone : link.Phones) {
         TContact* contact = manager.FindContactByPhone(phone);
@@ -272,6 +304,7 @@ void TMainForm::OpenSmsLink(const TSmsLink& link)
             FContacts->Sync();
         }
         AddContactToRecipients(contact);
+        FLinkContacts = RecipientContacts();
     }
     MessageMemo->setFocus();
     ScheduleCostUpdate();

@@ -11,18 +11,6 @@
 
 #include <algorithm>
 
-std::string ComposedMessageText(const std::string& composerText)
-{
-    std::string text;
-    for (char c : Trim(composerText)) {
-        if (c == '\r')
-            text.push_back(' ');
-        else if (c != '\n')
-            text.push_back(c);
-    }
-    return text;
-}
-
 std::string CharCounterText(int length)
 {
     const int pieces = (length + 159) / 160;

@@ -2,20 +2,19 @@
 // The composer's text box and the rules of the composed text. The box keeps
 // Qt's "\n" line breaks; at its boundary the text is CP1251 with CR LF line
 // breaks, so lengths and caret positions count a line break as two characters.
+#include "model/MessageText.h"
+
 #include <QPlainTextEdit>
 
 #include <string>
 
-// The text that is sent: trimmed, every CR a blank, every LF dropped
-// ("ab", CR LF, "cd" gives "ab cd").
-std::string ComposedMessageText(const std::string& composerText);
 // "N (K SMS)": N characters of the message, K the 160-character pieces it needs.
 std::string CharCounterText(int length);
 
 class TMessageMemo : public QPlainTextEdit {
     Q_OBJECT
 public:
-    static constexpr int MaxLength = 480; // typing and paste only
+    static constexpr int MaxLength = MaxMessageLength; // typing and paste only
 
     explicit TMessageMemo(QWidget* parent = nullptr);
 
