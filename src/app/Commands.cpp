@@ -324,6 +324,13 @@ int DeliverQueued(const std::vector<std::uint64_t>& ids)
 
 int RunHeadless(const TCommandLine& command)
 {
+    if (command.Kind == TCommandLine::TKind::Send) { // a text that cannot go needs no data loaded
+        std::string text;
+        if (const QString refusal = TextRefusal(command, text); !refusal.isEmpty()) {
+            Print(stderr, refusal);
+            return ExitBadUsage;
+        }
+    }
     const TStartupState state = LoadProgramData(); // no windows: nothing to place
     if (!state.Complete()) {
         Print(stderr, Line(state.ErrorText));

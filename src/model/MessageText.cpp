@@ -20,7 +20,8 @@ bool LooksLikeUtf16(std::string_view bytes)
         if (bytes[i] == '\0')
             ++(i % 2 ? oddNuls : evenNuls);
     const size_t half = bytes.size() / 2;
-    return half > 0 && std::max(evenNuls, oddNuls) * 2 >= half && std::min(evenNuls, oddNuls) * 8 < half;
+    return std::max(evenNuls, oddNuls) >= 2 && std::max(evenNuls, oddNuls) * 2 >= half &&
+           std::min(evenNuls, oddNuls) * 8 < half;
 }
 
 } // namespace

@@ -22,10 +22,11 @@ TEST(MessageText, BytesThatAreNotTextAreRefusedWithTheReason)
     using namespace std::string_literals;
     const std::pair<std::string, std::string> cases[] = {
         {"Привет\0мир"s, "нулевой байт (NUL) в позиции 13"},
+        {"a\0b"s, "нулевой байт (NUL) в позиции 2"}, // one NUL makes no UTF-16
         {"\xFF\xFEH\0i\0"s, "UTF-16"},
         {"H\0e\0l\0l\0o\0,\0 \0w\0o\0r\0l\0d\0"s, "UTF-16"}, // no byte-order mark
         {"\x7F" "ELF\x02\x01\x01\0\0\0"s, "это не текст"},
-        {"\x1B[31mкрасный"s, "управляющий байт 1B в позиции 1"},
+        {"\x1B[31mкрасный"s, "управляющий байт 0x1B в позиции 1"},
         {"\xCF\xF0\xE8\xE2\xE5\xF2"s, "не в кодировке UTF-8"}, // CP1251
         {"Текст\tс табуляцией\r\nи строками"s, ""},
         {"Эмодзи 😀"s, ""}, // text all the same: what CP1251 lacks is named elsewhere

@@ -272,7 +272,7 @@ TEST_F(TContactImportTest, APastedNumberUnderAKnownNameDoesNotMakeThatContactARe
 // becomes the recipient, no second contact is made.
 TEST_F(TContactImportTest, APastedNumberWithoutItsCountryCodeFindsTheContact)
 {
-    QApplication::clipboard()->setText(QStringLiteral("(916) 000-00-01"));
+    QApplication::clipboard()->setText(QStringLiteral("(916) 000-00-01\n+7 916 000-00-55 Зоя"));
     Ui.Dialog([&](QDialog& d) {
         auto* sender = d.findChild<QComboBox*>("SenderCombo");
         sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
@@ -281,7 +281,7 @@ TEST_F(TContactImportTest, APastedNumberWithoutItsCountryCodeFindsTheContact)
     auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
     recipients->setFocus();
     QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(M().Contacts().Count(), 1);
-    ASSERT_EQ(M().Recipients.Contacts.Count(), 1);
+    EXPECT_EQ(M().Contacts().Count(), 2); // Зоя only
+    ASSERT_EQ(M().Recipients.Contacts.Count(), 2);
     EXPECT_EQ(M().Recipients.Contacts[0], Ivan);
 }

@@ -143,7 +143,8 @@ void TContactEditor::accept()
             throw TError(Cp1251("Не указано имя Абонента."));
         if (phone.empty())
             throw TError(Cp1251("Не указан номер телефона."));
-        if (!LooksLikePhone(phone)) {
+        // A number kept from an older book is left alone when only the name or the operator changes.
+        if (phone != Trim(FContact->PhoneNumber) && !LooksLikePhone(phone)) {
             const std::string compact = GatePhone(phone);
             const bool digitsOnly =
                 compact.find_first_not_of("0123456789", !compact.empty() && compact[0] == '+' ? 1 : 0) ==
