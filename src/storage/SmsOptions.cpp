@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <utility>
 #include <vector>
 #include <filesystem>
@@ -21,6 +22,9 @@ TSecretStore* TheSecretStore = nullptr;
 std::string SecretStoreMessage;
 // The passwords the keyring refused at the last Load (by key name).
 std::vector<std::string> UnreadSecrets;
+// The passwords the options file holds itself since the last Load or Save
+// (by key name): one of them saved unchanged stays there without asking the keyring.
+std::map<std::string, std::string> FileSecrets;
 
 void NoteSecretProblem(const std::string& text)
 {
@@ -34,9 +38,27 @@ bool SecretUnread(const std::string& key)
     return std::find(UnreadSecrets.begin(), UnreadSecrets.end(), key) != UnreadSecrets.end();
 }
 
+// The keyring is there, wanted, and has not refused in this run.
+bool KeyringUsable(bool wanted)
+{
+    return wanted && TheSecretStore && TheSecretStore->Available() && TheSecretStore->Refusal().empty();
+}
+
 } // namespace
 
 void SetSecretStore(TSecretStore* store) { TheSecretStore = store; }
+
+std::string SecretStoreState(const TSmsOptions& options)
+{
+    const std::string inFile = Cp1251(" Пароли хранятся в файле настроек.");
+    if (!TheSecretStore || !TheSecretStore->Available())
+        return Cp1251("Связки ключей на этом компьютере нет.") + inFile;
+    if (!options.KeyringFlag)
+        return Cp1251("Связка ключей не используется.") + inFile;
+    if (const std::string refusal = TheSecretStore->Refusal(); !refusal.empty())
+        return Cp1251("Связка ключей недоступна: ") + refusal + inFile;
+    return {};
+}
 
 std::string TakeSecretStoreMessage() { return std::exchange(SecretStoreMessage, std::string()); }
 
@@ -71,13 +93,7 @@ constexpr unsigned OptionsFileMode = 0600;
 std::string PrepareOptionsPath(const std::string& fileName)
 {
     std::string path = ResolveDataFilePath(fileName);
-    fs::path folder = fs::path(path).parent_path();
-    if (!folder.empty()) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw TError(Cp1251("Не удалось создать папку \"") + PathText(folder.string()) + "\":\r" + ec.message());
-    }
+    CreatePrivateFolders(fs::path(path).parent_path().string());
     return path;
 }
 
@@ -175,13 +191,17 @@ void TSmsOptions::Load(const std::string& fileName)
         Cp1251("в файле настроек ожидались секции [Proxy], [SMTP] и [SMS]"));
 
     UnreadSecrets.clear();
-    const bool keyring = TheSecretStore && TheSecretStore->Available();
+    FileSecrets.clear();
+    KeyringFlag = ini.ReadBool(SmsSection, "UseKeyring", KeyringFlag);
+    const bool keyring = KeyringUsable(KeyringFlag);
     auto readPassword = [&](const char* section, const char* key, std::string& field) {
         if (!ini.ValueExists(section, key))
             return;
         field = UnscramblePassword(ini.ReadString(section, key, ""));
+        if (!field.empty())
+            FileSecrets[key] = field;
         if (!field.empty() || !keyring)
-            return; // the file's own password (a Save moves it to the keyring)
+            return; // the file's own password (the options dialog's OK moves it to the keyring)
         try {
             field = TheSecretStore->Read(key).value_or(std::string());
         } catch (...) {
@@ -219,25 +239,37 @@ void TSmsOptions::Load(const std::string& fileName)
 }
 
 // What the options file gets for a password: empty once the keyring holds
-// it, else its scrambled form.
-static std::string StoredPassword(const std::string& key, const std::string& password)
+// it, else its scrambled form. The keyring is asked only about a password
+// that changed (or, with `move`, one the file held), never about one the
+// user never typed, and not at all once it refused in this run.
+static std::string StoredPassword(const std::string& key, const std::string& password, bool wanted, bool move)
 {
-    if (!TheSecretStore || !TheSecretStore->Available())
+    auto inFile = [&] {
+        if (password.empty())
+            FileSecrets.erase(key);
+        else
+            FileSecrets[key] = password;
         return ScramblePassword(password);
+    };
+    if (!KeyringUsable(wanted))
+        return password.empty() && SecretUnread(key) ? std::string() : inFile();
     if (password.empty() && SecretUnread(key))
         return std::string(); // the keyring refused it at the start and keeps it
+    if (const auto held = FileSecrets.find(key); !move && held != FileSecrets.end() && held->second == password)
+        return inFile();
     try {
         TheSecretStore->Write(key, password);
+        FileSecrets.erase(key);
         return std::string();
     } catch (...) {
         NoteSecretProblem(Cp1251("Не удалось сохранить пароль ") + key + Cp1251(" в связке ключей: ") +
                           ExceptionMessage(std::current_exception()) +
                           Cp1251("\rОн сохранён в файле настроек, как без связки ключей."));
-        return ScramblePassword(password);
+        return inFile();
     }
 }
 
-void TSmsOptions::Save(const std::string& fileName) const
+void TSmsOptions::Save(const std::string& fileName, bool moveFilePasswords) const
 {
     TIniFile ini;
     ini.SetFileName(PrepareOptionsPath(fileName));
@@ -247,11 +279,11 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteInteger(ProxySection, "ProxyPort", ProxyPort);
     ini.WriteBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
     ini.WriteString(ProxySection, "ProxyUsername", ProxyUsername);
-    ini.WriteString(ProxySection, "ProxyPassword", StoredPassword("ProxyPassword", ProxyPassword));
+    ini.WriteString(ProxySection, "ProxyPassword", StoredPassword("ProxyPassword", ProxyPassword, KeyringFlag, moveFilePasswords));
 
     ini.WriteString(SmtpSection, "SmtpHost", SmtpHost);
     ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
-    ini.WriteString(SmtpSection, "SmtpPassword", StoredPassword("SmtpPassword", SmtpPassword));
+    ini.WriteString(SmtpSection, "SmtpPassword", StoredPassword("SmtpPassword", SmtpPassword, KeyringFlag, moveFilePasswords));
     ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
     if (SmtpSecurity != TSmtpSecurity::Auto)
         ini.WriteString(SmtpSection, "SmtpSecurity", SmtpSecurityName(SmtpSecurity));
@@ -265,6 +297,8 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
     ini.WriteBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
     ini.WriteBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+    if (!KeyringFlag)
+        ini.WriteBool(SmsSection, "UseKeyring", KeyringFlag);
     if (QuietHoursOn()) {
         ini.WriteString(SmsSection, "QuietFrom", MinuteOfDayText(QuietFrom));
         ini.WriteString(SmsSection, "QuietTo", MinuteOfDayText(QuietTo));
@@ -283,4 +317,9 @@ TSmsOptions& Instance()
 
 TSmsOptions& SmsOptions() { return Instance(); }
 
-void ResetSmsOptionsForTests() { Instance() = TSmsOptions(); }
+void ResetSmsOptionsForTests()
+{
+    Instance() = TSmsOptions();
+    UnreadSecrets.clear();
+    FileSecrets.clear();
+}
