@@ -55,14 +55,15 @@ QStringList SocketFolders(bool create)
     const QString userRun = QStringLiteral("/run/user/%1").arg(::geteuid());
     if (!folders.contains(userRun)) // a command from cron or ssh may lack the variable
         folders << userRun;
-    const QString fallback = QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid());
-    if (create)
-        ::mkdir(QFile::encodeName(fallback).constData(), 0700);
-    folders << fallback;
     QStringList usable;
     for (const QString& folder : folders)
         if (PrivateFolder(folder))
             usable << folder;
+    const QString fallback = QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid());
+    if (create && usable.isEmpty()) // made only when the session has no runtime folder
+        ::mkdir(QFile::encodeName(fallback).constData(), 0700);
+    if (PrivateFolder(fallback))
+        usable << fallback;
     return usable;
 }
 

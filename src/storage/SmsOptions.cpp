@@ -25,6 +25,17 @@ std::vector<std::string> UnreadSecrets;
 // The passwords the options file holds itself since the last Load or Save
 // (by key name): one of them saved unchanged stays there without asking the keyring.
 std::map<std::string, std::string> FileSecrets;
+// The passwords the keyring is known to hold (read or written in this run):
+// an empty password that is not one of them was never typed, and the keyring
+// is not asked about it.
+std::vector<std::string> KeyringSecrets;
+
+void NoteKeyringHolds(const std::string& key, bool holds)
+{
+    std::erase(KeyringSecrets, key);
+    if (holds)
+        KeyringSecrets.push_back(key);
+}
 
 void NoteSecretProblem(const std::string& text)
 {
@@ -192,6 +203,7 @@ void TSmsOptions::Load(const std::string& fileName)
 
     UnreadSecrets.clear();
     FileSecrets.clear();
+    KeyringSecrets.clear();
     KeyringFlag = ini.ReadBool(SmsSection, "UseKeyring", KeyringFlag);
     const bool keyring = KeyringUsable(KeyringFlag);
     auto readPassword = [&](const char* section, const char* key, std::string& field) {
@@ -204,6 +216,7 @@ void TSmsOptions::Load(const std::string& fileName)
             return; // the file's own password (the options dialog's OK moves it to the keyring)
         try {
             field = TheSecretStore->Read(key).value_or(std::string());
+            NoteKeyringHolds(key, !field.empty());
         } catch (...) {
             UnreadSecrets.push_back(key);
             NoteSecretProblem(Cp1251("Не удалось прочитать пароль ") + key + Cp1251(" из связки ключей: ") +
@@ -257,8 +270,13 @@ static std::string StoredPassword(const std::string& key, const std::string& pas
         return std::string(); // the keyring refused it at the start and keeps it
     if (const auto held = FileSecrets.find(key); !move && held != FileSecrets.end() && held->second == password)
         return inFile();
+    if (password.empty() && std::find(KeyringSecrets.begin(), KeyringSecrets.end(), key) == KeyringSecrets.end()) {
+        FileSecrets.erase(key);
+        return std::string(); // never typed: nothing to keep anywhere
+    }
     try {
         TheSecretStore->Write(key, password);
+        NoteKeyringHolds(key, !password.empty());
         FileSecrets.erase(key);
         return std::string();
     } catch (...) {
@@ -279,11 +297,13 @@ void TSmsOptions::Save(const std::string& fileName, bool moveFilePasswords) cons
     ini.WriteInteger(ProxySection, "ProxyPort", ProxyPort);
     ini.WriteBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
     ini.WriteString(ProxySection, "ProxyUsername", ProxyUsername);
-    ini.WriteString(ProxySection, "ProxyPassword", StoredPassword("ProxyPassword", ProxyPassword, KeyringFlag, moveFilePasswords));
+    ini.WriteString(ProxySection, "ProxyPassword",
+                    StoredPassword("ProxyPassword", ProxyPassword, KeyringFlag, moveFilePasswords));
 
     ini.WriteString(SmtpSection, "SmtpHost", SmtpHost);
     ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
-    ini.WriteString(SmtpSection, "SmtpPassword", StoredPassword("SmtpPassword", SmtpPassword, KeyringFlag, moveFilePasswords));
+    ini.WriteString(SmtpSection, "SmtpPassword",
+                    StoredPassword("SmtpPassword", SmtpPassword, KeyringFlag, moveFilePasswords));
     ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
     if (SmtpSecurity != TSmtpSecurity::Auto)
         ini.WriteString(SmtpSection, "SmtpSecurity", SmtpSecurityName(SmtpSecurity));
@@ -322,4 +342,5 @@ void ResetSmsOptionsForTests()
     Instance() = TSmsOptions();
     UnreadSecrets.clear();
     FileSecrets.clear();
+    KeyringSecrets.clear();
 }

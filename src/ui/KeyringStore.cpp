@@ -246,9 +246,8 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
 
 void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
-    const auto known = FKnown.find(key);
-    if (known != FKnown.end() ? known->second == value : value.empty())
-        return; // held already, or a password never typed: a save need not ask the keyring
+    if (const auto known = FKnown.find(key); known != FKnown.end() && known->second == value)
+        return; // held already: a save need not ask the keyring
     if (!Ready()) {
         FRefusal = NotCreatedText();
         throw TError(*FRefusal);

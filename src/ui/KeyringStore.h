@@ -13,8 +13,7 @@
 //
 // A keyring is asked as little as it can be and never made to show a prompt
 // that holds a window: whether there is one is decided once; a value it is
-// known to hold is not written again, nor an empty value it is not known to
-// hold (a password never typed); a keyring still to be created (no default
+// known to hold is not written again; a keyring still to be created (no default
 // collection: creating it would ask for a new password) holds nothing and
 // takes nothing; a locked one is refused at once (only KWallet, which shows a
 // wallet the session opened as locked to each new program, is asked to open

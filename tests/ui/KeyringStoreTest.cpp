@@ -264,7 +264,8 @@ protected:
 TEST_F(RealUncreatedKeyring, PasswordsStayInTheFileAndItIsSaidOnceWithoutAPrompt)
 {
     ASSERT_TRUE(QTest::qWaitFor([&] { return Keyring.Available() && DefaultCollection() == "/"; }, 10000));
-    Data.dir().write("SmsOptions.ini", "[SMTP]\r\nSmtpPassword=\r\n[Proxy]\r\nProxyPassword=\r\n[SMS]\r\n");
+    // Saved once with an SMTP password that was then cleared; a proxy password never saved.
+    Data.dir().write("SmsOptions.ini", "[SMTP]\r\nSmtpPassword=\r\n[SMS]\r\n");
     SmsOptions().Load("SmsOptions.ini");
     EXPECT_EQ(TakeSecretStoreMessage(), "");
 
