@@ -141,6 +141,25 @@ TEST_F(Channel, OutlivesHeldConnectionsAndCutsAHalfWrittenCommand)
     EXPECT_EQ(run->value("cut"), "1");
 }
 
+// No runtime folder, and the per-user folder in the temporary folder made in
+// wait by "nobody": the program runs without the channel and says so in
+// Russian, in a box ("Канал для команд") for the window and on standard
+// error for a command line run.
+TEST_F(OtherUser, AChannelThatCannotOpenIsToldInRussian)
+{
+    const std::string env = "env -u XDG_RUNTIME_DIR XDG_CONFIG_HOME='" + Home.file("config") + "' TMPDIR='" +
+                            Home.file("tmp") + "' " + Program() + " --data-dir '" + Home.file("data") + "'";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(
+        run = Run("cd '" + Home.path() + "'; mkdir -p data; runuser -u nobody -- mkdir -m 777 tmp/velotext-$(id -u); " +
+                  env + " send --to Никто --text x 2>tmp/err; rc=$?; " + env + " 2>/dev/null & a=$!; "
+                  "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Канал для команд$' | wc -l); "
+                  "kill -TERM $a; wait $a; echo READY rc=$rc box=$box"));
+    EXPECT_EQ(run->value("rc"), "2") << Home.read("tmp/err");
+    EXPECT_NE(Home.read("tmp/err").find("Канал для команд не открыт"), std::string::npos) << Home.read("tmp/err");
+    EXPECT_EQ(run->value("box"), "1");
+}
+
 // Under umask 022 the data folder is made with its parent, an operator is
 // saved into the operators file, a send from the command line adds a contact (the address book's
 // backup appears), fails and is recorded, and the window starts and closes:
