@@ -160,6 +160,26 @@ TEST_F(OtherUser, AChannelThatCannotOpenIsToldInRussian)
     EXPECT_EQ(run->value("box"), "1");
 }
 
+// The running program's descriptor limit lowered to four above what it
+// holds (prlimit): a client's 20 connections use them up, so accepting the
+// next fails and the server stops listening. Once they are let go, it
+// listens again and a send reaches the program.
+TEST_F(Channel, ListensAgainAfterTheDescriptorsRanOut)
+{
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(
+        run = Run(Hash() + "cd '" + Home.path() + "'; mkdir -p data run; chmod 700 run; " + Env(true) +
+                  " & a=$!; sock=; until [ -n \"$sock\" ]; do sleep 0.1; "
+                  "for s in run/velotext-$hash tmp/velotext-$hash; do [ -S $s ] && sock=$s; done; done; sleep 1; "
+                  "n=$(ls /proc/$a/fd | wc -l); prlimit --pid $a --nofile=$((n + 4)); " +
+                  Peer("socket_client.py") + " hold $sock 20 1 >tmp/held; prlimit --pid $a --nofile=1024; sleep 1; " +
+                  Env(true) + " send --to Никто --text x 2>tmp/err; rc=$?; kill -TERM $a; wait $a; "
+                  "echo READY rc=$rc $(cat tmp/held)"));
+    EXPECT_NE(run->value("held"), "0");
+    EXPECT_EQ(run->value("rc"), "2") << Home.read("tmp/err");
+    EXPECT_NE(Home.read("tmp/err").find("Нет абонента «Никто»"), std::string::npos) << Home.read("tmp/err");
+}
+
 // Under umask 022 the data folder is made with its parent, an operator is
 // saved into the operators file, a send from the command line adds a contact (the address book's
 // backup appears), fails and is recorded, and the window starts and closes:
