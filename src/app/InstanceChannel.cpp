@@ -44,6 +44,10 @@ bool PrivateFolder(const QString& folder)
            st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
+// The socket's folder on a desktop without a runtime folder: the user's own
+// in the temporary folder.
+QString FallbackFolder() { return QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid()); }
+
 // The folders the socket may live in, in the order they are tried: the
 // session's runtime folder, then the per-user folder in the temporary folder.
 QStringList SocketFolders(bool create)
@@ -59,7 +63,7 @@ QStringList SocketFolders(bool create)
     for (const QString& folder : folders)
         if (PrivateFolder(folder))
             usable << folder;
-    const QString fallback = QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid());
+    const QString fallback = FallbackFolder();
     if (create && usable.isEmpty()) // made only when the session has no runtime folder
         ::mkdir(QFile::encodeName(fallback).constData(), 0700);
     if (PrivateFolder(fallback))
@@ -151,7 +155,7 @@ void TInstanceChannel::Listen()
         QStringLiteral("Канал для команд не открыт: нет папки, доступной только вам (XDG_RUNTIME_DIR или \"%1\"), "
                        "или в ней нельзя создать сокет.\rКоманды \"velotext send\", \"queue\", \"history\" и "
                        "повторные запуски не дойдут до этой копии программы.")
-            .arg(QDir::toNativeSeparators(QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid())));
+            .arg(QDir::toNativeSeparators(FallbackFolder()));
 }
 
 void TInstanceChannel::Accept()

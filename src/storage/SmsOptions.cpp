@@ -265,7 +265,7 @@ static std::string StoredPassword(const std::string& key, const std::string& pas
         return ScramblePassword(password);
     };
     if (!KeyringUsable(wanted))
-        return password.empty() && SecretUnread(key) ? std::string() : inFile();
+        return inFile(); // an empty one stays empty: what a keyring that refused at the start keeps, it keeps
     if (password.empty() && SecretUnread(key))
         return std::string(); // the keyring refused it at the start and keeps it
     if (const auto held = FileSecrets.find(key); !move && held != FileSecrets.end() && held->second == password)

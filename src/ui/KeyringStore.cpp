@@ -48,7 +48,6 @@ bool Run(QKeychain::Job* job)
     return answered;
 }
 
-
 std::string NoAnswerText()
 {
     return Cp1251("Связка ключей не ответила (возможно, она заблокирована и ждёт пароля).");
