@@ -246,12 +246,16 @@ QWidget* TOptionsDlg::BuildConnectionTab()
     connect(ProxyCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
     connect(ProxyAuthCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
 
+    form->addRow(Heading(QStringLiteral("Пароли"), page));
     KeyringCheckBox =
         Named(new QCheckBox(QStringLiteral("Хранить пароли в связке ключей рабочего стола")), "KeyringCheckBox");
     KeyringCheckBox->setToolTip(QStringLiteral("Без связки ключей пароли хранятся в файле настроек"));
     form->addRow(KeyringCheckBox);
     KeyringNoteLabel = Named(new QLabel(page), "KeyringNoteLabel");
     KeyringNoteLabel->setWordWrap(true);
+    // Room for two lines: the dialog's size is fixed before the text is known.
+    KeyringNoteLabel->setMinimumHeight(2 * KeyringNoteLabel->fontMetrics().lineSpacing());
+    KeyringNoteLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     form->addRow(KeyringNoteLabel);
     connect(KeyringCheckBox, &QCheckBox::toggled, this, [this] { ShowKeyringState(); });
     return page;
@@ -262,8 +266,8 @@ void TOptionsDlg::ShowKeyringState()
     TSmsOptions wanted = SmsOptions();
     wanted.KeyringFlag = KeyringCheckBox->isChecked();
     const QString state = ToQt(SecretStoreState(wanted));
-    KeyringNoteLabel->setText(state);
-    KeyringNoteLabel->setVisible(!state.isEmpty());
+    KeyringNoteLabel->setText(state.isEmpty() ? QStringLiteral("Пароли хранятся в связке ключей рабочего стола.")
+                                              : state);
 }
 
 QWidget* TOptionsDlg::BuildDirectoryTab()
