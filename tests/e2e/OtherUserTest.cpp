@@ -105,7 +105,8 @@ TEST_F(OtherUser, ASocketSetUpByAnotherUserNeverGetsACommand)
                   "tmp/velotext-$uid/velotext-$hash >/dev/null 2>>tmp/squat.err & s=$!; until [ -e tmp/squat.log ]; do sleep 0.1; done; "
                   "for runtime in 1 0; do "
                   "  if [ $runtime = 1 ]; then env=\"" + Env(true) + "\"; else env=\"" + Env(false) + "\"; fi; " +
-                  as + " bash -c \"$env\" 2>>tmp/program.log & a=$!; until [ -e data/Velotext.lock ]; do sleep 0.1; done; sleep 2; " +
+                  as + " bash -c \"$env\" 2>>tmp/program.log & a=$!; until [ -e data/Velotext.lock ]; do sleep 0.1; done; "
+                  "[ $runtime = 1 ] && for i in $(seq 100); do [ -S run/velotext-$hash ] && break; sleep 0.1; done; sleep 1; " +
                   as + " bash -c \"$env send --to Никто --text 'Секрет 42'\" 2>tmp/err$runtime; eval rc$runtime=$?; "
                   "  kill -TERM $a; wait $a 2>/dev/null; "
                   "done; kill $s; wait $s 2>/dev/null; log=$(wc -c <tmp/squat.log); echo READY rc1=$rc1 rc0=$rc0 log=$log"));
