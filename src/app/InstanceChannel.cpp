@@ -115,6 +115,8 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
     FLock->setStaleLockTime(0);
     for (int attempt = 0; attempt < HandOverTries; ++attempt) {
         if (FLock->tryLock(0)) {
+            // Private like every file the program makes (it names the host and the process).
+            ::chmod(QFile::encodeName(FFolder + QLatin1String(LockFileName)).constData(), 0600);
             Listen();
             auto* check = new QTimer(this);
             connect(check, &QTimer::timeout, this, [this] {

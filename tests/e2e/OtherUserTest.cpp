@@ -209,7 +209,8 @@ TEST_F(OtherUser, TheDataFilesAndFoldersAreClosedToAnotherUser)
     ASSERT_NO_THROW(run = Run("cd '" + Home.path() + "'; umask 022; " + Env(true, "fresh/data") +
                               " send --to '+7 (916) 123-45-03' --operator Шлюз --text 'Секрет' 2>tmp/err; rc=$?; " +
                               Env(true, "fresh/data") + " & a=$!; until [ -e fresh/data/Velotext.lock ]; do sleep 0.1; "
-                              "done; sleep 2; kill -TERM $a; wait $a; echo READY rc=$rc"));
+                              "done; sleep 2; cp -p fresh/data/Velotext.lock tmp/lock; kill -TERM $a; wait $a; "
+                              "echo READY rc=$rc"));
     EXPECT_EQ(run->value("rc"), "1") << Home.read("tmp/err");
     EXPECT_EQ(Mode(Home.file("fresh")), 0700u);
     EXPECT_EQ(Mode(Home.file("fresh/data")), 0700u);
@@ -218,13 +219,15 @@ TEST_F(OtherUser, TheDataFilesAndFoldersAreClosedToAnotherUser)
     std::set<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(Home.file("fresh/data"))) {
         const std::string name = entry.path().filename().string();
-        if (!entry.is_regular_file() || name == "Velotext.lock")
+        if (!entry.is_regular_file())
             continue;
         files.insert(name);
         EXPECT_EQ(Mode(entry.path().string()) & 077, 0u) << name;
         const std::string read = "runuser -u nobody -- cat '" + entry.path().string() + "' >/dev/null 2>&1";
         EXPECT_NE(std::system(read.c_str()), 0) << name << " is readable by another user";
     }
+    // The lock file of the running program, copied with its permissions.
+    EXPECT_EQ(Mode(Home.file("tmp/lock")), 0600u);
     for (const char* made : {"SmsGates.ini", "SmsAddressBook.ini", "SmsAddressBook.ini.bak", "SmsOptions.ini",
                              "SmsHistory.txt", "SmsQueue.journal"})
         EXPECT_EQ(files.count(made), 1u) << made;
