@@ -172,8 +172,8 @@ TEST_F(Channel, ListensAgainAfterTheDescriptorsRanOut)
         run = Run(Hash() + "cd '" + Home.path() + "'; mkdir -p data run; chmod 700 run; " + Env(true) +
                   " & a=$!; sock=; until [ -n \"$sock\" ]; do sleep 0.1; "
                   "for s in run/velotext-$hash tmp/velotext-$hash; do [ -S $s ] && sock=$s; done; done; sleep 1; "
-                  "n=$(ls /proc/$a/fd | wc -l); prlimit --pid $a --nofile=$((n + 4)); " +
-                  Peer("socket_client.py") + " hold $sock 20 1 >tmp/held; prlimit --pid $a --nofile=1024; sleep 1; " +
+                  "n=$(ls /proc/$a/fd | wc -l); prlimit --pid $a --nofile=$((n + 4)):; " +
+                  Peer("socket_client.py") + " hold $sock 20 1 >tmp/held; prlimit --pid $a --nofile=1024:; sleep 1; " +
                   Env(true) + " send --to Никто --text x 2>tmp/err; rc=$?; kill -TERM $a; wait $a; "
                   "echo READY rc=$rc $(cat tmp/held)"));
     EXPECT_NE(run->value("held"), "0");
