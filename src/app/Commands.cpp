@@ -332,6 +332,8 @@ int RunHeadless(const TCommandLine& command)
         }
     }
     const TStartupState state = LoadProgramData(); // no windows: nothing to place
+    if (const std::string note = TakeSecretStoreMessage(); !note.empty())
+        Print(stderr, Line(note).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     if (!state.Complete()) {
         Print(stderr, Line(state.ErrorText));
         return ExitFailed;

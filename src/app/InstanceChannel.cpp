@@ -3,10 +3,16 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
 #include <QtEndian>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr quint32 MaxFrame = 1u << 20;
@@ -16,7 +22,64 @@ constexpr int HandOverTries = 20;
 constexpr int HandOverPauseMs = 100;
 // A running program answers from its event loop; a long load or save may hold that up.
 constexpr int AnswerWaitMs = 15000;
+// A start sends its whole command at once: a connection that has not within
+// this time is cut, so that it holds no descriptor for ever.
+constexpr int CommandWaitMs = 5000;
+// Connections served at once; more are cut at once (the descriptors are the
+// whole program's: its file saves need them too).
+constexpr int MaxOpenConnections = 32;
+// How often a server that stopped listening (it does when accepting a
+// connection fails, e.g. with no descriptor left) tries to listen again.
+constexpr int ListenCheckMs = 500;
+// The longest path a local socket may have (sun_path without its NUL).
+constexpr qsizetype MaxSocketPath = 107;
 const char* const LockFileName = "/Velotext.lock";
+
+// A folder only this user may enter: a real folder (not a link to one),
+// owned by the user, closed to the group and to others.
+bool PrivateFolder(const QString& folder)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// The socket's folder on a desktop without a runtime folder: the user's own
+// in the temporary folder.
+QString FallbackFolder() { return QDir::tempPath() + QStringLiteral("/velotext-%1").arg(::geteuid()); }
+
+// The folders the socket may live in, in the order they are tried: the
+// session's runtime folder, then the per-user folder in the temporary folder.
+QStringList SocketFolders(bool create)
+{
+    QStringList folders;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.startsWith(QLatin1Char('/')))
+        folders << QDir::cleanPath(runtime);
+    const QString userRun = QStringLiteral("/run/user/%1").arg(::geteuid());
+    if (!folders.contains(userRun)) // a command from cron or ssh may lack the variable
+        folders << userRun;
+    QStringList usable;
+    for (const QString& folder : folders)
+        if (PrivateFolder(folder))
+            usable << folder;
+    const QString fallback = FallbackFolder();
+    if (create && usable.isEmpty()) // made only when the session has no runtime folder
+        ::mkdir(QFile::encodeName(fallback).constData(), 0700);
+    if (PrivateFolder(fallback))
+        usable << fallback;
+    return usable;
+}
+
+// The process at the other end of a connected local socket runs as this user.
+bool SameUser(qintptr descriptor)
+{
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    return descriptor >= 0 &&
+           ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
+}
 } // namespace
 
 TInstanceChannel::TInstanceChannel(const QString& dataDir, QObject* parent) : QObject(parent)
@@ -34,6 +97,17 @@ QString TInstanceChannel::SocketName(const QString& canonicalDir)
     return QStringLiteral("velotext-") + QString::fromLatin1(hash.left(32));
 }
 
+QStringList TInstanceChannel::SocketPaths(bool create) const
+{
+    QStringList paths;
+    for (const QString& folder : SocketFolders(create)) {
+        const QString path = folder + QLatin1Char('/') + SocketName(FFolder);
+        if (QFile::encodeName(path).size() <= MaxSocketPath)
+            paths << path;
+    }
+    return paths;
+}
+
 TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
 {
     FLock = std::make_unique<QLockFile>(FFolder + QLatin1String(LockFileName));
@@ -41,18 +115,15 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
     FLock->setStaleLockTime(0);
     for (int attempt = 0; attempt < HandOverTries; ++attempt) {
         if (FLock->tryLock(0)) {
-            const QString name = SocketName(FFolder);
-            // A socket file left by a program that died would make listen() fail;
-            // only the holder of the lock may remove it.
-            QLocalServer::removeServer(name);
-            FServer = new QLocalServer(this);
-            FServer->setSocketOptions(QLocalServer::UserAccessOption);
-            connect(FServer, &QLocalServer::newConnection, this, [this] {
-                while (QLocalSocket* socket = FServer->nextPendingConnection())
-                    Serve(socket);
+            // Private like every file the program makes (it names the host and the process).
+            ::chmod(QFile::encodeName(FFolder + QLatin1String(LockFileName)).constData(), 0600);
+            Listen();
+            auto* check = new QTimer(this);
+            connect(check, &QTimer::timeout, this, [this] {
+                if (!FServer->isListening())
+                    Listen();
             });
-            if (!FServer->listen(name))
-                qWarning("Velotext: no local socket %s: %s", qPrintable(name), qPrintable(FServer->errorString()));
+            check->start(ListenCheckMs);
             return TStart::First;
         }
         FLockError = FLock->error();
@@ -66,11 +137,56 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
     return TStart::Busy;
 }
 
+void TInstanceChannel::Listen()
+{
+    if (!FServer) {
+        FServer = new QLocalServer(this);
+        FServer->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(FServer, &QLocalServer::newConnection, this, &TInstanceChannel::Accept);
+    }
+    for (const QString& path : SocketPaths(true)) {
+        // A socket file left by a program that died would make listen() fail;
+        // only the holder of the lock may remove it.
+        QLocalServer::removeServer(path);
+        if (FServer->listen(path)) {
+            FListenProblem.clear();
+            return;
+        }
+    }
+    FListenProblem =
+        QStringLiteral("Канал для команд не открыт: нет папки, доступной только вам (XDG_RUNTIME_DIR или \"%1\"), "
+                       "или в ней нельзя создать сокет.\rКоманды \"velotext send\", \"queue\", \"history\" и "
+                       "повторные запуски не дойдут до этой копии программы.")
+            .arg(QDir::toNativeSeparators(FallbackFolder()));
+}
+
+void TInstanceChannel::Accept()
+{
+    while (QLocalSocket* socket = FServer->nextPendingConnection()) {
+        if (FOpen >= MaxOpenConnections || !SameUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        Serve(socket);
+    }
+}
+
+bool TInstanceChannel::Connect(QLocalSocket& socket) const
+{
+    for (const QString& path : SocketPaths(false)) {
+        socket.connectToServer(path);
+        if (socket.waitForConnected(1000) && SameUser(socket.socketDescriptor()))
+            return true;
+        socket.abort();
+    }
+    return false;
+}
+
 TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& arguments)
 {
     QLocalSocket socket;
-    socket.connectToServer(SocketName(FFolder));
-    if (!socket.waitForConnected(1000))
+    if (!Connect(socket))
         return THandOver::NoListener;
     const QDeadlineTimer deadline(AnswerWaitMs);
     socket.write(Frame(arguments));
@@ -98,17 +214,31 @@ TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& argume
 
 void TInstanceChannel::Serve(QLocalSocket* socket)
 {
+    ++FOpen;
+    connect(socket, &QObject::destroyed, this, [this] { --FOpen; });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     auto buffer = std::make_shared<QByteArray>();
-    auto read = [this, socket, buffer] {
+    auto answered = std::make_shared<bool>(false);
+    auto cut = [socket] {
+        socket->abort();
+        socket->deleteLater();
+    };
+    QTimer::singleShot(CommandWaitMs, socket, [answered, cut] {
+        if (!*answered)
+            cut();
+    });
+    auto read = [this, socket, buffer, answered, cut] {
+        if (*answered)
+            return;
         *buffer += socket->readAll();
         QStringList arguments;
         bool bad = false;
         if (!TakeFrame(*buffer, arguments, bad)) {
             if (bad)
-                socket->abort();
+                cut();
             return;
         }
+        *answered = true;
         TAnswer answer;
         if (FHandler)
             answer = FHandler(arguments);

@@ -5,6 +5,14 @@
 // path. A later start on the same folder hands its command line over that
 // socket and ends with the exit code the running program answers.
 //
+// The socket lives in a folder only the user can write: the session's runtime
+// folder ($XDG_RUNTIME_DIR, or /run/user/<uid>), else "velotext-<uid>" in the
+// temporary folder, made 0700 and used only while it is the user's own and
+// closed to others. Both ends check through the kernel that the other end
+// runs as the same user, so no other user's process ever gets a command line.
+// The server opens again when it stopped listening (the descriptors ran out),
+// and a connection that has not sent a whole command in a few seconds is cut.
+//
 // A message, both ways, is one frame: its length (4 bytes, big-endian), then
 // UTF-8 strings, each ended by a NUL byte. A start sends its arguments (the
 // program's name left out); the answer is the exit code (in decimal) and the
@@ -46,6 +54,12 @@ public:
     const QString& Folder() const { return FFolder; }
     // Why the lock could not be taken when Start said Busy (Russian).
     QString BusyText() const;
+    // When Start said First but no socket could be opened: why, for the user
+    // (Russian); empty while the channel listens.
+    const QString& ListenProblem() const { return FListenProblem; }
+    // Where the socket for this folder may be, in the order tried (empty when
+    // no private folder is there; `create`: the fallback folder is made when missing).
+    QStringList SocketPaths(bool create) const;
 
     // The local socket's name for a canonical folder path: a hash, since the
     // socket's path has a short length limit.
@@ -58,12 +72,17 @@ public:
 private:
     enum class THandOver { NoListener, Answered, NoAnswer };
     THandOver HandOver(const QStringList& arguments);
+    bool Connect(QLocalSocket& socket) const;
+    void Listen();
+    void Accept();
     void Serve(QLocalSocket* socket);
 
     QString FFolder;
     std::unique_ptr<QLockFile> FLock;
     QLockFile::LockError FLockError = QLockFile::NoError;
     QLocalServer* FServer = nullptr;
+    QString FListenProblem;
+    int FOpen = 0; // connections being served
     THandler FHandler;
     TAnswer FAnswer;
 };

@@ -110,12 +110,20 @@ int RunCommand(int argc, char** argv, TCommandLine command)
         TInstanceChannel channel(QFile::decodeName(QByteArray::fromStdString(DataDir())));
         if (const std::optional<int> code = HandOver(channel, command, [](const QString& text) { Print(stderr, text); }))
             return *code;
+        if (!channel.ListenProblem().isEmpty())
+            Print(stderr, channel.ListenProblem());
         // Another start meanwhile (the window, a command) is turned away with the reason.
         channel.SetHandler([](const QStringList&) {
             return TInstanceChannel::TAnswer {ExitFailed, QStringLiteral("Папка данных занята командой, запущенной из "
                                                                          "командной строки; повторите позже.")};
         });
-        return RunHeadless(command);
+        // A send reads the passwords where the window does: the keyring when there is one.
+        TKeyringStore keyring;
+        if (command.Kind == TCommandLine::TKind::Send)
+            SetSecretStore(&keyring);
+        const int code = RunHeadless(command);
+        SetSecretStore(nullptr);
+        return code;
     } catch (...) {
         Print(stderr, ToQt(ExceptionMessage(std::current_exception())));
         return ExitFailed;
@@ -235,6 +243,8 @@ int main(int argc, char** argv)
                          [&form](QSessionManager&) { form.SaveAllNow(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.CloseWithoutAsking(); });
         form.show();
+        if (const QString problem = channel.ListenProblem(); !problem.isEmpty())
+            QTimer::singleShot(0, &form, [problem] { ShowErrorBox(problem, QStringLiteral("Канал для команд")); });
         for (const QString& text : command.Links) {
             TSmsLink link;
             ParseSmsLink(text.toStdString(), link); // one that names no number says why in the window

@@ -25,14 +25,7 @@ namespace {
 std::string PrepareDataFile(const std::string& fileName, bool createMissing)
 {
     const std::string path = ResolveDataFilePath(fileName);
-    const fs::path folder = fs::path(path).parent_path();
-    if (!folder.empty()) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw TError(Cp1251("Не удалось создать папку \"") + PathText(folder.string()) + "\":\r" +
-                         std::strerror(ec.value()));
-    }
+    CreatePrivateFolders(fs::path(path).parent_path().string());
     // Only a path where nothing is gets an empty file: a folder or a pipe in
     // its place is left for the reader, which reports it as unreadable.
     if (createMissing && PathMissing(path))

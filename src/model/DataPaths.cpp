@@ -3,10 +3,14 @@
 #include "model/Error.h"
 #include "model/Text.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -46,12 +50,26 @@ void SetDataDir(const std::string& dir)
     gDataDir = dir.empty() ? std::string() : StripTrailingSlash(fs::absolute(dir).string());
 }
 
-void EnsureDataDir()
+void EnsureDataDir() { CreatePrivateFolders(DataDir()); }
+
+void CreatePrivateFolders(const std::string& folder)
 {
-    std::error_code ec;
-    fs::create_directories(DataDir(), ec);
-    if (ec)
-        throw TError(Cp1251("Не удалось создать папку данных ") + PathText(DataDir()) + ":\r" + ec.message());
+    if (folder.empty())
+        return;
+    const fs::path path = fs::path(folder).lexically_normal();
+    fs::path made;
+    for (const fs::path& part : path) {
+        made /= part;
+        if (part.empty() || part == "/" || part == "." || part == "..")
+            continue;
+        if (::mkdir(made.c_str(), 0700) == 0 || errno == EEXIST) {
+            struct stat st {};
+            if (::stat(made.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                continue;
+            errno = ENOTDIR;
+        }
+        throw TError(Cp1251("Не удалось создать папку \"") + PathText(made.string()) + "\":\r" + std::strerror(errno));
+    }
 }
 
 std::string PathText(const std::string& path) { return Utf8ToCp1251(path); }

@@ -12,6 +12,10 @@ void SetDataDir(const std::string& dir);
 std::string DefaultDataDir();
 // Creates the folder chain of DataDir(); raises TError when that fails.
 void EnsureDataDir();
+// Creates the missing folders of the chain, each one private to the user
+// (0700: the data holds every text sent and the gateways' passwords); folders
+// that exist keep their permissions. Raises TError naming the folder.
+void CreatePrivateFolders(const std::string& folder);
 
 // Full path of a data file: the folder part of the name stays when it is longer
 // than one character, otherwise the program's folder takes its place; a relative

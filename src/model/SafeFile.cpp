@@ -114,6 +114,8 @@ void RemoveStaleTemporaries(const std::string& target)
     ::closedir(dir);
 }
 constexpr std::string_view BackupSuffix = ".bak";
+// The data hold every text sent, the address book and gateway passwords.
+constexpr mode_t NewFileMode = 0600;
 
 // Writes the bytes to the descriptor; false when the disk refuses them.
 bool WriteAll(int fd, std::string_view bytes)
@@ -238,17 +240,12 @@ void SaveFileSafely(const std::string& path, const std::function<void(const TByt
         fd = mkstemp(tmp.data());
         if (fd < 0)
             Fail(SaveFailed, path, errno);
-        // Keep the old file's permissions unless the caller asks for others.
+        // Keep the old file's permissions unless the caller asks for others;
+        // a new file is the user's alone, whatever the umask.
         mode_t wanted = mode;
         if (!wanted) {
             struct stat st {};
-            if (::stat(target.c_str(), &st) == 0) {
-                wanted = st.st_mode & 07777;
-            } else {
-                mode_t mask = umask(0);
-                umask(mask);
-                wanted = 0666 & ~mask;
-            }
+            wanted = ::stat(target.c_str(), &st) == 0 ? st.st_mode & 07777 : NewFileMode;
         }
         fchmod(fd, wanted);
         Stage("write");

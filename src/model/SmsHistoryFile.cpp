@@ -53,7 +53,7 @@ void TSmsHistoryFile::AddSms(const TSms& sms)
     const std::string path = ResolveDataFilePath(FFileName);
     const std::string record = FormatRecord(sms);
     // O_NONBLOCK: a pipe in place of the file fails at once instead of hanging.
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     if (fd < 0)
         FailWrite(path, errno);
     struct stat st {};

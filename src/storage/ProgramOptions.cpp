@@ -2,6 +2,7 @@
 
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/SafeFile.h"
 #include "model/Text.h"
 #include "storage/IniFile.h"
 
@@ -10,7 +11,10 @@
 #include <QStringList>
 
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -74,7 +78,13 @@ public:
     // file. A store that cannot be read or written at all is.
     void Commit()
     {
+        // Private like the data files: a new store and its folder are the user's alone.
+        const bool fresh = PathMissing(Path);
+        if (fresh)
+            CreatePrivateFolders(std::filesystem::path(Path).parent_path().string());
         Settings.sync();
+        if (fresh)
+            ::chmod(Path.c_str(), 0600);
         if (Settings.status() == QSettings::AccessError)
             throw TError(Cp1251("Не удалось записать настройки программы в файл \"") + PathText(Path) + "\".");
     }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <utility>
 #include <vector>
 #include <filesystem>
@@ -21,6 +22,20 @@ TSecretStore* TheSecretStore = nullptr;
 std::string SecretStoreMessage;
 // The passwords the keyring refused at the last Load (by key name).
 std::vector<std::string> UnreadSecrets;
+// The passwords the options file holds itself since the last Load or Save
+// (by key name): one of them saved unchanged stays there without asking the keyring.
+std::map<std::string, std::string> FileSecrets;
+// The passwords the keyring is known to hold (read or written in this run):
+// an empty password that is not one of them was never typed, and the keyring
+// is not asked about it.
+std::vector<std::string> KeyringSecrets;
+
+void NoteKeyringHolds(const std::string& key, bool holds)
+{
+    std::erase(KeyringSecrets, key);
+    if (holds)
+        KeyringSecrets.push_back(key);
+}
 
 void NoteSecretProblem(const std::string& text)
 {
@@ -34,9 +49,27 @@ bool SecretUnread(const std::string& key)
     return std::find(UnreadSecrets.begin(), UnreadSecrets.end(), key) != UnreadSecrets.end();
 }
 
+// The keyring is there, wanted, and has not refused in this run.
+bool KeyringUsable(bool wanted)
+{
+    return wanted && TheSecretStore && TheSecretStore->Available() && TheSecretStore->Refusal().empty();
+}
+
 } // namespace
 
 void SetSecretStore(TSecretStore* store) { TheSecretStore = store; }
+
+std::string SecretStoreState(const TSmsOptions& options)
+{
+    const std::string inFile = Cp1251(" Пароли хранятся в файле настроек.");
+    if (!TheSecretStore || !TheSecretStore->Available())
+        return Cp1251("Связки ключей на этом компьютере нет.") + inFile;
+    if (!options.KeyringFlag)
+        return Cp1251("Связка ключей не используется.") + inFile;
+    if (const std::string refusal = TheSecretStore->Refusal(); !refusal.empty())
+        return Cp1251("Связка ключей недоступна: ") + refusal + inFile;
+    return {};
+}
 
 std::string TakeSecretStoreMessage() { return std::exchange(SecretStoreMessage, std::string()); }
 
@@ -71,13 +104,7 @@ constexpr unsigned OptionsFileMode = 0600;
 std::string PrepareOptionsPath(const std::string& fileName)
 {
     std::string path = ResolveDataFilePath(fileName);
-    fs::path folder = fs::path(path).parent_path();
-    if (!folder.empty()) {
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw TError(Cp1251("Не удалось создать папку \"") + PathText(folder.string()) + "\":\r" + ec.message());
-    }
+    CreatePrivateFolders(fs::path(path).parent_path().string());
     return path;
 }
 
@@ -175,15 +202,21 @@ void TSmsOptions::Load(const std::string& fileName)
         Cp1251("в файле настроек ожидались секции [Proxy], [SMTP] и [SMS]"));
 
     UnreadSecrets.clear();
-    const bool keyring = TheSecretStore && TheSecretStore->Available();
+    FileSecrets.clear();
+    KeyringSecrets.clear();
+    KeyringFlag = ini.ReadBool(SmsSection, "UseKeyring", KeyringFlag);
+    const bool keyring = KeyringUsable(KeyringFlag);
     auto readPassword = [&](const char* section, const char* key, std::string& field) {
         if (!ini.ValueExists(section, key))
             return;
         field = UnscramblePassword(ini.ReadString(section, key, ""));
+        if (!field.empty())
+            FileSecrets[key] = field;
         if (!field.empty() || !keyring)
-            return; // the file's own password (a Save moves it to the keyring)
+            return; // the file's own password (the options dialog's OK moves it to the keyring)
         try {
             field = TheSecretStore->Read(key).value_or(std::string());
+            NoteKeyringHolds(key, !field.empty());
         } catch (...) {
             UnreadSecrets.push_back(key);
             NoteSecretProblem(Cp1251("Не удалось прочитать пароль ") + key + Cp1251(" из связки ключей: ") +
@@ -219,25 +252,42 @@ void TSmsOptions::Load(const std::string& fileName)
 }
 
 // What the options file gets for a password: empty once the keyring holds
-// it, else its scrambled form.
-static std::string StoredPassword(const std::string& key, const std::string& password)
+// it, else its scrambled form. The keyring is asked only about a password
+// that changed (or, with `move`, one the file held), never about one the
+// user never typed, and not at all once it refused in this run.
+static std::string StoredPassword(const std::string& key, const std::string& password, bool wanted, bool move)
 {
-    if (!TheSecretStore || !TheSecretStore->Available())
+    auto inFile = [&] {
+        if (password.empty())
+            FileSecrets.erase(key);
+        else
+            FileSecrets[key] = password;
         return ScramblePassword(password);
+    };
+    if (!KeyringUsable(wanted))
+        return inFile(); // an empty one stays empty: what a keyring that refused at the start keeps, it keeps
     if (password.empty() && SecretUnread(key))
         return std::string(); // the keyring refused it at the start and keeps it
+    if (const auto held = FileSecrets.find(key); !move && held != FileSecrets.end() && held->second == password)
+        return inFile();
+    if (password.empty() && std::find(KeyringSecrets.begin(), KeyringSecrets.end(), key) == KeyringSecrets.end()) {
+        FileSecrets.erase(key);
+        return std::string(); // never typed: nothing to keep anywhere
+    }
     try {
         TheSecretStore->Write(key, password);
+        NoteKeyringHolds(key, !password.empty());
+        FileSecrets.erase(key);
         return std::string();
     } catch (...) {
         NoteSecretProblem(Cp1251("Не удалось сохранить пароль ") + key + Cp1251(" в связке ключей: ") +
                           ExceptionMessage(std::current_exception()) +
                           Cp1251("\rОн сохранён в файле настроек, как без связки ключей."));
-        return ScramblePassword(password);
+        return inFile();
     }
 }
 
-void TSmsOptions::Save(const std::string& fileName) const
+void TSmsOptions::Save(const std::string& fileName, bool moveFilePasswords) const
 {
     TIniFile ini;
     ini.SetFileName(PrepareOptionsPath(fileName));
@@ -247,11 +297,13 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteInteger(ProxySection, "ProxyPort", ProxyPort);
     ini.WriteBool(ProxySection, "ProxyAuthFlag", ProxyAuthFlag);
     ini.WriteString(ProxySection, "ProxyUsername", ProxyUsername);
-    ini.WriteString(ProxySection, "ProxyPassword", StoredPassword("ProxyPassword", ProxyPassword));
+    ini.WriteString(ProxySection, "ProxyPassword",
+                    StoredPassword("ProxyPassword", ProxyPassword, KeyringFlag, moveFilePasswords));
 
     ini.WriteString(SmtpSection, "SmtpHost", SmtpHost);
     ini.WriteString(SmtpSection, "SmtpUsername", SmtpUsername);
-    ini.WriteString(SmtpSection, "SmtpPassword", StoredPassword("SmtpPassword", SmtpPassword));
+    ini.WriteString(SmtpSection, "SmtpPassword",
+                    StoredPassword("SmtpPassword", SmtpPassword, KeyringFlag, moveFilePasswords));
     ini.WriteString(SmtpSection, "SmtpFromAddress", SmtpFromAddress);
     if (SmtpSecurity != TSmtpSecurity::Auto)
         ini.WriteString(SmtpSection, "SmtpSecurity", SmtpSecurityName(SmtpSecurity));
@@ -265,6 +317,8 @@ void TSmsOptions::Save(const std::string& fileName) const
     ini.WriteBool(SmsSection, "ClearRecepientsAfterSendFlag", ClearRecepientsAfterSendFlag);
     ini.WriteBool(SmsSection, "AlertOnErrorsFlag", AlertOnErrorsFlag);
     ini.WriteBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
+    if (!KeyringFlag)
+        ini.WriteBool(SmsSection, "UseKeyring", KeyringFlag);
     if (QuietHoursOn()) {
         ini.WriteString(SmsSection, "QuietFrom", MinuteOfDayText(QuietFrom));
         ini.WriteString(SmsSection, "QuietTo", MinuteOfDayText(QuietTo));
@@ -283,4 +337,10 @@ TSmsOptions& Instance()
 
 TSmsOptions& SmsOptions() { return Instance(); }
 
-void ResetSmsOptionsForTests() { Instance() = TSmsOptions(); }
+void ResetSmsOptionsForTests()
+{
+    Instance() = TSmsOptions();
+    UnreadSecrets.clear();
+    FileSecrets.clear();
+    KeyringSecrets.clear();
+}

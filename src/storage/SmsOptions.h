@@ -53,6 +53,9 @@ public:
     bool ClearRecepientsAfterSendFlag = false;
     bool AlertOnErrorsFlag = false;
     bool MinimizeToTrayFlag = false;
+    // The user's choice to keep the two passwords in the desktop keyring when
+    // there is one; the key "UseKeyring" is written only when off.
+    bool KeyringFlag = true;
     // Quiet hours: nothing is attempted from QuietFrom to QuietTo (minutes of
     // the day; the span may cross midnight). Off (-1) unless set; the keys
     // "QuietFrom" and "QuietTo" ("hh:mm") are written only when on.
@@ -65,9 +68,12 @@ public:
     // as it is. Raises TError when the file cannot be created or read.
     void Load(const std::string& fileName);
     // Writes the options file anew with all nineteen keys (and "SmtpSecurity"
-    // when it is not the default), owner-only
+    // and "UseKeyring" when they are not the defaults), owner-only
     // permissions, through a safe save (the old file survives a failure).
-    void Save(const std::string& fileName) const;
+    // A password the file held and that did not change stays in the file
+    // without a word to the keyring (an exit asks it nothing) unless
+    // `moveFilePasswords` (the options dialog's OK) offers it to the keyring.
+    void Save(const std::string& fileName, bool moveFilePasswords = false) const;
 
     bool operator==(const TSmsOptions&) const = default;
 };
@@ -85,6 +91,9 @@ public:
     virtual std::optional<std::string> Read(const std::string& key) = 0;
     // Raises TError with the keyring's reason when it refuses.
     virtual void Write(const std::string& key, const std::string& value) = 0;
+    // Why the keyring is not asked any more in this run (it refused or did
+    // not answer: CP1251); empty while it may be asked.
+    virtual std::string Refusal() const { return {}; }
 };
 // The keyring used by Load and Save; nullptr (the default): the passwords
 // stay in the options file, scrambled. Not owned.
@@ -100,6 +109,10 @@ void SetSecretStore(TSecretStore* store);
 // The keyring's complaints since the last call (CP1251, "\r" between lines),
 // for the user to read; empty when all went well.
 std::string TakeSecretStoreMessage();
+// Where the passwords are kept, for the options dialog (CP1251): empty when
+// in the keyring as the options want; else a sentence saying why they stay
+// in the options file (no keyring, switched off, the keyring's refusal).
+std::string SecretStoreState(const TSmsOptions& options);
 
 // The one sending-options object of the process, created with the defaults on first use.
 TSmsOptions& SmsOptions();

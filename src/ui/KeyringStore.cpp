@@ -19,14 +19,14 @@ namespace {
 
 const QString Service = QStringLiteral("Velotext");
 
-// How long a keyring may take to answer: a prompt nobody can see (no prompter
-// on this desktop, e.g. for a keyring still to be created) would otherwise
-// hold the program for ever. VELOTEXT_KEYRING_TIMEOUT_MS sets it (tests).
+// How long a keyring may take to answer before the password stays in the
+// options file: a keyring is asked while a window waits (the options
+// dialog's OK, the start). VELOTEXT_KEYRING_TIMEOUT_MS sets it (tests).
 int AnswerTimeoutMs()
 {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("VELOTEXT_KEYRING_TIMEOUT_MS", &ok);
-    return ok && ms > 0 ? ms : 15000;
+    return ok && ms > 0 ? ms : 3000;
 }
 
 // Runs the job (created with new) to its end; false when the keyring did not
@@ -47,8 +47,6 @@ bool Run(QKeychain::Job* job)
         QObject::disconnect(job, &QKeychain::Job::finished, nullptr, nullptr);
     return answered;
 }
-
-[[noreturn]] void Refused(const QString& reason) { throw TError(FromQt(reason)); }
 
 std::string NoAnswerText()
 {
@@ -96,14 +94,29 @@ public slots:
     }
 };
 
+// KWallet serves the Secret Service: the same process owns both names.
+bool ServedByKWallet()
+{
+    QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+    if (!bus)
+        return false;
+    const QString secrets = bus->serviceOwner(QStringLiteral("org.freedesktop.secrets")).value();
+    for (const QString& name : {QStringLiteral("org.kde.kwalletd5"), QStringLiteral("org.kde.kwalletd6")})
+        if (!secrets.isEmpty() && bus->serviceOwner(name).value() == secrets)
+            return true;
+    return false;
+}
+
 // The Secret Service's default collection must be unlocked before it is
 // asked: a locked GNOME Keyring fails a write with a text in English and
-// reads a stored password as missing. Unlocking goes through the keyring's
-// prompt: GNOME Keyring asks for the password on the desktop; KWallet shows
-// its wallet as locked to every new client, even when the session opened it,
-// and its prompt then completes without a word. A prompt dismissed, or not
-// answered in time, refuses the keyring.
-void UnlockOrRefuse()
+// reads a stored password as missing. A locked GNOME Keyring is refused at
+// once (its prompt would hold the window until the user typed its password);
+// KWallet shows its wallet as locked to every new client, even when the
+// session opened it, and its prompt then completes without a word. A prompt
+// dismissed, or not answered in time, refuses the keyring. Returns false
+// when there is no default collection yet (creating one would prompt for a
+// new keyring password): nothing is stored there.
+bool UnlockOrRefuse()
 {
     // Without the service (KWallet's own interface only) the first call fails at once.
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -111,24 +124,26 @@ void UnlockOrRefuse()
     const QDBusMessage alias = CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"),
                                            QStringLiteral("ReadAlias"), {QStringLiteral("default")});
     if (alias.type() != QDBusMessage::ReplyMessage || alias.arguments().isEmpty())
-        return;
+        return true; // KWallet's own interface only: the keyring library knows it
     const QDBusObjectPath collection = alias.arguments()[0].value<QDBusObjectPath>();
     if (collection.path().isEmpty() || collection.path() == QStringLiteral("/"))
-        return; // no default collection: the keyring says so itself
+        return false;
     const QDBusMessage locked =
         CallSecrets(collection.path(), QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
                     {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
     if (locked.type() != QDBusMessage::ReplyMessage || locked.arguments().isEmpty() ||
         !locked.arguments()[0].value<QDBusVariant>().variant().toBool())
-        return;
+        return true;
+    const std::string lockedText = Cp1251("связка ключей заблокирована, её не открыли.");
+    if (!ServedByKWallet())
+        throw TError(lockedText);
     const QDBusMessage unlock =
         CallSecrets(root, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Unlock"),
                     {QVariant::fromValue(QList<QDBusObjectPath> {collection})});
-    const std::string lockedText = Cp1251("связка ключей заблокирована, её не открыли.");
     if (unlock.type() != QDBusMessage::ReplyMessage || unlock.arguments().size() != 2)
         throw TError(lockedText);
     if (qdbus_cast<QList<QDBusObjectPath>>(unlock.arguments()[0]).contains(collection))
-        return;
+        return true;
     const QString prompt = unlock.arguments()[1].value<QDBusObjectPath>().path();
     if (prompt.isEmpty() || prompt == QStringLiteral("/"))
         throw TError(lockedText);
@@ -149,6 +164,12 @@ void UnlockOrRefuse()
     }
     if (wait.Dismissed)
         throw TError(lockedText);
+    return true;
+}
+
+std::string NotCreatedText()
+{
+    return Cp1251("связка ключей ещё не создана (нет связки ключей по умолчанию).");
 }
 
 } // namespace
@@ -173,12 +194,18 @@ bool TKeyringStore::Available()
     return *FAvailable;
 }
 
-void TKeyringStore::Ready()
+void TKeyringStore::Refuse(const QString& reason)
+{
+    FRefusal = FromQt(reason);
+    throw TError(*FRefusal);
+}
+
+bool TKeyringStore::Ready()
 {
     if (FRefusal)
         throw TError(*FRefusal);
     try {
-        UnlockOrRefuse();
+        return UnlockOrRefuse();
     } catch (...) {
         FRefusal = ExceptionMessage(std::current_exception());
         throw;
@@ -187,7 +214,10 @@ void TKeyringStore::Ready()
 
 std::optional<std::string> TKeyringStore::Read(const std::string& key)
 {
-    Ready();
+    if (!Ready()) { // no keyring created yet: it holds nothing
+        FKnown[key] = std::string();
+        return std::nullopt;
+    }
     auto* job = new QKeychain::ReadPasswordJob(Service);
     job->setKey(ToQt(key));
     // The answer is read in the finished handler's time: the job deletes itself after it.
@@ -208,7 +238,7 @@ std::optional<std::string> TKeyringStore::Read(const std::string& key)
         return std::nullopt;
     }
     if (error != QKeychain::NoError)
-        Refused(reason);
+        Refuse(reason);
     FKnown[key] = *value;
     return value;
 }
@@ -217,7 +247,10 @@ void TKeyringStore::Write(const std::string& key, const std::string& value)
 {
     if (const auto known = FKnown.find(key); known != FKnown.end() && known->second == value)
         return; // held already: a save need not ask the keyring
-    Ready();
+    if (!Ready()) {
+        FRefusal = NotCreatedText();
+        throw TError(*FRefusal);
+    }
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setKey(ToQt(key));
     job->setTextData(ToQt(value));
@@ -232,7 +265,7 @@ void TKeyringStore::Write(const std::string& key, const std::string& value)
         NoAnswer();
     }
     if (error != QKeychain::NoError)
-        Refused(reason);
+        Refuse(reason);
     FKnown[key] = value;
 }
 

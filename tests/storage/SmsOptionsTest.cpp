@@ -300,8 +300,10 @@ public:
             throw TError("access denied");
         Values[key] = value;
     }
+    std::string Refusal() const override { return Refused; }
     std::map<std::string, std::string> Values;
     bool RefuseRead = false, RefuseWrite = false;
+    std::string Refused; // set: the keyring refused earlier in this run
     int Writes = 0;
 };
 
@@ -335,8 +337,8 @@ TEST(SmsOptionsKeyring, PasswordsMoveToTheKeyringAndARefusingKeyringLosesNone)
     EXPECT_EQ(UnscramblePassword(ini.ReadString("SMTP", "SmtpPassword", "")), "smtp-secret");
     EXPECT_NE(TakeSecretStoreMessage().find("access denied"), std::string::npos);
 
-    keyring.RefuseWrite = false; // the next save moves both
-    o.Save("SmsOptions.ini");
+    keyring.RefuseWrite = false; // the next OK of the options dialog moves both
+    o.Save("SmsOptions.ini", true);
     EXPECT_EQ(keyring.Values["SmtpPassword"], "smtp-secret");
     EXPECT_EQ(keyring.Values["ProxyPassword"], U("прокси"));
     const std::string file = data.dir().read("SmsOptions.ini");
@@ -356,4 +358,43 @@ TEST(SmsOptionsKeyring, PasswordsMoveToTheKeyringAndARefusingKeyringLosesNone)
     locked.Save("SmsOptions.ini"); // the exit's save
     EXPECT_EQ(keyring.Writes, writes);
     EXPECT_EQ(keyring.Values["SmtpPassword"], "smtp-secret");
+}
+
+// The keyring is asked only when something is to change: a password the file
+// held, saved unchanged (the exit's save), stays in the file unasked; once the
+// keyring refused in this run, a changed password goes to the file without a
+// word; switched off, the passwords go to the file and the choice is kept.
+TEST(SmsOptionsKeyring, AskedOnlyAboutChangesAndNeverAfterItRefusedOrWhenOff)
+{
+    TScopedDataDir data;
+    TMemoryKeyring keyring;
+    TKeyringInstalled installed(&keyring);
+    data.dir().write("SmsOptions.ini", "[SMTP]\r\nSmtpPassword=" + ScramblePassword("in-file") + "\r\n[SMS]\r\n");
+    TSmsOptions o;
+    o.Load("SmsOptions.ini");
+    o.Save("SmsOptions.ini");
+    EXPECT_EQ(keyring.Writes, 0);
+    EXPECT_NE(data.dir().read("SmsOptions.ini").find("SmtpPassword=" + ScramblePassword("in-file") + "\r\n"),
+              std::string::npos);
+
+    keyring.Refused = "locked";
+    o.SmtpPassword = "changed";
+    o.Save("SmsOptions.ini", true);
+    EXPECT_EQ(keyring.Writes, 0);
+    EXPECT_EQ(TakeSecretStoreMessage(), "");
+    EXPECT_NE(data.dir().read("SmsOptions.ini").find("SmtpPassword=" + ScramblePassword("changed") + "\r\n"),
+              std::string::npos);
+    EXPECT_NE(SecretStoreState(o).find(U("Связка ключей недоступна: locked")), std::string::npos);
+
+    keyring.Refused.clear();
+    o.KeyringFlag = false;
+    o.ProxyPassword = "proxy";
+    o.Save("SmsOptions.ini", true);
+    EXPECT_EQ(keyring.Writes, 0);
+    TSmsOptions back;
+    back.Load("SmsOptions.ini");
+    EXPECT_FALSE(back.KeyringFlag);
+    EXPECT_EQ(back.ProxyPassword, "proxy");
+    EXPECT_EQ(back.SmtpPassword, "changed");
+    EXPECT_NE(SecretStoreState(back).find(U("Связка ключей не используется")), std::string::npos);
 }

@@ -22,6 +22,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -211,8 +213,13 @@ TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
     Form->FillGroups();
     ASSERT_TRUE(SelectRow(Form->findChild<QTreeView*>("GroupsListView"), QStringLiteral("Коллеги")));
     Ui.File(ToQt(Data.dir().file("out.csv")));
+    const mode_t umaskBefore = ::umask(022);
     Trigger("ExportContactsAction");
+    ::umask(umaskBefore);
     ASSERT_EQ(Ui.Texts(TUiCallKind::Info), QStringList{QStringLiteral("Выгружено абонентов: 1.")});
+    struct stat st {};
+    ASSERT_EQ(::stat(Data.dir().file("out.csv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u); // the user's alone, whatever the umask
     const TImportSource back = ReadContactFile(Data.dir().file("out.csv"));
     ASSERT_EQ(back.Rows.size(), 1u);
     EXPECT_EQ(back.Rows[0].Name, U("Иван"));

@@ -14,6 +14,8 @@
 #include <QSignalSpy>
 #include <QTreeView>
 
+#include <sys/stat.h>
+
 class TTemplatesFormTest : public TWindowTest {
 protected:
     void OpenForm()
@@ -224,8 +226,13 @@ TEST_F(TSmsHistoryFormTest, ExportWritesTheShownRecordsAsUtf8CsvWithBom)
     ASSERT_NE(form, nullptr);
     form->findChild<QCheckBox*>("FailedOnlyCheckBox")->click();
     Ui.File(QString::fromStdString(Data.dir().file("out.csv")));
+    const mode_t umaskBefore = ::umask(022);
     EXPECT_TRUE(Trigger(form, "ExportTB"));
+    ::umask(umaskBefore);
     EXPECT_EQ(Ui.Calls.back().Kind, TUiCallKind::SaveFile);
+    struct stat st {};
+    ASSERT_EQ(::stat(Data.dir().file("out.csv").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u); // the user's alone, whatever the umask
     EXPECT_EQ(Data.dir().read("out.csv"), "\xEF\xBB\xBF"
                                           "Дата;Абонент;Телефон;Состояние;Сообщение\r\n"
                                           "01.02.2026 10:00:00;Борис;102;\"Ошибка: Нет связи\r\nсервер молчит\";Привет\r\n");

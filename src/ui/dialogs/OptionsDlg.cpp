@@ -245,7 +245,29 @@ QWidget* TOptionsDlg::BuildConnectionTab()
     ProxyPasswordEdit = WithCaption(PasswordEdit("ProxyPasswordEdit", ProxyAccountLimit, FStarMask), form, QStringLiteral("Пароль:"));
     connect(ProxyCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
     connect(ProxyAuthCheckBox, &QCheckBox::toggled, this, [this] { ProxyCheckBoxClick(); });
+
+    form->addRow(Heading(QStringLiteral("Пароли"), page));
+    KeyringCheckBox =
+        Named(new QCheckBox(QStringLiteral("Хранить пароли в связке ключей рабочего стола")), "KeyringCheckBox");
+    KeyringCheckBox->setToolTip(QStringLiteral("Без связки ключей пароли хранятся в файле настроек"));
+    form->addRow(KeyringCheckBox);
+    KeyringNoteLabel = Named(new QLabel(page), "KeyringNoteLabel");
+    KeyringNoteLabel->setWordWrap(true);
+    // Room for two lines: the dialog's size is fixed before the text is known.
+    KeyringNoteLabel->setMinimumHeight(2 * KeyringNoteLabel->fontMetrics().lineSpacing());
+    KeyringNoteLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    form->addRow(KeyringNoteLabel);
+    connect(KeyringCheckBox, &QCheckBox::toggled, this, [this] { ShowKeyringState(); });
     return page;
+}
+
+void TOptionsDlg::ShowKeyringState()
+{
+    TSmsOptions wanted = SmsOptions();
+    wanted.KeyringFlag = KeyringCheckBox->isChecked();
+    const QString state = ToQt(SecretStoreState(wanted));
+    KeyringNoteLabel->setText(state.isEmpty() ? QStringLiteral("Пароли хранятся в связке ключей рабочего стола.")
+                                              : state);
 }
 
 QWidget* TOptionsDlg::BuildDirectoryTab()
@@ -320,6 +342,8 @@ void TOptionsDlg::FormShow()
     ProxyAuthCheckBox->setChecked(o.ProxyAuthFlag);
     SetLimitedText(ProxyUsernameEdit, ToQt(o.ProxyUsername), ProxyAccountLimit);
     SetLimitedText(ProxyPasswordEdit, ToQt(o.ProxyPassword), ProxyAccountLimit);
+    KeyringCheckBox->setChecked(o.KeyringFlag);
+    ShowKeyringState();
 
     const std::pair<QLineEdit*, const std::string*> paths[] = {
         {AddressBookFileEdit, &p.AddressBookFileName}, {OptionsFileEdit, &p.OptionsFileName},
@@ -393,7 +417,7 @@ void TOptionsDlg::accept()
     // so that another path can be given.
     if (!TopLevelGuard([] {
             ProgramOptions().Save();
-            SmsOptions().Save(ProgramOptions().OptionsFileName);
+            SmsOptions().Save(ProgramOptions().OptionsFileName, true); // passwords in the file offered to the keyring
         }))
         return;
     if (const std::string note = TakeSecretStoreMessage(); !note.empty())
@@ -426,6 +450,7 @@ void TOptionsDlg::TakeOver()
     o.SmtpUsername = TakeTrimmed(SmtpUsernameEdit);
     o.SmtpPassword = TakeTrimmed(SmtpPasswordEdit);
     o.SmtpFromAddress = TakeTrimmed(EmailFromAddressEdit);
+    o.KeyringFlag = KeyringCheckBox->isChecked();
     const int security = SmtpSecurityComboBox->currentIndex();
     if (security >= 0)
         o.SmtpSecurity = SecurityItems[security].Value;

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStyle;
@@ -41,6 +42,7 @@ private:
     void FormShow();
     void ChooseFile(QLineEdit* edit, int filterIndex);
     void TakeOver();
+    void ShowKeyringState(); // where the passwords go, under KeyringCheckBox
 
     QStyle* FStarMask = nullptr; // owned as a child
     QTabWidget* PageControl = nullptr;
@@ -70,6 +72,8 @@ private:
     QCheckBox* ProxyAuthCheckBox = nullptr;
     QLineEdit* ProxyUsernameEdit = nullptr;
     QLineEdit* ProxyPasswordEdit = nullptr;
+    QCheckBox* KeyringCheckBox = nullptr;
+    QLabel* KeyringNoteLabel = nullptr;
     // "Расположение файлов"
     QLineEdit* AddressBookFileEdit = nullptr;
     QLineEdit* OptionsFileEdit = nullptr;
