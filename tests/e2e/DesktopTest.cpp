@@ -1,0 +1,68 @@
+// The real program on a desktop as a user has it: Xvfb, a window manager
+// (openbox) and a tray host (trayer), driven from a shell with xdotool and
+// read back from the X server (xwininfo, xprop).
+#include "support/PeerProcess.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+std::string Program()
+{
+    const char* other = std::getenv("VELOTEXT_TEST_PROGRAM");
+    return "'" + std::string(other && *other ? other : VELOTEXT_PROGRAM) + "'";
+}
+
+// Shell functions the scripts share: the window manager and the tray host
+// started and waited for, and a window's map state read from the X server.
+const char* const kDesktop =
+    "openbox --sm-disable & ob=$!; trap 'kill $ob $tr $p 2>/dev/null' EXIT; "
+    "until xdotool get_desktop >/dev/null 2>&1; do sleep 0.1; done; "
+    "trayer --edge top --align right --widthtype pixel --width 64 --heighttype pixel --height 28 "
+    "--SetDockType true --transparent false & tr=$!; "
+    "until xdotool search --class trayer >/dev/null 2>&1; do sleep 0.1; done; "
+    "mapped() { xwininfo -id $1 | grep -q 'Map State: IsViewable' && echo 1 || echo 0; }; ";
+
+// With "Минимизировать в системный Tray" on, the program's windows go to the
+// tray, the tray icon stays where it is, and a click on it brings back every
+// window that was shown.
+TEST(Desktop, MinimizingToTheTrayKeepsTheIconMappedAndItsClickRestoresTheWindows)
+{
+    TTempDir home;
+    std::filesystem::create_directories(home.file("config/Velotext"));
+    std::filesystem::create_directories(home.file("data"));
+    home.write("config/Velotext/Velotext.ini",
+               "[Windows]\nSmsTemplatesForm\\Visible=1\nSmsQueueForm\\Visible=1\n");
+    home.write("data/SmsOptions.ini", "[SMS]\r\nMinimizeToTrayFlag=1\r\n");
+    const std::string script =
+        std::string(kDesktop) + "XDG_CONFIG_HOME='" + home.path() + "/config' " + Program() + " --data-dir '" +
+        home.file("data") + "' & p=$!; "
+        "main=$(xdotool search --sync --onlyvisible --name '^Velotext$' | head -1); "
+        "tmpl=$(xdotool search --sync --onlyvisible --name '^Шаблоны SMS$' | head -1); "
+        "queue=$(xdotool search --sync --onlyvisible --name '^Очередь сообщений$' | head -1); "
+        // The icon: the program's window that carries the XEmbed client property.
+        "icon=; until [ -n \"$icon\" ]; do for w in $(xdotool search --pid $p 2>/dev/null); do "
+        "xprop -id $w _XEMBED_INFO 2>/dev/null | grep -q '=' && icon=$w; done; sleep 0.2; done; "
+        "until [ $(mapped $icon) = 1 ]; do sleep 0.1; done; sleep 1; "
+        "xdotool windowminimize $main; "
+        "until [ $(mapped $main) = 0 ]; do sleep 0.1; done; sleep 1; "
+        "hidden=$(mapped $main)$(mapped $tmpl)$(mapped $queue); iconAfter=$(mapped $icon); "
+        "xdotool mousemove --window $icon 8 8 click 1; "
+        "for i in $(seq 50); do [ $(mapped $main)$(mapped $tmpl)$(mapped $queue) = 111 ] && break; sleep 0.1; done; "
+        "shown=$(mapped $main)$(mapped $tmpl)$(mapped $queue); "
+        "kill -TERM $p; wait $p; rc=$?; "
+        "echo READY hidden=$hidden icon=$iconAfter shown=$shown rc=$rc";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(std::vector<std::string> {"bash", "-c", script}, 90));
+    EXPECT_EQ(run->value("hidden"), "000"); // main, templates and queue windows all in the tray
+    EXPECT_EQ(run->value("icon"), "1");     // the icon's own window stays mapped
+    EXPECT_EQ(run->value("shown"), "111");  // the click brought every one of them back
+    EXPECT_EQ(run->value("rc"), "0");
+}
+
+} // namespace
