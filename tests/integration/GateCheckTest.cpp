@@ -99,6 +99,14 @@ TEST_F(GateCheck, KannelDeliveryIsTracedWithThePasswordMasked)
     EXPECT_TRUE(trace.Has(TGateStep::Outcome, U("Итог: ошибка, очередь повторила бы отправку.\nHTTP/1.1 403")))
         << trace.All();
     EXPECT_EQ(trace.All().find("wrong-Secret-77"), std::string::npos) << trace.All();
+
+    // One attempt in the options: the queue would not try again, and says so.
+    SmsOptions().MaxTryCount = 1;
+    trace = Check(Operator, "+79005550003", "x");
+    EXPECT_TRUE(trace.Has(TGateStep::Outcome,
+                          U("Итог: ошибка; в настройках одна попытка отсылки, очередь не повторила бы отправку.\n"
+                            "HTTP/1.1 403")))
+        << trace.All();
 }
 
 TEST_F(GateCheck, ReplyPatternVerdictAndSecretsEchoedByTheServer)

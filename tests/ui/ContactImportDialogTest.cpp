@@ -96,11 +96,11 @@ TEST_F(TContactImportTest, TheMenuImportsAFileWithTheChoicesMadeInThePreview)
 {
     QStringList items;
     for (QAction* menu : Form->menuBar()->actions())
-        if (menu->text() == QStringLiteral("Абоненты"))
+        if (menu->text() == QStringLiteral("&Абоненты"))
             for (QAction* item : menu->menu()->actions())
                 items << item->text();
-    EXPECT_TRUE(items.contains(QStringLiteral("Импорт абонентов...")));
-    EXPECT_TRUE(items.contains(QStringLiteral("Экспорт абонентов...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("И&мпорт абонентов...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("&Экспорт абонентов...")));
 
     Data.dir().write("phone.vcf", ThreeCards);
     Ui.File(ToQt(Data.dir().file("phone.vcf")));
