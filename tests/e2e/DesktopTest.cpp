@@ -1,8 +1,27 @@
 // The real program on a desktop as a user has it: Xvfb, a window manager
 // (openbox) and a tray host (trayer), driven from a shell with xdotool and
 // read back from the X server (xwininfo, xprop).
+#include "engine/SmsManager.h"
+#include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
 #include "support/PeerProcess.h"
 #include "support/TestSupport.h"
+#include "ui/dialogs/AboutDialog.h"
+#include "ui/dialogs/ContactEditor.h"
+#include "ui/dialogs/GroupEditor.h"
+#include "ui/dialogs/OptionsDlg.h"
+#include "ui/dialogs/SendLaterDialog.h"
+#include "ui/dialogs/SmsSenderSelector.h"
+#include "ui/dialogs/TranslitDlg.h"
+#include "ui/dialogs/UiHelpers.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QInputDialog>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +82,80 @@ TEST(Desktop, MinimizingToTheTrayKeepsTheIconMappedAndItsClickRestoresTheWindows
     EXPECT_EQ(run->value("icon"), "1");     // the icon's own window stays mapped
     EXPECT_EQ(run->value("shown"), "111");  // the click brought every one of them back
     EXPECT_EQ(run->value("rc"), "0");
+}
+
+// Every dialog is as wide as its title under a window manager: the frame
+// openbox draws shows the whole title beside its icon and buttons. Each
+// frame is pictured in build/screenshots/Frame-<dialog>.png.
+TEST(Desktop, DialogsAreAsWideAsTheirTitlesInAWindowManagersFrame)
+{
+    std::unique_ptr<TPeerProcess> openbox;
+    ASSERT_NO_THROW(openbox = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c",
+                                                  "openbox --sm-disable & "
+                                                  "until xdotool get_desktop >/dev/null 2>&1; do sleep 0.1; done; "
+                                                  "echo READY; wait"},
+                        30));
+    TScopedDataDir data;
+    SetProgramSettingsFolder(data.dir().path() + "/settings");
+    ResetProgramOptionsForTests();
+    ResetSmsOptionsForTests();
+    ResetSmsManagerForTests();
+    ResetTranslitTable();
+    TGroup group(false);
+    group.SetName(U("Друзья"));
+    TContact contact;
+    contact.SetName(U("Анна"));
+    std::vector<std::unique_ptr<QDialog>> dialogs;
+    dialogs.push_back(NewTextDialog(QStringLiteral("Создание шаблона SMS"), QString(), QString()));
+    dialogs.back()->setObjectName(QStringLiteral("TemplateTextDialog"));
+    dialogs.push_back(std::make_unique<TGroupEditor>(&group, false, nullptr));
+    dialogs.push_back(std::make_unique<TContactEditor>(&contact, false, nullptr));
+    dialogs.push_back(std::make_unique<TSendLaterDialog>(nullptr));
+    dialogs.push_back(std::make_unique<TTranslitDlg>(nullptr));
+    dialogs.push_back(std::make_unique<TAboutDialog>(nullptr));
+    dialogs.push_back(std::make_unique<TSmsSenderSelector>(nullptr));
+    dialogs.push_back(std::make_unique<TOptionsDlg>(nullptr));
+    QDir().mkpath(QStringLiteral(VELOTEXT_SCREENSHOT_DIR));
+    for (const auto& dialog : dialogs) {
+        const std::string name = dialog->objectName().toStdString();
+        WidenForTitle(dialog.get()); // as every dialog is run
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get())) << name;
+        // Framed: the window manager's frame around the client area, as it
+        // tells the X server (left, right, top, bottom).
+        QList<int> extents;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                QProcess xprop;
+                xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(dialog->winId()),
+                                                      QStringLiteral("_NET_FRAME_EXTENTS")});
+                xprop.waitForFinished();
+                const QString out = QString::fromLatin1(xprop.readAllStandardOutput());
+                extents.clear();
+                for (const QString& n : out.section(QLatin1Char('='), 1).split(QLatin1Char(',')))
+                    extents << n.trimmed().toInt();
+                return extents.size() == 4 && extents[2] > 10;
+            },
+            10000))
+            << name;
+        QTest::qWait(200);
+        const QRect client = dialog->geometry();
+        const QRect frame = client.adjusted(-extents[0], -extents[2], extents[1], extents[3]);
+        const int titleBar = extents[2];
+        QGuiApplication::primaryScreen()
+            ->grabWindow(0, frame.x(), frame.y(), frame.width(), titleBar + 40)
+            .save(QStringLiteral(VELOTEXT_SCREENSHOT_DIR "/Frame-%1.png").arg(dialog->objectName()));
+        // The title in bold, the icon and three buttons (each about as wide as
+        // the bar is high) and a button's width of padding on either side.
+        QFont bold = dialog->font();
+        bold.setBold(true);
+        const int needed = QFontMetrics(bold).horizontalAdvance(dialog->windowTitle()) + 6 * titleBar;
+        EXPECT_GE(frame.width(), needed) << name << ": " << dialog->windowTitle().toStdString();
+        dialog->hide();
+    }
+    ResetSmsManagerForTests();
+    SetProgramSettingsFolder("");
 }
 
 } // namespace
