@@ -84,6 +84,37 @@ TEST(Desktop, MinimizingToTheTrayKeepsTheIconMappedAndItsClickRestoresTheWindows
     EXPECT_EQ(run->value("rc"), "0");
 }
 
+// The real program by keyboard alone, keys typed through the X server as a
+// Russian layout gives them: Alt+С opens "Сообщение" and П picks "Отправить
+// позже..."; F10 opens the menu bar; Ctrl+Shift+S opens "Отправить позже" too.
+TEST(Desktop, TheRealWindowAnswersMnemonicsF10AndTheSendLaterShortcut)
+{
+    TTempDir home;
+    std::filesystem::create_directories(home.file("config/Velotext"));
+    std::filesystem::create_directories(home.file("data"));
+    home.write("config/Velotext/Velotext.ini", "[Test]\nStarted=1\n"); // not a first start
+    const std::string script =
+        std::string(kDesktop) + "XDG_CONFIG_HOME='" + home.path() + "/config' " + Program() + " --data-dir '" +
+        home.file("data") + "' & p=$!; "
+        "w=$(xdotool search --sync --onlyvisible --name '^Velotext$' | head -1); "
+        "xdotool windowactivate --sync $w; sleep 0.5; "
+        "later() { timeout 5 xdotool search --sync --onlyvisible --name '^Отправить позже$' >/dev/null && echo 1 || echo 0; }; "
+        "popups() { n=0; for x in $(xdotool search --onlyvisible --pid $p); do [ $x != $w ] && n=$((n+1)); done; echo $n; }; "
+        "xdotool key alt+Cyrillic_es; sleep 0.5; xdotool key Cyrillic_pe; mnemonic=$(later); "
+        "xdotool key Escape; sleep 0.5; before=$(popups); "
+        "xdotool key F10; sleep 0.5; f10=$(popups); xdotool key Escape Escape; sleep 0.5; "
+        "xdotool key ctrl+shift+s; shortcut=$(later); xdotool key Escape; sleep 0.3; "
+        "kill -TERM $p; wait $p; rc=$?; "
+        "echo READY mnemonic=$mnemonic before=$before f10=$f10 shortcut=$shortcut rc=$rc";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(std::vector<std::string> {"bash", "-c", script}, 90));
+    EXPECT_EQ(run->value("mnemonic"), "1");
+    EXPECT_EQ(run->value("before"), "0");
+    EXPECT_EQ(run->value("f10"), "1"); // the first menu's popup
+    EXPECT_EQ(run->value("shortcut"), "1");
+    EXPECT_EQ(run->value("rc"), "0");
+}
+
 // Every dialog is as wide as its title under a window manager: the frame
 // openbox draws shows the whole title beside its icon and buttons. Each
 // frame is pictured in build/screenshots/Frame-<dialog>.png.
