@@ -220,6 +220,20 @@ TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
     EXPECT_EQ(back.Rows[0].Groups, std::vector<std::string>{U("Коллеги")});
 }
 
+// A Cyrillic name typed without an extension: written under that name (UTF-8)
+// with ".vcf", the first filter's.
+TEST_F(TContactImportTest, ExportToANameWithoutExtensionWritesAVCardUnderTheNameAsTyped)
+{
+    Form->FillGroups();
+    ASSERT_TRUE(SelectRow(Form->findChild<QTreeView*>("GroupsListView"), QStringLiteral("(Все Абоненты)")));
+    Ui.File(QString::fromStdString(Data.dir().file("Контакты")));
+    Trigger("ExportContactsAction");
+    ASSERT_EQ(Ui.Texts(TUiCallKind::Info).size(), 1);
+    const std::string written = Data.dir().file("Контакты.vcf"); // UTF-8 bytes, as the desktop names files
+    ASSERT_TRUE(std::filesystem::exists(written));
+    EXPECT_EQ(ReadContactFile(written).Rows.size(), static_cast<size_t>(M().Contacts().Count()));
+}
+
 TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
 {
     // A mail program's export whose mobile column is empty for one contact.
