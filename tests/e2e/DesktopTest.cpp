@@ -140,6 +140,9 @@ TEST(Desktop, DialogsAreAsWideAsTheirTitlesInAWindowManagersFrame)
     std::vector<std::unique_ptr<QDialog>> dialogs;
     dialogs.push_back(NewTextDialog(QStringLiteral("Создание шаблона SMS"), QString(), QString()));
     dialogs.back()->setObjectName(QStringLiteral("TemplateTextDialog"));
+    dialogs.push_back(NewMessageBox(QMessageBox::Information, QStringLiteral("Выгружено абонентов: 1."),
+                                    QStringLiteral("Экспорт абонентов"), false));
+    dialogs.back()->setObjectName(QStringLiteral("InfoBox"));
     dialogs.push_back(std::make_unique<TGroupEditor>(&group, false, nullptr));
     dialogs.push_back(std::make_unique<TContactEditor>(&contact, false, nullptr));
     dialogs.push_back(std::make_unique<TSendLaterDialog>(nullptr));

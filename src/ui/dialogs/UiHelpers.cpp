@@ -44,27 +44,34 @@ QWidget* BoxParent()
 
 int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
 {
-    QMessageBox box(icon, title, WithLineFeeds(text), QMessageBox::NoButton, BoxParent());
-    // A message box sizes itself to its text; a strut as wide as the title keeps the title whole.
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(TitleRoom(&box, title), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
-                      grid->rowCount(), 0, 1, grid->columnCount());
-    // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
-    box.setTextFormat(Qt::PlainText);
-    if (yesNo) {
-        box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-        QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-        box.setDefaultButton(no);
-        box.setEscapeButton(no);
-    } else {
-        QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        box.setDefaultButton(ok);
-        box.setEscapeButton(ok);
-    }
-    box.exec();
-    return box.buttonRole(box.clickedButton()) == QMessageBox::YesRole ? 1 : 0;
+    std::unique_ptr<QMessageBox> box = NewMessageBox(icon, text, title, yesNo, BoxParent());
+    box->exec();
+    return box->buttonRole(box->clickedButton()) == QMessageBox::YesRole ? 1 : 0;
 }
 } // namespace
+
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
+                                           bool yesNo, QWidget* parent)
+{
+    auto box = std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), QMessageBox::NoButton, parent);
+    // A message box sizes itself to its text; a strut as wide as the title keeps the title whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(TitleRoom(box.get(), title), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    if (yesNo) {
+        box->addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+        QPushButton* no = box->addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        box->setDefaultButton(no);
+        box->setEscapeButton(no);
+    } else {
+        QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
+    return box;
+}
 
 // --- Script -------------------------------------------------------------------
 TUiScript::TUiScript() : FPrevious(CurrentScript) { CurrentScript = this; }

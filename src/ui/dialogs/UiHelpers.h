@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QIcon>
+#include <QMessageBox>
 #include <QString>
 
 #include <deque>
@@ -43,6 +44,10 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
 // enough for the window frame to show `caption` whole.
 std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QString& prompt, const QString& initial,
                                             QWidget* parent = nullptr);
+// The box the message helpers run: the text as plain text, "Да"/"Нет" (No the
+// default) or "OK", at least as wide as its title needs in a window frame.
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
+                                           bool yesNo, QWidget* parent = nullptr);
 // File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString());
