@@ -10,7 +10,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libcurl4-openssl-dev l
             ca-certificates fonts-dejavu-core qt6-translations-l10n qtkeychain-qt6-dev)
 test_pkgs=(kannel kannel-extras python3 python3-aiosmtpd swaks tinyproxy-bin squid curl apache2-utils
            xvfb xauth xdotool trayer openbox imagemagick openssl desktop-file-utils appstream dpkg-dev dbus-daemon
-           gnome-keyring dunst libkf5wallet-bin libqca-qt5-2-plugins)
+           gnome-keyring dunst libkf5wallet-bin libqca-qt5-2-plugins lintian x11-utils)
 
 install_missing() {
     local missing=()

@@ -135,8 +135,10 @@ void TGateCheck::Run()
     else if (outcome->Text == DeliveriesCancelledMessage())
         last = Cp1251("Итог: проверка прервана.");
     else
-        last = Cp1251(outcome->Permanent ? "Итог: постоянная ошибка, без повторов."
-                                         : "Итог: ошибка, очередь повторила бы отправку.") +
+        last = Cp1251(outcome->Permanent              ? "Итог: постоянная ошибка, без повторов."
+                      : FDelivery->MaxTryCount() <= 1 ? "Итог: ошибка; в настройках одна попытка отсылки, очередь "
+                                                        "не повторила бы отправку."
+                                                      : "Итог: ошибка, очередь повторила бы отправку.") +
                "\n" + outcome->Text;
     for (char& c : last)
         if (c == '\r')

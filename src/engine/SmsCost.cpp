@@ -150,20 +150,26 @@ TSmsCost ComputeSmsCost(const std::string& text, const TRecipientList& recipient
             op.Pieces = std::max(op.Pieces, own.Pieces);
             op.Ucs2 = op.Ucs2 || own.Ucs2;
             op.Uncarried = std::max(op.Uncarried, own.Uncarried);
+            op.Total += own.SmsEach;
+            op.TotalTranslit += own.SmsEachTranslit;
             cost.Total += own.SmsEach;
             cost.TotalTranslit += own.SmsEachTranslit;
         } else {
-            cost.Total += cost.PerOperator[at->second].SmsEach;
-            cost.TotalTranslit += cost.PerOperator[at->second].SmsEachTranslit;
+            TOperatorCost& op = cost.PerOperator[at->second];
+            op.Total += op.SmsEach;
+            op.TotalTranslit += op.SmsEachTranslit;
+            cost.Total += op.SmsEach;
+            cost.TotalTranslit += op.SmsEachTranslit;
         }
         ++cost.PerOperator[at->second].Recipients;
         ++cost.Recipients;
     }
     if (set.Count() == 0) {
         cost.PerOperator.push_back(OperatorCost(text, nullptr, table));
-        cost.PerOperator.back().Recipients = 1;
-        cost.Total = cost.PerOperator.back().SmsEach;
-        cost.TotalTranslit = cost.PerOperator.back().SmsEachTranslit;
+        TOperatorCost& one = cost.PerOperator.back();
+        one.Recipients = 1;
+        one.Total = cost.Total = one.SmsEach;
+        one.TotalTranslit = cost.TotalTranslit = one.SmsEachTranslit;
     }
     return cost;
 }

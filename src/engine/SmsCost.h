@@ -19,6 +19,8 @@ struct TOperatorCost {
     int Pieces = 0;          // pieces the program sends per recipient
     bool Ucs2 = false;       // some piece goes as UCS-2
     int Uncarried = 0;       // characters the operator's charset cannot carry (they arrive as "_")
+    int Total = 0;           // SMS billed for all of its recipients (each for its own text)
+    int TotalTranslit = 0;   // the same with the text transliterated first
 };
 
 struct TSmsCost {

@@ -60,6 +60,8 @@ public:
                                                   const std::string& text);
     // The transliteration table of the snapshot.
     const TTranslitTable& TranslitSnapshot() const { return FTranslit; }
+    // The attempts the options of the snapshot allow a message.
+    int MaxTryCount() const { return FOptions.MaxTryCount; }
 
 private:
     friend class TSmsManager;

@@ -78,11 +78,23 @@ std::string TSmsHistoryRecord::StatusLine() const
     return line;
 }
 
+namespace {
+// The status with its word before it, "Ошибка: " or "Статус: "; an error whose
+// own text begins with "Ошибка" gets no second one ("Ошибка соединения...").
+std::string Worded(const TSmsHistoryRecord& r, const std::string& status)
+{
+    static const std::string errorWord = Cp1251("Ошибка");
+    if (r.Status == SmsStatusFailed && StartsWith(status, errorWord))
+        return status;
+    return Words(r.Status == SmsStatusFailed ? ErrorWord : StatusWord) + status;
+}
+} // namespace
+
 std::string TSmsHistoryRecord::WordedStatusLine() const
 {
     if (Status == SmsStatusNone)
         return {};
-    return Words(Status == SmsStatusFailed ? ErrorWord : StatusWord) + StatusLine();
+    return Worded(*this, StatusLine());
 }
 
 std::string TSmsHistoryRecord::OneLineText() const
@@ -242,7 +254,7 @@ std::string HistoryCsv(const std::vector<TSmsHistoryRecord>& records, const std:
         const TSmsHistoryRecord& r = records.at(static_cast<size_t>(row));
         std::string status = r.StatusText;
         if (r.Status == SmsStatusFailed)
-            status = Words(ErrorWord) + status;
+            status = Worded(r, status);
         for (size_t at = 0; (at = status.find('\r', at)) != std::string::npos; at += 2)
             status.replace(at, 1, "\r\n");
         csv += CsvField(r.Date) + ';' + CsvField(r.Name) + ';' + CsvField(r.Phone) + ';' + CsvField(status) + ';' +

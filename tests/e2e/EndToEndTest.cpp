@@ -266,7 +266,7 @@ TEST_F(EndToEnd, ACyrillicMessageToAGroupReachesKannelAndTheMailServer)
     QStringList items;
     for (QAction* item : trayMenu->actions())
         items << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    EXPECT_EQ(items, (QStringList {QStringLiteral("О программе..."), "-", QStringLiteral("Выйти из программы")}));
+    EXPECT_EQ(items, (QStringList {QStringLiteral("&О программе..."), "-", QStringLiteral("&Выйти из программы")}));
     QRect icon = Form->TrayIcon()->geometry();
     trayMenu->popup(icon.isValid() ? icon.bottomLeft() : QPoint(900, 30));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(trayMenu));

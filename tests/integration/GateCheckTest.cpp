@@ -92,6 +92,7 @@ TEST_F(GateCheck, KannelDeliveryIsTracedWithThePasswordMasked)
     EXPECT_EQ(trace.All().find(password), std::string::npos) << trace.All();
 
     // A wrong password: Kannel's refusal, with its status line as the cause.
+    SmsOptions().MaxTryCount = 3; // attempts left: the queue would try again
     Operator.WebGate = KannelWebGate(*kannel, "KOI8-R", "wrong-Secret-77");
     trace = Check(Operator, "+79005550002", "x");
     ASSERT_TRUE(trace.Outcome);
@@ -99,6 +100,14 @@ TEST_F(GateCheck, KannelDeliveryIsTracedWithThePasswordMasked)
     EXPECT_TRUE(trace.Has(TGateStep::Outcome, U("Итог: ошибка, очередь повторила бы отправку.\nHTTP/1.1 403")))
         << trace.All();
     EXPECT_EQ(trace.All().find("wrong-Secret-77"), std::string::npos) << trace.All();
+
+    // One attempt in the options: the queue would not try again, and says so.
+    SmsOptions().MaxTryCount = 1;
+    trace = Check(Operator, "+79005550003", "x");
+    EXPECT_TRUE(trace.Has(TGateStep::Outcome,
+                          U("Итог: ошибка; в настройках одна попытка отсылки, очередь не повторила бы отправку.\n"
+                            "HTTP/1.1 403")))
+        << trace.All();
 }
 
 TEST_F(GateCheck, ReplyPatternVerdictAndSecretsEchoedByTheServer)

@@ -98,11 +98,11 @@ TEST_F(TContactImportTest, TheMenuImportsAFileWithTheChoicesMadeInThePreview)
 {
     QStringList items;
     for (QAction* menu : Form->menuBar()->actions())
-        if (menu->text() == QStringLiteral("Абоненты"))
+        if (menu->text() == QStringLiteral("&Абоненты"))
             for (QAction* item : menu->menu()->actions())
                 items << item->text();
-    EXPECT_TRUE(items.contains(QStringLiteral("Импорт абонентов...")));
-    EXPECT_TRUE(items.contains(QStringLiteral("Экспорт абонентов...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("И&мпорт абонентов...")));
+    EXPECT_TRUE(items.contains(QStringLiteral("&Экспорт абонентов...")));
 
     Data.dir().write("phone.vcf", ThreeCards);
     Ui.File(ToQt(Data.dir().file("phone.vcf")));
@@ -225,6 +225,20 @@ TEST_F(TContactImportTest, ExportOfTheSelectedGroupReadsBackIntoAnEmptyBook)
     EXPECT_EQ(back.Rows[0].Name, U("Иван"));
     EXPECT_EQ(back.Rows[0].SenderName, U("МТС"));
     EXPECT_EQ(back.Rows[0].Groups, std::vector<std::string>{U("Коллеги")});
+}
+
+// A Cyrillic name typed without an extension: written under that name (UTF-8)
+// with ".vcf", the first filter's.
+TEST_F(TContactImportTest, ExportToANameWithoutExtensionWritesAVCardUnderTheNameAsTyped)
+{
+    Form->FillGroups();
+    ASSERT_TRUE(SelectRow(Form->findChild<QTreeView*>("GroupsListView"), QStringLiteral("(Все Абоненты)")));
+    Ui.File(QString::fromStdString(Data.dir().file("Контакты")));
+    Trigger("ExportContactsAction");
+    ASSERT_EQ(Ui.Texts(TUiCallKind::Info).size(), 1);
+    const std::string written = Data.dir().file("Контакты.vcf"); // UTF-8 bytes, as the desktop names files
+    ASSERT_TRUE(std::filesystem::exists(written));
+    EXPECT_EQ(ReadContactFile(written).Rows.size(), static_cast<size_t>(M().Contacts().Count()));
 }
 
 TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)

@@ -188,7 +188,7 @@ TEST_F(TMainFormComposer, CostLineFollowsTextRecipientsAndTransliteration)
     };
     // Nobody picked: one recipient by the default rules; 161 letters are three UCS-2 SMS.
     Memo->SetText(std::string(161, U("д")[0]));
-    EXPECT_EQ(cost(), QStringLiteral("Будет отправлено: 3 SMS на одного получателя\nтранслитом: 2 SMS"));
+    EXPECT_EQ(cost(), QStringLiteral("Получатели не выбраны; сообщение займёт 3 SMS\nтранслитом: 2 SMS"));
     // Two pieces with headers through KOI8-R at 160: 4 SMS; one piece at UTF-8: 3.
     Form->AddContactToRecipients(contact("Анна", koi));
     Form->AddContactToRecipients(contact("Борис", utf));
@@ -205,7 +205,7 @@ TEST_F(TMainFormComposer, CostLineFollowsTextRecipientsAndTransliteration)
     ASSERT_EQ(Memo->extraSelections().size(), 1);
     EXPECT_EQ(Memo->extraSelections()[0].cursor.selectionStart(), 0);
     Form->EmptyRecipientList();
-    EXPECT_TRUE(cost().endsWith(QStringLiteral("на одного получателя")));
+    EXPECT_TRUE(cost().startsWith(QStringLiteral("Получатели не выбраны; сообщение займёт 1 SMS")));
 }
 
 // An "sms:" link opens exactly its own message. What the user put in the
@@ -288,7 +288,7 @@ TEST_F(TMainFormComposer, SendLaterRefusesThePastAndQueuesForTheChosenTime)
     Start();
     AddRecipient("Анна", "+79990001122");
     Memo->SetText("hello");
-    auto later = Form->findChild<QMenu*>("SendLaterMenu")->findChild<QAction*>("SendLaterAction");
+    auto later = Form->findChild<QAction*>("SendLaterAction"); // the arrow's item, also in the menu
     ASSERT_NE(later, nullptr);
     Ui.Dialog([](QDialog& d) {
         d.findChild<QDateTimeEdit*>("SendTimeEdit")->setDateTime(QDateTime(QDate(2001, 1, 1), QTime(9, 0)));
@@ -427,7 +427,7 @@ TEST_F(TMainFormComposer, FieldsAreFilledInPerRecipientWhenSendIsPressed)
     emit menu->aboutToShow();
     auto* fields = Form->findChild<QMenu*>("InsertFieldMenu");
     ASSERT_NE(fields, nullptr);
-    EXPECT_EQ(fields->menuAction()->text(), QStringLiteral("Вставить поле"));
+    EXPECT_EQ(fields->menuAction()->text(), QStringLiteral("&Вставить поле"));
     Memo->SetSelStart(static_cast<int>(U("Привет, {name}").size()));
     Form->findChild<QAction*>("InsertPhoneFieldAction")->trigger();
     TypeText(Memo, QStringLiteral(" "));
@@ -447,6 +447,9 @@ TEST_F(TMainFormComposer, FieldsAreFilledInPerRecipientWhenSendIsPressed)
     QApplication::processEvents();
     EXPECT_EQ(Label("CharCounterLabel"), QStringLiteral("170 (2 SMS)"));
     EXPECT_EQ(Label("SmsCostLabel"), QStringLiteral("Будет отправлено: 3 SMS получателям: 2"));
+    // The tooltip's arithmetic adds up: not "2 получателя × 2 SMS" for a total of 3.
+    const QString tip = Form->findChild<QLabel*>("SmsCostLabel")->toolTip();
+    EXPECT_TRUE(tip.contains(QStringLiteral(": 3 SMS на 2 получателей (до 2 SMS на одного)"))) << tip.toStdString();
     Ui.Yes(); // the close asks about the queued messages
 }
 
@@ -579,9 +582,12 @@ TEST_F(TMainFormComposer, ClosingWithQueuedMessagesAsksAndNoKeepsEverything)
 TEST_F(TMainFormComposer, FirstRunOpensTheOptionsDialogOnItsConnectionPage)
 {
     QString page;
+    QString firstLine;
     Ui.Dialog([&](QDialog& dialog) {
         auto* tabs = dialog.findChild<QTabWidget*>();
         page = tabs ? tabs->tabText(tabs->currentIndex()) : QString();
+        auto* line = dialog.findChild<QLabel*>("FirstRunLabel");
+        firstLine = line && line->isVisible() ? line->text() : QString();
         dialog.reject();
     });
     Start(true);
@@ -590,6 +596,9 @@ TEST_F(TMainFormComposer, FirstRunOpensTheOptionsDialogOnItsConnectionPage)
     EXPECT_EQ(Ui.Calls[0].Kind, TUiCallKind::Dialog);
     EXPECT_EQ(Ui.Calls[0].Text, QStringLiteral("OptionsDlg"));
     EXPECT_EQ(page, QStringLiteral("Соединение"));
+    // One line says what to fill in first and why; the built-in mailbox's address is explained.
+    EXPECT_TRUE(firstLine.startsWith(QStringLiteral("Сначала укажите почтовый ящик"))) << firstLine.toStdString();
+    EXPECT_TRUE(firstLine.contains(QStringLiteral("qarvo@mail.ru")));
     // The key is stored now: the next start is not a first one.
     ResetProgramOptionsForTests();
     ProgramOptions().Load();

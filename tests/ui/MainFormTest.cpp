@@ -33,7 +33,7 @@ TEST(MainForm, OpensWithItsTitleAndClosesCleanly)
     QStringList menus;
     for (QAction* menu : form->menuBar()->actions())
         menus << menu->text();
-    EXPECT_EQ(menus, (QStringList{"Группы", "Абоненты", "Операторы", "Сообщение", "Настройки", "Справка", "Выход"}));
+    EXPECT_EQ(menus, (QStringList{"&Группы", "&Абоненты", "&Операторы", "&Сообщение", "&Настройки", "Сп&равка", "&Выход"}));
     EXPECT_TRUE(form->close());
     delete form;
 }

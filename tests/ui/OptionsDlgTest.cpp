@@ -134,6 +134,10 @@ TEST_F(TOptionsDlgTest, CancelLeavesBothStoresUntouchedAndOkWritesTheNewOptionsF
 
     OpenDialog();
     Field("OptionsFileEdit")->setText(QStringLiteral(" other.ini "));
+    // A name typed without an extension gets the chosen filter's (here "*.ini").
+    Ui.File(QStringLiteral("/chosen/книга"));
+    Field<QToolButton>("AddressBookFileSB")->click();
+    EXPECT_EQ(Field("AddressBookFileEdit")->text(), QStringLiteral("/chosen/книга.ini"));
     Ui.File(QStringLiteral("/chosen/book.ini"));
     Field<QToolButton>("AddressBookFileSB")->click();
     EXPECT_EQ(Field("AddressBookFileEdit")->text(), QStringLiteral("/chosen/book.ini"));

@@ -77,14 +77,16 @@ TEST_F(SmsQueueFormTest, FailedMessageRetriesBehindTheOthersThenGivesUpIntoHisto
     EXPECT_EQ(Rows(Grid()), (QStringList{QStringLiteral("Список сообщений"),
                                          QStringLiteral("Для: Борис (102)   Дата: 01.02.2026 09:05:03\rПривет"),
                                          QStringLiteral("Для: Анна (101)   Дата: 01.02.2026 09:05:03   Попытка № 2"
-                                                        "\rПривет\rСледующая попытка в 09:05:08")}));
+                                                        "\rПривет\rПрошлая попытка не удалась: Нет связи; "
+                                                        "Следующая попытка в 09:05:08")}));
     EXPECT_TRUE(Timer()->isActive()); // re-armed after the attempt
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     ASSERT_TRUE(TickAndFinish()); // Борис delivered
     EXPECT_FALSE(TickAndFinish()); // Анна waits her 5 s
     Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 8));
     ASSERT_TRUE(TickAndFinish()); // Анна, attempt 2
-    EXPECT_TRUE(Rows(Grid())[1].endsWith(QStringLiteral("Попытка № 3\rПривет\rСледующая попытка в 09:05:38")));
+    EXPECT_TRUE(Rows(Grid())[1].endsWith(QStringLiteral(
+        "Попытка № 3\rПривет\rПрошлая попытка не удалась: Нет связи; Следующая попытка в 09:05:38")));
     Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 38));
     ASSERT_TRUE(TickAndFinish()); // Анна, attempt 3: given up
     EXPECT_EQ(Rows(Grid()), QStringList{QStringLiteral("Список сообщений пуст")});
@@ -114,6 +116,13 @@ TEST_F(SmsQueueFormTest, ARetriedRowTellsTheLastErrorOnOneLine)
     EXPECT_EQ(Grid()->model()->index(1, 0).data(Qt::ToolTipRole).toString(),
               QStringLiteral("Ошибка: Не удалось отправить SMS через E-Mail шлюз.; 101@sms.test; "
                              "SMTP сервер не ответил вовремя (MAIL)."));
+    // and the row itself says it, under the text
+    EXPECT_TRUE(Rows(Grid())[1].contains(QStringLiteral("Прошлая попытка не удалась: Не удалось отправить SMS через "
+                                                        "E-Mail шлюз.; 101@sms.test; SMTP сервер не ответил вовремя")))
+        << Rows(Grid())[1].toStdString();
+    // "Удалить" is greyed while the queue runs, and its hint says why.
+    EXPECT_FALSE(Form->findChild<QAction*>("DeleteTB")->isEnabled());
+    EXPECT_TRUE(Form->findChild<QAction*>("DeleteTB")->toolTip().contains(QStringLiteral("только на паузе")));
 }
 
 TEST_F(SmsQueueFormTest, SlowDeliveryKeepsTheWindowServingAPauseWaitsForItsEndAndDeletingSparesIt)

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -40,6 +41,25 @@ protected:
     QTreeView* List = nullptr;
     QLineEdit* NameEdit = nullptr;
 };
+
+// With no operator the window says how to add one; the hint goes with the
+// first operator, whose gate fields show the placeholders in sight.
+TEST_F(TSmsSendersFormTest, AnEmptyListShowsHowToAddAnOperator)
+{
+    OpenForm();
+    auto* hint = Form->findChild<QLabel*>("EmptyHintLabel");
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_TRUE(hint->text().contains(QStringLiteral("«Добавить» (Ctrl+N)")));
+    Ui.Input(QStringLiteral("МТС"));
+    ASSERT_TRUE(Trigger(Form, "AddAction"));
+    EXPECT_FALSE(hint->isVisible());
+    auto* placeholders = Form->findChild<QLabel*>("GatePlaceholdersLabel");
+    ASSERT_NE(placeholders, nullptr);
+    EXPECT_TRUE(placeholders->isVisible());
+    for (const char* field : {"{phone}", "{message}", "{length}", "{year}", "{month}", "{day}", "{hour}", "{minute}"})
+        EXPECT_TRUE(placeholders->text().contains(QLatin1String(field))) << field;
+}
 
 TEST_F(TSmsSendersFormTest, RenameChecksKeepTheOldNameAndReturnTheFocus)
 {

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTreeView>
+#include <filesystem>
 
 #include <sys/stat.h>
 
@@ -241,6 +242,40 @@ TEST_F(TSmsHistoryFormTest, ExportWritesTheShownRecordsAsUtf8CsvWithBom)
     EXPECT_TRUE(Trigger(form, "ExportTB"));
     EXPECT_NE(Data.dir().read("out.csv").find("01.02.2026 10:00:00;Анна;101;Сообщение отправлено.;\"Да; \"\"ок\"\"\"\r\n"),
               std::string::npos);
+}
+
+// The name is used as typed (UTF-8 on this desktop) and gets ".csv" when it
+// has no extension of its own; one with an extension is left as it is.
+TEST_F(TSmsHistoryFormTest, ExportKeepsACyrillicNameAsTypedAndAddsCsvWhenItHasNoExtension)
+{
+    Data.dir().write("SmsHistory.txt", Record(U("Анна"), "101", U("Привет")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, Main.get());
+    ASSERT_NE(form, nullptr);
+    const struct {
+        const char* Typed;
+        const char* Written;
+    } cases[] = {{"Отчёт за декабрь", "Отчёт за декабрь.csv"}, {"итоги.txt", "итоги.txt"}};
+    for (const auto& c : cases) {
+        Ui.File(QString::fromStdString(Data.dir().file(c.Typed)));
+        EXPECT_TRUE(Trigger(form, "ExportTB"));
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(Data.dir().file(c.Written)))) << c.Written;
+    }
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(Data.dir().file("Отчёт за декабрь"))));
+}
+
+// An error whose text begins with "Ошибка" is not worded twice in the export.
+TEST_F(TSmsHistoryFormTest, ExportedErrorIsNotWordedTwice)
+{
+    Data.dir().write("SmsHistory.txt", Record(U("Анна"), "101", U("Привет"),
+                                              U("Ошибка соединения с SMS шлюзом: сервер не найден")) +
+                                           Record(U("Борис"), "102", U("Привет"), U("403 Forbidden")));
+    TSmsHistoryForm* form = TSmsHistoryForm::Open(SmsManager().History, Main.get());
+    ASSERT_NE(form, nullptr);
+    Ui.File(QString::fromStdString(Data.dir().file("out.csv")));
+    EXPECT_TRUE(Trigger(form, "ExportTB"));
+    const std::string csv = Data.dir().read("out.csv");
+    EXPECT_NE(csv.find(";Ошибка соединения с SMS шлюзом: сервер не найден;"), std::string::npos) << csv;
+    EXPECT_NE(csv.find(";Ошибка: 403 Forbidden;"), std::string::npos) << csv;
 }
 
 // "Повторить" is there for failed records only and queues the same text to the

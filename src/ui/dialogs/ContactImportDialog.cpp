@@ -347,9 +347,7 @@ void ExportContacts(const TGroup* group)
     std::optional<QString> path = AskSaveFileName(QStringLiteral("Экспорт абонентов"),
                                                   QStringLiteral("Файлы vCard (*.vcf);;Файлы CSV (*.csv)"));
     if (!path)
-        return;
-    if (QFileInfo(*path).suffix().isEmpty())
-        *path += QStringLiteral(".vcf");
+        return; // a name without an extension came back with the chosen filter's
     const std::vector<TExportedContact> rows = ContactsForExport(SmsManager().Groups, *group);
     const bool csv = path->endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     SaveContactExport(QFile::encodeName(*path).toStdString(), csv ? CsvExport(rows) : VCardExport(rows));

@@ -156,6 +156,18 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
     PageControl->addTab(BuildDirectoryTab(), QStringLiteral("Расположение файлов"));
 
     auto* layout = new QVBoxLayout(this);
+    // At the first start, what to fill in first and why (hidden afterwards).
+    auto* firstRun = Named(new QLabel(QStringLiteral(
+                               "Сначала укажите почтовый ящик, через который пойдут SMS по почтовым шлюзам "
+                               "операторов: сервер SMTP, имя и пароль. Заполненный адрес %1 — "
+                               "общий ящик программы (кнопка «Использовать стандартный EMail шлюз»): "
+                               "оставьте его или впишите свой.")
+                               .arg(QLatin1String(DefaultSmtpFromAddress)),
+                           this),
+                           "FirstRunLabel");
+    firstRun->setWordWrap(true);
+    firstRun->setVisible(ProgramOptions().FirstRun);
+    layout->addWidget(firstRun);
     layout->addWidget(PageControl, 1);
     layout->addWidget(MakeOkCancel(this));
     // 498 x 456, wider where the fonts need it so that no caption is cut.
@@ -192,6 +204,7 @@ QWidget* TOptionsDlg::BuildSmsTab()
     QuietToEdit = Named(new QTimeEdit(QTime(9, 0)), "QuietToEdit");
     for (QTimeEdit* edit : {QuietFromEdit, QuietToEdit}) {
         edit->setDisplayFormat(QStringLiteral("HH:mm"));
+        TypeDigitsOverParts(edit);
         edit->setEnabled(false);
         connect(QuietHoursCheckBox, &QCheckBox::toggled, edit, &QWidget::setEnabled);
     }

@@ -32,6 +32,7 @@ TSendLaterDialog::TSendLaterDialog(QWidget* parent)
     SendTimeEdit = Named(new QDateTimeEdit(this), "SendTimeEdit");
     SendTimeEdit->setDisplayFormat(QStringLiteral("dd.MM.yyyy HH:mm"));
     SendTimeEdit->setCalendarPopup(true);
+    TypeDigitsOverParts(SendTimeEdit);
     // The program's clock (tests replace it), not Qt's.
     const TDateTime now = Now();
     SendTimeEdit->setDateTime(

@@ -13,6 +13,7 @@
 #include <QCollator>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -393,7 +394,8 @@ void TSmsHistoryForm::ExportTBClick()
                                                   QStringLiteral("Файлы CSV (*.csv);;Все файлы (*)"));
     if (!file)
         return;
-    SaveFileSafely(FromQt(*file), HistoryCsv(FIndex.Records(), FRows->Rows), 0, false);
+    // The name as typed: the file system's encoding (UTF-8), not the data files' CP1251.
+    SaveFileSafely(QFile::encodeName(*file).toStdString(), HistoryCsv(FIndex.Records(), FRows->Rows), 0, false);
     StatusLabel->setText(QStringLiteral("Записей в файле: %1").arg(FRows->Rows.size()));
 }
 

@@ -108,16 +108,16 @@ TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow)
     resize(800, 569);
 
     QToolBar* toolBar = MakeToolBar(this, "ToolBar");
-    AddAction = MakeAction(this, "AddAction", QStringLiteral("Добавить"), TIcon::Add, &TSmsSendersForm::AddActionExecute);
+    AddAction = MakeAction(this, "AddAction", QStringLiteral("&Добавить"), TIcon::Add, &TSmsSendersForm::AddActionExecute);
     AddAction->setToolTip(QStringLiteral("Добавить нового оператора"));
     AddAction->setShortcut(Qt::CTRL | Qt::Key_N);
     AddFromFileAction = MakeAction(this, "AddFromFileAction", QStringLiteral("Из файла"), TIcon::Import,
                                    &TSmsSendersForm::AddFromFileActionExecute);
     AddFromFileAction->setToolTip(QStringLiteral("Добавить из файла"));
-    DeleteAction = MakeAction(this, "DeleteAction", QStringLiteral("Удалить"), TIcon::Remove,
+    DeleteAction = MakeAction(this, "DeleteAction", QStringLiteral("&Удалить"), TIcon::Remove,
                               &TSmsSendersForm::DeleteActionExecute);
     DeleteAction->setToolTip(QStringLiteral("Удалить оператора"));
-    CheckAction = MakeAction(this, "CheckAction", QStringLiteral("Проверить..."), TIcon::Send,
+    CheckAction = MakeAction(this, "CheckAction", QStringLiteral("&Проверить..."), TIcon::Send,
                              &TSmsSendersForm::CheckActionExecute);
     CheckAction->setToolTip(QStringLiteral("Проверить оператора: отправить пробное SMS и показать весь обмен"));
     CloseAction = MakeAction(this, "CloseTB", QStringLiteral("Закрыть"), TIcon::Close, &TSmsSendersForm::CloseTBClick);
@@ -151,8 +151,20 @@ TSmsSendersForm::TSmsSendersForm(QWidget* mainWindow)
     EditorPanel = Named(new QWidget(this), "EditorPanel");
     BuildEditor(EditorPanel);
 
+    // With no operator at all, how to add one stands where the editor would.
+    EmptyHintLabel = Named(new QLabel(QStringLiteral(
+                                          "Операторов пока нет. Нажмите «Добавить» (Ctrl+N) и впишите шлюз "
+                                          "своего оператора: адрес WEB-gate с подстановками {phone} и {message} "
+                                          "или адрес EMAIL-gate; «Из файла» загружает готовые описания."),
+                                      this),
+                           "EmptyHintLabel");
+    EmptyHintLabel->setWordWrap(true);
+    EmptyHintLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    EmptyHintLabel->setContentsMargins(8, 8, 8, 8);
+
     auto* body = new QHBoxLayout;
     body->addWidget(SmsSendersListView);
+    body->addWidget(EmptyHintLabel, 1);
     body->addWidget(EditorPanel, 1);
     body->addStretch(0); // keeps the list at the left while the editor is hidden
     auto* layout = new QVBoxLayout(this);
@@ -192,6 +204,16 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
         return edit;
     };
     WebGateEdit = gateEdit("WebGateEdit", QStringLiteral("WEB-gate:"), &TStdSmsSender::WebGate);
+    // The placeholders in sight, not only in the tooltip.
+    auto* placeholders = Named(new QLabel(QStringLiteral("Подстановки: {phone} {message} {length} {year} {month} "
+                                                         "{day} {hour} {minute} (подробнее во всплывающей подсказке)"),
+                                          panel),
+                               "GatePlaceholdersLabel");
+    placeholders->setWordWrap(true);
+    QFont small = placeholders->font();
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    placeholders->setFont(small);
+    form->addRow(QString(), placeholders);
     EmailGateEdit = gateEdit("EmailGateEdit", QStringLiteral("EMAIL-gate:"), &TStdSmsSender::EmailGate);
     EmailSubjEdit = gateEdit("EmailSubjEdit", QStringLiteral("Тема письма:"), &TStdSmsSender::EmailSubj);
     EmailBodyEdit = gateEdit("EmailBodyEdit", QStringLiteral("Текст письма:"), &TStdSmsSender::EmailBody);
@@ -405,6 +427,7 @@ void TSmsSendersForm::RefreshEditor()
     SetComboActive(CharsetComboBox, shown);
     CheckAction->setEnabled(shown);
     EditorPanel->setVisible(shown);
+    EmptyHintLabel->setVisible(SmsManager().SmsSenders.Count() == 0);
     if (shown && GateTypeComboBox->currentIndex() < 0)
         throw TError(Cp1251(UnknownGateType));
 }

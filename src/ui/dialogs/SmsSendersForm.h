@@ -17,6 +17,7 @@
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QTreeView;
@@ -82,6 +83,7 @@ private:
     QAction* CloseAction = nullptr;
     QTreeView* SmsSendersListView = nullptr;
     QWidget* EditorPanel = nullptr;
+    QLabel* EmptyHintLabel = nullptr; // how to add an operator, while there is none
     QLineEdit* NameEdit = nullptr;
     QLineEdit* WebGateEdit = nullptr;
     QLineEdit* EmailGateEdit = nullptr;

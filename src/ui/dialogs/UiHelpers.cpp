@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QHeaderView>
 #include <QIconEngine>
@@ -15,7 +19,11 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QHelpEvent>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QToolBar>
 #include <QTreeView>
 
@@ -36,23 +44,34 @@ QWidget* BoxParent()
 
 int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
 {
-    QMessageBox box(icon, title, WithLineFeeds(text), QMessageBox::NoButton, BoxParent());
-    // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
-    box.setTextFormat(Qt::PlainText);
-    if (yesNo) {
-        box.addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-        QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-        box.setDefaultButton(no);
-        box.setEscapeButton(no);
-    } else {
-        QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        box.setDefaultButton(ok);
-        box.setEscapeButton(ok);
-    }
-    box.exec();
-    return box.buttonRole(box.clickedButton()) == QMessageBox::YesRole ? 1 : 0;
+    std::unique_ptr<QMessageBox> box = NewMessageBox(icon, text, title, yesNo, BoxParent());
+    box->exec();
+    return box->buttonRole(box->clickedButton()) == QMessageBox::YesRole ? 1 : 0;
 }
 } // namespace
+
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
+                                           bool yesNo, QWidget* parent)
+{
+    auto box = std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), QMessageBox::NoButton, parent);
+    // A message box sizes itself to its text; a strut as wide as the title keeps the title whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout()))
+        grid->addItem(new QSpacerItem(TitleRoom(box.get(), title), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    if (yesNo) {
+        box->addButton(QStringLiteral("Да"), QMessageBox::YesRole);
+        QPushButton* no = box->addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+        box->setDefaultButton(no);
+        box->setEscapeButton(no);
+    } else {
+        QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
+    return box;
+}
 
 // --- Script -------------------------------------------------------------------
 TUiScript::TUiScript() : FPrevious(CurrentScript) { CurrentScript = this; }
@@ -167,12 +186,7 @@ std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QStrin
     if (prompt.isEmpty()) // no empty line above the field
         for (QLabel* label : dialog->findChildren<QLabel*>())
             label->hide();
-    // The window manager draws the caption in the frame, often in bold, beside
-    // the window icon and three buttons; the dialog's own width keeps it whole.
-    QFont bold = dialog->font();
-    bold.setBold(true);
-    const QFontMetrics metrics(bold);
-    const int titleRoom = std::min(metrics.horizontalAdvance(caption) + 8 * metrics.height(), 800);
+    const int titleRoom = TitleRoom(dialog.get(), caption);
     // The dialog's layout sets its minimum size from its contents: the field is what widens it.
     const int margins = dialog->style()->pixelMetric(QStyle::PM_LayoutLeftMargin) +
                         dialog->style()->pixelMetric(QStyle::PM_LayoutRightMargin);
@@ -193,23 +207,99 @@ std::optional<QString> AskOpenFileName(const QString& caption, const QString& fi
     return path;
 }
 
+namespace {
+// A name the user gave without an extension gets the first one of the chosen
+// filter ("Файлы CSV (*.csv)" -> ".csv"); "*" adds nothing.
+QString WithFilterSuffix(const QString& path, const QString& filter)
+{
+    if (!QFileInfo(path).suffix().isEmpty())
+        return path;
+    const QRegularExpressionMatch pattern = QRegularExpression(QStringLiteral("\\*(\\.[^ ;)*]+)")).match(filter);
+    return pattern.hasMatch() ? path + pattern.captured(1) : path;
+}
+} // namespace
+
 std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters, const QString& folder,
                                        const QString& selectedFilter)
 {
+    QString chosenFilter = selectedFilter.isEmpty() ? filters.section(QStringLiteral(";;"), 0, 0) : selectedFilter;
+    std::optional<QString> path;
     if (TUiScript* s = TUiScript::Current()) {
         s->Record(TUiCallKind::SaveFile, caption, filters);
-        return s->TakeFile();
+        path = s->TakeFile();
+    } else {
+        const QString typed = QFileDialog::getSaveFileName(BoxParent(), caption, folder, filters, &chosenFilter);
+        if (!typed.isEmpty())
+            path = typed;
     }
-    QString chosenFilter = selectedFilter;
-    QString path = QFileDialog::getSaveFileName(BoxParent(), caption, folder, filters,
-                                                selectedFilter.isEmpty() ? nullptr : &chosenFilter);
-    if (path.isEmpty())
-        return std::nullopt;
+    if (path)
+        *path = WithFilterSuffix(*path, chosenFilter);
     return path;
+}
+
+namespace {
+class TDigitsOverParts : public QObject {
+public:
+    explicit TDigitsOverParts(QDateTimeEdit* edit) : QObject(edit), FEdit(edit) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonPress)
+            FPart = -1; // the caret moved: typing starts a part anew
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const QString text = static_cast<QKeyEvent*>(event)->text();
+        if (text.size() != 1 || !text[0].isDigit() || FEdit->currentSection() == QDateTimeEdit::NoSection) {
+            FPart = -1;
+            return false;
+        }
+        int part = FEdit->currentSectionIndex();
+        if (part == FPart && FTyped >= FLength && part + 1 < FEdit->sectionCount())
+            ++part; // this part is typed whole: on to the next one
+        if (part != FPart) {
+            FPart = part;
+            FTyped = 0;
+            FEdit->setCurrentSectionIndex(part);
+            FLength = FEdit->sectionText(FEdit->currentSection()).size();
+            FEdit->setSelectedSection(FEdit->currentSection()); // the digits replace it
+        }
+        ++FTyped;
+        return false;
+    }
+
+private:
+    QDateTimeEdit* FEdit;
+    int FPart = -1;       // the part being typed into, -1: none
+    qsizetype FTyped = 0; // digits typed into it
+    qsizetype FLength = 0; // its length when typing began
+};
+} // namespace
+
+void TypeDigitsOverParts(QDateTimeEdit* edit) { edit->installEventFilter(new TDigitsOverParts(edit)); }
+
+int TitleRoom(const QWidget* window, const QString& title)
+{
+    // The window manager draws the title in the frame, in bold and often larger
+    // than the program's font, beside the window's icon and its buttons
+    // (minimise, maximise, close) with the frame's padding.
+    QFont bold = window->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    return std::min(metrics.horizontalAdvance(title) * 4 / 3 + 5 * (metrics.height() + 10), 800);
+}
+
+void WidenForTitle(QWidget* window)
+{
+    const int room = TitleRoom(window, window->windowTitle());
+    if (std::max(window->minimumWidth(), window->minimumSizeHint().width()) >= room)
+        return;
+    if (window->maximumWidth() < room)
+        window->setMaximumWidth(room); // a fixed size grows with it
+    window->setMinimumWidth(room);
 }
 
 int RunDialog(QDialog& dialog)
 {
+    WidenForTitle(&dialog);
     if (TUiScript* s = TUiScript::Current()) {
         s->Record(TUiCallKind::Dialog, dialog.windowTitle(), dialog.objectName());
         auto drive = s->TakeDialog();
@@ -344,6 +434,18 @@ private:
 };
 } // namespace
 
+QString WithoutMnemonic(const QString& caption)
+{
+    QString text;
+    text.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
+            ++i; // "&x" is x, "&&" is "&"
+        text += caption[i];
+    }
+    return text;
+}
+
 QIcon AppIcon(TIcon icon)
 {
     struct TEntry {
@@ -415,6 +517,32 @@ QToolBar* MakeToolBar(QWidget* parent, const char* name)
     return bar;
 }
 
+namespace {
+// A row whose caption the column cuts with "…" shows the whole caption in a
+// tooltip; a row shown whole has none (unless its model gives one).
+class TElidedTipDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (!event || !view || event->type() != QEvent::ToolTip || index.data(Qt::ToolTipRole).isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const QStyle* style = view->style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const int room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view).width() - 2 * margin;
+        if (item.fontMetrics.horizontalAdvance(item.text) > room) {
+            QToolTip::showText(event->globalPos(), item.text, view->viewport(), option.rect);
+            return true;
+        }
+        QToolTip::hideText();
+        return false;
+    }
+};
+} // namespace
+
 QTreeView* MakeListView(QWidget* parent, const char* name)
 {
     auto* view = Named(new QTreeView(parent), name);
@@ -425,5 +553,6 @@ QTreeView* MakeListView(QWidget* parent, const char* name)
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setUniformRowHeights(true);
     view->setAllColumnsShowFocus(true);
+    view->setItemDelegate(new TElidedTipDelegate(view));
     return view;
 }

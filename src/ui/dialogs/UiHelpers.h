@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QIcon>
+#include <QMessageBox>
 #include <QString>
 
 #include <deque>
@@ -22,6 +23,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDateTimeEdit;
 class QDialogButtonBox;
 class QInputDialog;
 class QLineEdit;
@@ -42,15 +44,32 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
 // enough for the window frame to show `caption` whole.
 std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QString& prompt, const QString& initial,
                                             QWidget* parent = nullptr);
+// The box the message helpers run: the text as plain text, "Да"/"Нет" (No the
+// default) or "OK", at least as wide as its title needs in a window frame.
+std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
+                                           bool yesNo, QWidget* parent = nullptr);
 // File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString());
-// `selectedFilter`: the filter chosen when the dialog opens (one of `filters`).
+// `selectedFilter`: the filter chosen when the dialog opens (one of `filters`). A name
+// given without an extension gets the first one of the filter chosen ("*.csv").
 std::optional<QString> AskSaveFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString(),
                                        const QString& selectedFilter = QString());
 
-// Runs a modal dialog (or, under a script, drives it without a modal loop).
+// The width a window needs for the window manager to show `title` whole in its
+// frame, beside the frame's icon and buttons.
+int TitleRoom(const QWidget* window, const QString& title);
+// Makes the window at least that wide for its own title (a fixed width grows too).
+void WidenForTitle(QWidget* window);
+
+// Digits typed into a date or time field replace the part (hours, minutes...)
+// under the caret, as a clock is set; without it Qt refuses a digit typed into
+// a full part unless that part was selected first.
+void TypeDigitsOverParts(QDateTimeEdit* edit);
+
+// Runs a modal dialog (or, under a script, drives it without a modal loop),
+// at least as wide as its title needs.
 int RunDialog(QDialog& dialog);
 
 // The top-level report of an error no window caught: error box titled with the
@@ -178,16 +197,20 @@ QIcon AppIcon(TIcon icon);
 // or the top-level report (for handlers that leave errors to the program).
 enum class TErrorReport { Box, TopLevel };
 
-// An action owned by `window`, its caption also its hint, live in that window
-// only; its handler runs inside Guard (or TopLevelGuard).
+// A caption as read, without its mnemonic mark: "&Удалить" -> "Удалить", "R&&D" -> "R&D".
+QString WithoutMnemonic(const QString& caption);
+
+// An action owned by `window`, its caption (with its "&" mnemonic) also its
+// hint (without it), live in that window only; its handler runs inside Guard
+// (or TopLevelGuard).
 template <class W>
 QAction* MakeAction(W* window, const char* name, const QString& caption, TIcon icon, void (W::*handler)(),
                     TErrorReport report = TErrorReport::Box)
 {
     auto* action = new QAction(AppIcon(icon), caption, window);
     action->setObjectName(QString::fromLatin1(name));
-    action->setToolTip(caption);
-    action->setStatusTip(caption);
+    action->setToolTip(WithoutMnemonic(caption));
+    action->setStatusTip(WithoutMnemonic(caption));
     window->addAction(action);
     QObject::connect(action, &QAction::triggered, window, [window, handler, report] {
         if (report == TErrorReport::TopLevel)

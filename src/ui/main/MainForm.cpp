@@ -83,65 +83,69 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
 void TMainForm::CreateActions()
 {
     const auto topLevel = TErrorReport::TopLevel; // manager errors reach the program's report
-    AddGroupAction = MakeAction(this, "AddGroupAction", QStringLiteral("Создать группу Абонентов"), TIcon::Add,
+    AddGroupAction = MakeAction(this, "AddGroupAction", QStringLiteral("&Создать группу Абонентов"), TIcon::Add,
                                 &TMainForm::AddGroupActionExecute, topLevel);
-    EditGroupAction = MakeAction(this, "EditGroupAction", QStringLiteral("Изменить группу Абонентов"), TIcon::Edit,
+    EditGroupAction = MakeAction(this, "EditGroupAction", QStringLiteral("&Изменить группу Абонентов"), TIcon::Edit,
                                  &TMainForm::EditGroupActionExecute, topLevel);
-    RemoveGroupAction = MakeAction(this, "RemoveGroupAction", QStringLiteral("Удалить группу Абонентов"),
+    RemoveGroupAction = MakeAction(this, "RemoveGroupAction", QStringLiteral("&Удалить группу Абонентов"),
                                    TIcon::Remove, &TMainForm::RemoveGroupActionExecute, topLevel);
     AddGroupToRecepientsAction = MakeAction(this, "AddGroupToRecepientsAction",
-                                            QStringLiteral("Добавить в список адресатов"), TIcon::AddRecipient,
+                                            QStringLiteral("&Добавить в список адресатов"), TIcon::AddRecipient,
                                             &TMainForm::AddGroupToRecepientsActionExecute, topLevel);
-    AddContactAction = MakeAction(this, "AddContactAction", QStringLiteral("Добавить Абонента"), TIcon::Contact,
+    AddContactAction = MakeAction(this, "AddContactAction", QStringLiteral("&Добавить Абонента"), TIcon::Contact,
                                   &TMainForm::AddContactActionExecute, topLevel);
-    EditContactAction = MakeAction(this, "EditContactAction", QStringLiteral("Изменить Абонента"), TIcon::Edit,
+    EditContactAction = MakeAction(this, "EditContactAction", QStringLiteral("&Изменить Абонента"), TIcon::Edit,
                                    &TMainForm::EditContactActionExecute, topLevel);
-    RemoveContactAction = MakeAction(this, "RemoveContactAction", QStringLiteral("Удалить Абонента"), TIcon::Remove,
+    RemoveContactAction = MakeAction(this, "RemoveContactAction", QStringLiteral("&Удалить Абонента"), TIcon::Remove,
                                      &TMainForm::RemoveContactActionExecute, topLevel);
-    AddContactToGroupAction = MakeAction(this, "AddContactToGroupAction", QStringLiteral("Добавить Абонента в группу"),
+    AddContactToGroupAction = MakeAction(this, "AddContactToGroupAction", QStringLiteral("Добавить Абонента в &группу"),
                                          TIcon::Group, &TMainForm::AddContactToGroupActionExecute, topLevel);
     RemoveContactFromGroupAction = MakeAction(this, "RemoveContactFromGroupAction",
-                                              QStringLiteral("Удалить Абонента из группы"), TIcon::Delete,
+                                              QStringLiteral("Удалить Абонента и&з группы"), TIcon::Delete,
                                               &TMainForm::RemoveContactFromGroupActionExecute, topLevel);
     AddContactToRecepientsAction = MakeAction(this, "AddContactToRecepientsAction",
-                                              QStringLiteral("Добавить в список адресатов"), TIcon::AddRecipient,
+                                              QStringLiteral("Добавить в список &адресатов"), TIcon::AddRecipient,
                                               &TMainForm::AddContactToRecepientsActionExecute, topLevel);
-    ImportContactsAction = MakeAction(this, "ImportContactsAction", QStringLiteral("Импорт абонентов..."), TIcon::Import,
+    ImportContactsAction = MakeAction(this, "ImportContactsAction", QStringLiteral("И&мпорт абонентов..."), TIcon::Import,
                                       &TMainForm::ImportContactsActionExecute);
-    ExportContactsAction = MakeAction(this, "ExportContactsAction", QStringLiteral("Экспорт абонентов..."), TIcon::Save,
+    ExportContactsAction = MakeAction(this, "ExportContactsAction", QStringLiteral("&Экспорт абонентов..."), TIcon::Save,
                                       &TMainForm::ExportContactsActionExecute);
     RemoveFromRecepientsAction = MakeAction(this, "RemoveFromRecepientsAction",
-                                            QStringLiteral("Удалить из списка адресатов"), TIcon::RemoveRecipient,
+                                            QStringLiteral("&Удалить из списка адресатов"), TIcon::RemoveRecipient,
                                             &TMainForm::RemoveFromRecepientsActionExecute, topLevel);
     RemoveAllFromRecepientsAction = MakeAction(this, "RemoveAllFromRecepientsAction",
-                                               QStringLiteral("Очистить список адресатов"), TIcon::Clear,
+                                               QStringLiteral("&Очистить список адресатов"), TIcon::Clear,
                                                &TMainForm::RemoveAllFromRecepientsActionExecute, topLevel);
     SearchAction = MakeAction(this, "SearchAction", QStringLiteral("Найти"), TIcon::Find,
                               &TMainForm::SearchActionExecute, topLevel);
-    ExitAction = MakeAction(this, "ExitAction", QStringLiteral("Выйти из программы"), TIcon::Exit,
+    ExitAction = MakeAction(this, "ExitAction", QStringLiteral("&Выйти из программы"), TIcon::Exit,
                             &TMainForm::ExitActionExecute, topLevel);
 
     // The composer's and the other windows' commands.
-    SendSmsAction = MakeAction(this, "SendSmsAction", QStringLiteral("Отправить SMS"), TIcon::Send,
+    SendSmsAction = MakeAction(this, "SendSmsAction", QStringLiteral("&Отправить SMS"), TIcon::Send,
                                &TMainForm::SendSmsActionExecute);
     SendSmsAction->setShortcut(Qt::CTRL | Qt::Key_S);
-    NewSmsAction = MakeAction(this, "NewSmsAction", QStringLiteral("Новое сообщение"), TIcon::New,
+    SendLaterAction = MakeAction(this, "SendLaterAction", QStringLiteral("Отправить &позже..."), TIcon::Send,
+                                 &TMainForm::SendLaterActionExecute);
+    SendLaterAction->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_S);
+    connect(SendSmsAction, &QAction::enabledChanged, SendLaterAction, &QAction::setEnabled); // the same countdown
+    NewSmsAction = MakeAction(this, "NewSmsAction", QStringLiteral("&Новое сообщение"), TIcon::New,
                               &TMainForm::NewSmsActionExecute);
     NewSmsAction->setShortcut(Qt::CTRL | Qt::Key_N);
-    SmsQueueAction = MakeAction(this, "SmsQueueAction", QStringLiteral("Показать очередь сообщений"), TIcon::Queue,
+    SmsQueueAction = MakeAction(this, "SmsQueueAction", QStringLiteral("Показать о&чередь сообщений"), TIcon::Queue,
                                 &TMainForm::SmsQueueActionExecute);
-    TemplatesAction = MakeAction(this, "TemplatesAction", QStringLiteral("Показать шаблоны сообщений"),
+    TemplatesAction = MakeAction(this, "TemplatesAction", QStringLiteral("Показать &шаблоны сообщений"),
                                  TIcon::Templates, &TMainForm::TemplatesActionExecute);
-    SmsHistoryAction = MakeAction(this, "SmsHistoryAction", QStringLiteral("Показать историю сообщений"),
+    SmsHistoryAction = MakeAction(this, "SmsHistoryAction", QStringLiteral("Показать &историю сообщений"),
                                   TIcon::History, &TMainForm::SmsHistoryActionExecute);
-    OptionsAction = MakeAction(this, "OptionsAction", QStringLiteral("Настройки программы"), TIcon::Options,
+    OptionsAction = MakeAction(this, "OptionsAction", QStringLiteral("&Настройки программы"), TIcon::Options,
                                &TMainForm::OptionsActionExecute);
-    TranslitEditorAction = MakeAction(this, "TranslitEditorAction", QStringLiteral("Настройка транслитерации"),
+    TranslitEditorAction = MakeAction(this, "TranslitEditorAction", QStringLiteral("Настройка &транслитерации"),
                                       TIcon::Translit, &TMainForm::TranslitEditorActionExecute);
     TranslitEditorAction->setStatusTip(QString()); // the one command without a hint
-    AboutAction = MakeAction(this, "AboutAction", QStringLiteral("О программе..."), TIcon::About,
+    AboutAction = MakeAction(this, "AboutAction", QStringLiteral("&О программе..."), TIcon::About,
                              &TMainForm::AboutActionExecute);
-    SmsSendersAction = MakeAction(this, "SmsSendersAction", QStringLiteral("Справочник операторов"),
+    SmsSendersAction = MakeAction(this, "SmsSendersAction", QStringLiteral("&Справочник операторов"),
                                   TIcon::Operators, &TMainForm::SmsSendersActionExecute);
 }
 
@@ -149,19 +153,24 @@ void TMainForm::CreateMenus()
 {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu"));
-    bar->addMenu(MakeMenu(this, "GroupsMenu", QStringLiteral("Группы"),
+    bar->addMenu(MakeMenu(this, "GroupsMenu", QStringLiteral("&Группы"),
                           {AddGroupAction, EditGroupAction, RemoveGroupAction, nullptr, AddGroupToRecepientsAction}));
-    bar->addMenu(MakeMenu(this, "ContactsMenu", QStringLiteral("Абоненты"),
+    bar->addMenu(MakeMenu(this, "ContactsMenu", QStringLiteral("&Абоненты"),
                           {AddContactAction, EditContactAction, RemoveContactAction, nullptr, AddContactToGroupAction,
                            RemoveContactFromGroupAction, nullptr, AddContactToRecepientsAction, nullptr,
                            ImportContactsAction, ExportContactsAction}));
-    bar->addMenu(MakeMenu(this, "SmsSendersMenu", QStringLiteral("Операторы"), {SmsSendersAction}));
-    bar->addMenu(MakeMenu(this, "MessageMenu", QStringLiteral("Сообщение"),
-                          {SendSmsAction, nullptr, NewSmsAction, nullptr, SmsQueueAction, TemplatesAction,
+    bar->addMenu(MakeMenu(this, "SmsSendersMenu", QStringLiteral("&Операторы"), {SmsSendersAction}));
+    bar->addMenu(MakeMenu(this, "MessageMenu", QStringLiteral("&Сообщение"),
+                          {SendSmsAction, SendLaterAction, nullptr, NewSmsAction, nullptr, SmsQueueAction, TemplatesAction,
                            SmsHistoryAction}));
-    bar->addMenu(MakeMenu(this, "OptionsMenu", QStringLiteral("Настройки"), {OptionsAction, TranslitEditorAction}));
-    bar->addMenu(MakeMenu(this, "HelpMenu", QStringLiteral("Справка"), {AboutAction}));
-    bar->addMenu(MakeMenu(this, "ExitMenu", QStringLiteral("Выход"), {ExitAction}));
+    bar->addMenu(MakeMenu(this, "OptionsMenu", QStringLiteral("&Настройки"), {OptionsAction, TranslitEditorAction}));
+    bar->addMenu(MakeMenu(this, "HelpMenu", QStringLiteral("Сп&равка"), {AboutAction}));
+    bar->addMenu(MakeMenu(this, "ExitMenu", QStringLiteral("&Выход"), {ExitAction}));
+    // F10 opens the menu bar, as on the rest of the desktop.
+    auto* menuKey = Named(new QAction(this), "MenuBarKeyAction");
+    menuKey->setShortcut(Qt::Key_F10);
+    addAction(menuKey);
+    connect(menuKey, &QAction::triggered, bar, [bar] { bar->setActiveAction(bar->actions().value(0)); });
 
     GroupsPopupMenu = MakeMenu(this, "GroupsPopupMenu", QString(),
                                {AddGroupToRecepientsAction, nullptr, AddGroupAction, EditGroupAction, RemoveGroupAction});
@@ -196,6 +205,7 @@ void TMainForm::CreatePanels()
         layout->setSpacing(4);
         bar->setParent(panel);
         auto* label = new QLabel(caption, panel);
+        label->setWordWrap(true); // a narrow window wraps the caption rather than cutting it
         list = MakeListView(panel, listName);
         label->setBuddy(list);
         layout->addWidget(bar);
@@ -258,7 +268,7 @@ void TMainForm::CreatePanels()
     right->addWidget(RecepientsPanel, 1);
     right->addWidget(MsgPanel);
 
-    columns->addWidget(GroupsListPanel);
+    columns->addWidget(GroupsListPanel, 1);
     columns->addWidget(ContactListPanel, 1);
     columns->addWidget(RecepientsAndMsgPanel);
     setCentralWidget(central);
@@ -271,11 +281,12 @@ void TMainForm::resizeEvent(QResizeEvent* event)
 }
 
 // The groups pane gets half of what the right column leaves, less 5: the
-// contacts pane ends up 10 pixels wider.
+// contacts pane ends up 10 pixels wider. A bound, not a fixed width, so that
+// the window can still be made smaller (down to 640 pixels).
 void TMainForm::FormResize()
 {
     const int both = centralWidget()->width() - RecepientsAndMsgPanel->width();
-    GroupsListPanel->setFixedWidth(std::max(0, (both - 10) / 2));
+    GroupsListPanel->setMaximumWidth(std::max(0, (both - 10) / 2));
 }
 
 void TMainForm::ExitActionExecute() { close(); }

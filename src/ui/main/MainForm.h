@@ -155,6 +155,7 @@ private:
     QAction* ExitAction;
     // Actions of the composer and the other windows.
     QAction* SendSmsAction;
+    QAction* SendLaterAction; // on the send button's arrow and in the "Сообщение" menu
     QAction* NewSmsAction;
     QAction* SmsQueueAction;
     QAction* TemplatesAction;

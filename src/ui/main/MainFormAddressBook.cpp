@@ -16,6 +16,7 @@
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <memory>
@@ -392,6 +393,13 @@ bool TMainForm::ListViewKeyDown(QObject* view, int key)
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == SendButton && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Down && key->modifiers() & Qt::AltModifier) || key->key() == Qt::Key_F4) {
+            SendButton->showMenu(); // the arrow's menu, as a combo box opens
+            return true;
+        }
+    }
     if (watched == RecepientsListView && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
         bool taken = false;

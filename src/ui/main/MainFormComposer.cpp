@@ -59,9 +59,9 @@ void TMainForm::CreateComposerActions()
     TranslitAction = MakeAction(this, "TranslitAction", QStringLiteral("Транслитерация"), TIcon::Translit,
                                 &TMainForm::TranslitActionExecute);
     TranslitAction->setCheckable(true);
-    StartAction = MakeAction(this, "StartAction", QStringLiteral("Возобновить рассылку"), TIcon::Start,
+    StartAction = MakeAction(this, "StartAction", QStringLiteral("&Возобновить рассылку"), TIcon::Start,
                              &TMainForm::StartActionExecute);
-    PauseAction = MakeAction(this, "PauseAction", QStringLiteral("Приостановить рассылку"), TIcon::Pause,
+    PauseAction = MakeAction(this, "PauseAction", QStringLiteral("&Приостановить рассылку"), TIcon::Pause,
                              &TMainForm::PauseActionExecute);
 
     TemplatesPopupMenu = Named(new QMenu(this), "TemplatesPopupMenu");
@@ -80,13 +80,13 @@ void TMainForm::CreateComposerActions()
     connect(TemplatesPopupMenu, &QMenu::aboutToShow, this, [this] { Guard([this] { TemplatesPopupMenuPopup(); }); });
     // Fields that each recipient's message gets filled in with its own values.
     TemplatesPopupMenu->addSeparator();
-    QMenu* fields = Named(TemplatesPopupMenu->addMenu(QStringLiteral("Вставить поле")), "InsertFieldMenu");
+    QMenu* fields = Named(TemplatesPopupMenu->addMenu(QStringLiteral("&Вставить поле")), "InsertFieldMenu");
     const struct {
         const char* Name;
         QString Caption;
         std::string_view Field;
-    } fieldItems[] = {{"InsertNameFieldAction", QStringLiteral("Имя получателя {name}"), NameField},
-                      {"InsertPhoneFieldAction", QStringLiteral("Телефон получателя {phone}"), PhoneField}};
+    } fieldItems[] = {{"InsertNameFieldAction", QStringLiteral("&Имя получателя {name}"), NameField},
+                      {"InsertPhoneFieldAction", QStringLiteral("&Телефон получателя {phone}"), PhoneField}};
     for (const auto& item : fieldItems) {
         QAction* action = fields->addAction(item.Caption);
         action->setObjectName(QString::fromLatin1(item.Name));
@@ -131,6 +131,7 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     SmsErrorLabel->setPalette(maroon);
     SmsErrorLabel->setTextFormat(Qt::RichText);
     SmsErrorLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    SmsErrorLabel->setFocusPolicy(Qt::NoFocus); // a Tab stop only while it holds the link
     SmsErrorLabel->setToolTip(QStringLiteral("Показать неотправленные сообщения в истории"));
     connect(SmsErrorLabel, &QLabel::linkActivated, this, [this] { Guard([this] { ShowHistory(true); }); });
     column->addWidget(SmsErrorLabel);
@@ -164,11 +165,10 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     SendButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     // The arrow beside it: send at a chosen moment.
     auto* sendMenu = Named(new QMenu(SendButton), "SendLaterMenu");
-    QAction* later = sendMenu->addAction(QStringLiteral("Отправить позже..."));
-    later->setObjectName(QStringLiteral("SendLaterAction"));
-    connect(later, &QAction::triggered, this, [this] { Guard([this] { SendLaterActionExecute(); }); });
+    sendMenu->addAction(SendLaterAction);
     SendButton->setMenu(sendMenu);
     SendButton->setPopupMode(QToolButton::MenuButtonPopup);
+    SendButton->installEventFilter(this); // Alt+Down and F4 open the arrow's menu
     SendButton->setMinimumHeight(28);
     SecondsLeftLabel = Named(new QLabel(panel), "SecondsLeftLabel");
     SecondsLeftLabel->setWordWrap(true);
@@ -227,11 +227,12 @@ void TMainForm::UpdateCost()
     const TSmsCost cost = ComputeSmsCost(text, SmsManager().Recipients, TranslitTable());
     const int total = translit ? cost.TotalTranslit : cost.Total;
 
-    QString line = QStringLiteral("Будет отправлено: %1 SMS").arg(total);
+    // With nobody picked nothing will be sent: the line says what one message takes.
+    QString line = cost.Recipients > 0 || cost.NoOperator > 0
+                       ? QStringLiteral("Будет отправлено: %1 SMS").arg(total)
+                       : QStringLiteral("Получатели не выбраны; сообщение займёт %1 SMS").arg(total);
     if (cost.Recipients > 0)
         line += QStringLiteral(" получателям: %1").arg(cost.Recipients);
-    else if (cost.NoOperator == 0)
-        line += QStringLiteral(" на одного получателя");
     // The rest on a line of its own: what would be cheaper, what cannot go.
     QStringList notes;
     if (!translit && cost.TotalTranslit < cost.Total)
@@ -271,9 +272,19 @@ void TMainForm::UpdateCost()
     QStringList details;
     for (const TOperatorCost& op : cost.PerOperator) {
         const int each = translit ? op.SmsEachTranslit : op.SmsEach;
-        details << QStringLiteral("%1: %2 × %3 SMS (%4, частей текста: %5)")
-                       .arg(OperatorName(op.Sender), Plural(op.Recipients, "получатель", "получателя", "получателей"))
-                       .arg(each)
+        const int opTotal = translit ? op.TotalTranslit : op.Total;
+        // "5 получателей × 5 SMS" only when each is billed alike; with fields
+        // each recipient's own text may cost less than the dearest one.
+        const QString count = opTotal == op.Recipients * each
+                                  ? QStringLiteral("%1 × %2 SMS")
+                                        .arg(Plural(op.Recipients, "получатель", "получателя", "получателей"))
+                                        .arg(each)
+                                  : QStringLiteral("%1 SMS на %2 (до %3 SMS на одного)")
+                                        .arg(opTotal)
+                                        .arg(Plural(op.Recipients, "получателя", "получателей", "получателей"))
+                                        .arg(each);
+        details << QStringLiteral("%1: %2 (%3, частей текста: %4)")
+                       .arg(OperatorName(op.Sender), count)
                        .arg(op.Ucs2 && !translit ? QStringLiteral("UCS-2") : QStringLiteral("7 бит"))
                        .arg(op.Pieces);
         if (op.Uncarried > 0 && op.Sender) {
@@ -434,6 +445,8 @@ void TMainForm::UpdateStatus()
                                    .arg(queue.FailedCount));
     else
         SmsErrorLabel->clear();
+    // The link takes a Tab stop; the empty label none.
+    SmsErrorLabel->setFocusPolicy(queue.FailedCount > 0 ? Qt::StrongFocus : Qt::NoFocus);
     long long quietUntil = 0;
     if (queued > 0 && SmsManager().QuietAt(LocalSeconds(Now()), &quietUntil))
         info += QStringLiteral(" (тихие часы: отправка с %1)").arg(ToQt(FormatLocalMinute(quietUntil)).right(5));

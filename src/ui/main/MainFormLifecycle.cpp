@@ -373,10 +373,18 @@ void TMainForm::HideToTray()
 {
     // The whole program goes to the tray: the queue, templates and operators
     // windows that are shown hide with the main window and come back with it
-    // (dialogs are left alone: hiding a modal one would end it).
+    // (dialogs are left alone: hiding a modal one would end it). Only the
+    // program's own windows, those this window owns: the tray icon is a
+    // top-level window too on trays that embed it (XEmbed), and must stay.
+    const auto ownWindow = [this](const QWidget* window) {
+        for (const QWidget* owner = window->parentWidget(); owner; owner = owner->parentWidget())
+            if (owner == this)
+                return true;
+        return false;
+    };
     FHiddenWithMain.clear();
     for (QWidget* window : QApplication::topLevelWidgets())
-        if (window != this && window->isVisible() && window->windowType() == Qt::Window && !window->isModal()) {
+        if (ownWindow(window) && window->isVisible() && window->windowType() == Qt::Window && !window->isModal()) {
             FHiddenWithMain.emplace_back(window);
             window->setProperty(HiddenWithMainProperty, true); // stored as shown should the program end now
             window->hide();

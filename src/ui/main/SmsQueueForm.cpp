@@ -160,6 +160,8 @@ QString TSmsQueueForm::RowText(const TSms& sms)
     QStringList notes;
     if (sms.Interrupted)
         notes << QStringLiteral("Отправка была прервана: SMS могло уйти");
+    else if (sms.TryCount > 0 && !sms.ErrorText.empty())
+        notes << QStringLiteral("Прошлая попытка не удалась: ") + ToQt(JoinLines(sms.ErrorText));
     const TQueueWait wait = SmsManager().WaitOf(sms, LocalSeconds(Now()));
     const QString until = ToQt(FormatLocalMinute(wait.Until));
     const QString clock = QStringLiteral("%1:%2:%3")
@@ -224,6 +226,10 @@ void TSmsQueueForm::UpdateButtons()
     PauseTB->setIcon(AppIcon(FPaused ? TIcon::Start : TIcon::Pause));
     DeleteTB->setEnabled(FPaused);
     DeleteAllTB->setEnabled(FPaused);
+    // Greyed while the queue runs: the hint says why and what to do.
+    const QString greyed = QStringLiteral(" (можно только на паузе: нажмите «Пауза»)");
+    DeleteTB->setToolTip(QStringLiteral("Удалить") + (FPaused ? QString() : greyed));
+    DeleteAllTB->setToolTip(QStringLiteral("Удалить все") + (FPaused ? QString() : greyed));
     if (FSending)
         return; // the end of the delivery applies the pause
     if (FPaused || FStopped)
