@@ -12,13 +12,16 @@
 #include "storage/SmsOptions.h"
 #include "ui/UiText.h"
 #include "ui/main/MessageMemo.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cstdio>
@@ -176,6 +179,27 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
     return result;
 }
 
+QString QueuedWaitNote(const std::vector<std::uint64_t>& ids, bool paused)
+{
+    if (paused)
+        return QStringLiteral("Рассылка в программе приостановлена: SMS не уйдут, пока в окне очереди не нажмут "
+                              "«Старт».\n");
+    const TSmsManager& manager = SmsManager();
+    const long long now = LocalSeconds(Now());
+    long long quietUntil = 0;
+    if (manager.QuietAt(now, &quietUntil))
+        return TSmsQueueForm::QuietSentence(quietUntil, now) + QLatin1Char('\n');
+    for (int i = 0; i < manager.Queue.Count(); ++i) {
+        const TSms* sms = manager.Queue.Items(i);
+        if (std::find(ids.begin(), ids.end(), sms->JournalId) == ids.end())
+            continue;
+        const TQueueWait wait = manager.WaitOf(*sms, now);
+        if (wait.Kind != TQueueWait::None)
+            return TSmsQueueForm::WaitSentence(*sms, wait, now) + QLatin1Char('\n');
+    }
+    return {};
+}
+
 TCommandResult ListQueue()
 {
     TCommandResult result;
@@ -277,7 +301,14 @@ int DeliverQueued(const std::vector<std::uint64_t>& ids)
             continue;
         const std::uint64_t id = delivery->Sms()->JournalId;
         const std::string to = ContactCaption(delivery->Sms()->Contact);
-        delivery->Run();
+        {
+            // On a worker thread, so that the channel answers other starts at once meanwhile.
+            QEventLoop wait;
+            QFutureWatcher<void> watcher;
+            QObject::connect(&watcher, &QFutureWatcher<void>::finished, &wait, &QEventLoop::quit);
+            watcher.setFuture(QtConcurrent::run([delivery] { delivery->Run(); }));
+            wait.exec();
+        }
         const std::optional<std::string> error = delivery->Error();
         manager.FinishDelivery(delivery);
         bool requeued = false;

@@ -8,6 +8,9 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <chrono>
+#include <cstring>
+
 namespace {
 constexpr quint32 MaxFrame = 1u << 20;
 // The first program may be between taking the lock and listening: a later
@@ -16,6 +19,17 @@ constexpr int HandOverTries = 20;
 constexpr int HandOverPauseMs = 100;
 // A running program answers from its event loop; a long load or save may hold that up.
 constexpr int AnswerWaitMs = 15000;
+// The answer of a command run just before its deadline is still read this much longer.
+constexpr int AnswerGraceMs = 2000;
+// A program that is closing (saving its files) is waited for this long.
+constexpr int ClosingWaitMs = 60000;
+
+// The steady clock in milliseconds: CLOCK_MONOTONIC, one clock for every process.
+qint64 SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 const char* const LockFileName = "/Velotext.lock";
 } // namespace
 
@@ -39,7 +53,9 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
     FLock = std::make_unique<QLockFile>(FFolder + QLatin1String(LockFileName));
     // Held as long as the program runs, however long: stale only when its process is gone.
     FLock->setStaleLockTime(0);
-    for (int attempt = 0; attempt < HandOverTries; ++attempt) {
+    int noListener = 0;
+    const qint64 started = SteadyMs();
+    for (;;) {
         if (FLock->tryLock(0)) {
             const QString name = SocketName(FFolder);
             // A socket file left by a program that died would make listen() fail;
@@ -59,7 +75,11 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
         const THandOver handed = HandOver(arguments);
         if (handed == THandOver::Answered)
             return TStart::HandedOver;
-        if (handed == THandOver::NoAnswer) // it may have been taken: never sent twice
+        if (handed == THandOver::NoAnswer) // not answered by its deadline: it will not run
+            break;
+        if (handed == THandOver::NoListener && ++noListener >= HandOverTries)
+            break;
+        if (handed == THandOver::Closing && SteadyMs() - started > ClosingWaitMs)
             break;
         QThread::msleep(HandOverPauseMs);
     }
@@ -72,11 +92,14 @@ TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& argume
     socket.connectToServer(SocketName(FFolder));
     if (!socket.waitForConnected(1000))
         return THandOver::NoListener;
-    const QDeadlineTimer deadline(AnswerWaitMs);
-    socket.write(Frame(arguments));
+    // The program runs the command only if it reads it by `deadline`; its
+    // answer is awaited a little longer.
+    const qint64 deadline = SteadyMs() + AnswerWaitMs;
+    const QDeadlineTimer wait(AnswerWaitMs + AnswerGraceMs);
+    socket.write(Frame(QStringList {QLatin1String(DeadlineTag) + QString::number(deadline)} + arguments));
     while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
-            return THandOver::NoAnswer;
+        if (!socket.waitForBytesWritten(static_cast<int>(wait.remainingTime())))
+            return socket.state() == QLocalSocket::ConnectedState ? THandOver::NoAnswer : THandOver::Closing;
     QByteArray buffer;
     QStringList reply;
     bool bad = false;
@@ -84,10 +107,15 @@ TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& argume
         buffer += socket.readAll();
         if (TakeFrame(buffer, reply, bad))
             break;
-        if (bad || deadline.hasExpired() || socket.state() != QLocalSocket::ConnectedState)
+        if (bad || wait.hasExpired())
             return THandOver::NoAnswer;
-        socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        // Gone without a word: it closed before it read the command, which never ran.
+        if (socket.state() != QLocalSocket::ConnectedState)
+            return THandOver::Closing;
+        socket.waitForReadyRead(static_cast<int>(wait.remainingTime()));
     }
+    if (reply.value(0) == QLatin1String(ClosingAnswer))
+        return THandOver::Closing;
     bool number = false;
     FAnswer.ExitCode = reply.value(0).toInt(&number);
     if (!number)
@@ -109,10 +137,28 @@ void TInstanceChannel::Serve(QLocalSocket* socket)
                 socket->abort();
             return;
         }
-        TAnswer answer;
-        if (FHandler)
-            answer = FHandler(arguments);
-        socket->write(Frame({QString::number(answer.ExitCode), answer.Text}));
+        // The sender's deadline: a command read later is not run (the sender
+        // has reported it as not done); a closing program runs nothing.
+        qint64 deadline = -1;
+        if (!arguments.isEmpty() && arguments.front().startsWith(QLatin1String(DeadlineTag))) {
+            bool number = false;
+            deadline = arguments.front().mid(static_cast<qsizetype>(std::strlen(DeadlineTag))).toLongLong(&number);
+            if (!number)
+                deadline = -1;
+            arguments.removeFirst();
+        }
+        QStringList reply;
+        if (FClosing) {
+            reply = QStringList {QLatin1String(ClosingAnswer)};
+        } else if (deadline >= 0 && SteadyMs() > deadline) {
+            reply = QStringList {QStringLiteral("late")};
+        } else {
+            TAnswer answer;
+            if (FHandler)
+                answer = FHandler(arguments);
+            reply = QStringList {QString::number(answer.ExitCode), answer.Text};
+        }
+        socket->write(Frame(reply));
         socket->disconnectFromServer(); // once the answer is written
     };
     connect(socket, &QLocalSocket::readyRead, this, read);
@@ -124,8 +170,8 @@ QString TInstanceChannel::BusyText() const
 {
     if (FLockError == QLockFile::LockFailedError)
         return QStringLiteral("Папка данных \"%1\" уже используется другой запущенной копией программы, "
-                              "но та не отвечает.\r\rЗакройте её или запустите программу с другой папкой "
-                              "данных (--data-dir).")
+                              "но та не ответила вовремя: команда не выполнена.\r\rПовторите позже; если та копия "
+                              "зависла, закройте её или запустите программу с другой папкой данных (--data-dir).")
             .arg(QDir::toNativeSeparators(FFolder));
     return QStringLiteral("Не удалось занять папку данных \"%1\": в ней нельзя создать файл блокировки "
                           "\"Velotext.lock\".")

@@ -1,7 +1,8 @@
 // Closing the program while a gateway holds a delivery: the close is answered
 // "Да" in the real main window, the delivery under way is cut at once (it
 // does not wait for the gateway's own time limit), the files are written and
-// the messages stay owed for the next start, which brings them back paused.
+// the messages stay owed for the next start, which brings them back held for
+// the user's word.
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
@@ -141,6 +142,7 @@ protected:
 
     TScopedDataDir Data;
     TSilentServer Web, Smtp;
+    TUiScript Ui; // the start's question unanswered: "Позже"
     std::unique_ptr<TMainForm> Form;
 };
 
@@ -161,28 +163,37 @@ TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextS
     const std::string journal = Data.dir().read("SmsQueue.journal");
     EXPECT_NE(journal.find(U("Встреча в 10:00")), std::string::npos) << journal;
 
-    // The next start: both owed, the cut one marked, the queue paused and saying so.
+    // The next start: both owed and held, the cut one marked; the question about
+    // the one that came due while the program was closed answered "Позже".
     StartProgram();
     ASSERT_EQ(SmsManager().Queue.Count(), 2);
     EXPECT_EQ(SmsManager().Queue.Items(0)->Contact->Name(), U("Анна"));
     EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
+    EXPECT_TRUE(SmsManager().Queue.Items(0)->Held);
     EXPECT_EQ(SmsManager().Queue.Items(0)->TryCount, 1);
     EXPECT_FALSE(SmsManager().Queue.Items(1)->Interrupted);
+    EXPECT_TRUE(SmsManager().Queue.Items(1)->Held);
+    ASSERT_TRUE(WaitFor([&] { return !Ui.Texts(TUiCallKind::Confirm).isEmpty(); }, 10));
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Confirm),
+              QStringList {QStringLiteral("1 SMS должны были уйти, пока программа была закрыта. Отправить сейчас?")});
     auto* queueWindow = Form->findChild<TSmsQueueForm*>();
     ASSERT_NE(queueWindow, nullptr);
     queueWindow->show(); // the user opens the queue window: the cut message's row says so
-    const QAbstractItemModel* rows = queueWindow->findChild<QListView*>("SmsStringGrid")->model();
+    auto* grid = queueWindow->findChild<QListView*>("SmsStringGrid");
+    const QAbstractItemModel* rows = grid->model();
     EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Отправка была прервана: SMS могло уйти")));
     EXPECT_FALSE(rows->index(2, 0).data().toString().contains(QStringLiteral("прервана")));
-    queueWindow->hide();
-    const QString info = Form->findChild<QLabel*>("SmsInfoLabel")->text();
-    EXPECT_TRUE(info.contains(QStringLiteral("восстановлено после перезапуска: 2"))) << info.toStdString();
-    QTest::qWait(1500); // paused: no attempt starts
+    const QString state = Form->findChild<QLabel*>("QueueStateLabel")->text();
+    EXPECT_TRUE(state.contains(QStringLiteral("ждёт вашего решения: 2 SMS"))) << state.toStdString();
+    QTest::qWait(1500); // held: no attempt starts
     EXPECT_FALSE(SmsManager().CurrentDelivery());
 
-    // The user drops the web-gate message and starts the queue: the relay holds the next one.
+    // The user drops the web-gate message and lets the other go: the relay holds it.
     SmsManager().DeleteQueued(SmsManager().Queue.Items(0));
-    Form->findChild<QAction*>("StartAction")->trigger();
+    queueWindow->RefreshQueue();
+    grid->setCurrentIndex(rows->index(1, 0));
+    queueWindow->findChild<QAction*>("SendNowTB")->trigger();
+    queueWindow->hide();
     ASSERT_TRUE(WaitFor([&] { return Smtp.Reached() && SmsManager().CurrentDelivery(); }));
     // The relay's reply limit is 60 s; the close must not wait for it either.
     EXPECT_LT(CloseAnsweringYes(), 30.0);

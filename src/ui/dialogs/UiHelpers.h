@@ -35,6 +35,10 @@ void ShowErrorBox(const QString& text, const QString& title = QStringLiteral("О
 void ShowInfoBox(const QString& text, const QString& title = QStringLiteral("Сообщение"));
 // True only when the user answers Yes.
 bool AskConfirmation(const QString& text, const QString& title = QStringLiteral("Подтверждение"));
+// A question with its own two answers: `yes` first and the default (Enter),
+// `no` on Escape. True only for `yes`; a script answers it as Yes / No.
+bool AskChoice(const QString& text, const QString& yes, const QString& no,
+               const QString& title = QStringLiteral("Подтверждение"));
 
 // One-line input; nullopt when cancelled.
 std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial);
