@@ -204,8 +204,13 @@ TCommandResult ListQueue()
 {
     TCommandResult result;
     const TSmsQueue& queue = SmsManager().Queue;
-    for (int i = 0; i < queue.Count(); ++i) {
-        const TSms* sms = queue.Items(i);
+    // The message out for delivery first: it has left the queue but is still owed.
+    std::vector<const TSms*> owed;
+    if (const auto& delivery = SmsManager().CurrentDelivery(); delivery && delivery->Sms())
+        owed.push_back(delivery->Sms());
+    for (int i = 0; i < queue.Count(); ++i)
+        owed.push_back(queue.Items(i));
+    for (const TSms* sms : owed) {
         result.Text += QStringLiteral("%1\t%2\tпопыток: %3\t")
                            .arg(ToQt(FormatDateTime(sms->Created)), ToQt(ContactCaption(sms->Contact)))
                            .arg(sms->TryCount) +

@@ -7,6 +7,7 @@
 #include "storage/SmsOptions.h"
 #include "support/TestSupport.h"
 #include "ui/main/MainForm.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -17,6 +18,7 @@ std::unique_ptr<QWidget> StatusAt(int width, int height)
 {
     TSmsManager& m = SmsManager();
     const long long now = LocalSeconds(Now());
+    SmsOptions().QuietFrom = SmsOptions().QuietTo = -1; // as the start finds them, before the quiet hours
     m.HoldRestored(now); // the sample's queued messages, as a restart finds them
     m.AddRecipientContact(m.Contacts()[0]);
     m.QueueSms(U("Напоминание о встрече"));
@@ -35,3 +37,14 @@ std::unique_ptr<QWidget> StatusAt(int width, int height)
 
 VELOTEXT_SCREENSHOT(MainForm_status_800) { return StatusAt(800, 514); }
 VELOTEXT_SCREENSHOT(MainForm_status_640) { return StatusAt(640, 480); }
+
+// The queue window after a restart: the messages held for the user's word, one
+// of them picked, "Отправить" ready.
+VELOTEXT_SCREENSHOT(SmsQueueForm_held)
+{
+    SmsOptions().QuietFrom = SmsOptions().QuietTo = -1;
+    SmsManager().HoldRestored(LocalSeconds(Now()));
+    auto form = std::make_unique<TSmsQueueForm>();
+    form->RefreshQueue();
+    return form;
+}

@@ -266,7 +266,7 @@ TEST_F(SmsQueueFormTest, TheListShowsTheMessageInDeliveryAndAHeldOneGoesOnlyOnTh
     Refresh();
     Tick();
     EXPECT_FALSE(Form->Sending());
-    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("ждёт вашего решения")));
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Ждёт вашего решения")));
     auto* sendNow = Form->findChild<QAction*>("SendNowTB");
     Grid()->setCurrentIndex(rows->index(1, 0));
     ASSERT_TRUE(sendNow->isEnabled());

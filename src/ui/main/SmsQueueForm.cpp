@@ -190,13 +190,13 @@ QString TSmsQueueForm::RowText(const TSms& sms, bool delivering)
     case TQueueWait::Held:
         if (!sms.Interrupted)
             notes << QStringLiteral("Должно было уйти, пока программа была закрыта");
-        notes << QStringLiteral("ждёт вашего решения: кнопка «Отправить»");
+        notes << QStringLiteral("Ждёт вашего решения: выберите и нажмите «Отправить»");
         break;
     case TQueueWait::None:
         break;
     }
     if (!notes.isEmpty())
-        text += QLatin1Char('\r') + notes.join(QStringLiteral("; "));
+        text += QLatin1Char('\r') + notes.join(QLatin1Char('\r')); // a line each: the column is narrow
     return text;
 }
 
