@@ -129,6 +129,9 @@ protected:
     std::string History() const { return Cp1251ToUtf8(Home.read("data/SmsHistory.txt")); }
 
     static constexpr const char* WaitWindow = "xdotool search --sync --onlyvisible --name '^Velotext' | head -1";
+    // The window of the program started as $a (not one another test left behind), a minute at most.
+    static constexpr const char* OwnWindow =
+        "timeout 60 xdotool search --all --sync --onlyvisible --pid $a --name '^Velotext' | head -1";
     static inline std::unique_ptr<TPeerProcess> Kannel;
     static inline std::string StartError;
     TTempDir Home;
@@ -354,9 +357,13 @@ TEST_F(CommandLine, AfterARestartAScheduledMessageGoesAtItsMomentAndOverdueOnesA
     // The program started, its question answered with a key; READY with its process id.
     const auto start = [&](const char* key) {
         return std::make_unique<TPeerProcess>(
-            std::vector<std::string> {"bash", "-c", Start() + " & a=$!; q=$(xdotool search --sync --onlyvisible --name "
-                                                              "'^Подтверждение$' | head -1); xdotool windowfocus --sync $q; "
-                                                              "xdotool key " + std::string(key) + "; echo READY a=$a; wait $a"},
+            std::vector<std::string> {
+                "bash", "-c",
+                Start() + " & a=$!; box() { xdotool search --all --onlyvisible --pid $a --name '^Подтверждение$'; }; "
+                          "for i in $(seq 300); do box >/dev/null && break; sleep 0.2; done; "
+                          "for i in 1 2 3 4 5; do q=$(box | head -1); [ -z \"$q\" ] && break; "
+                          "xdotool windowfocus --sync $q; xdotool key " + std::string(key) + "; sleep 1; done; "
+                          "echo READY a=$a; wait $a"},
             90);
     };
     const auto stop = [&](TPeerProcess& run) {
@@ -401,7 +408,7 @@ TEST_F(CommandLine, ASendHandedToTheProgramInQuietHoursSaysWhenItGoes)
     const std::string send = Start() + " send --to 'анна петрова' --text 'Ночью'";
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
-                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + WaitWindow + " >/dev/null; " + send +
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + OwnWindow + " >/dev/null; " + send +
                                                                     " >'" + Home.file("out") + "'; rc=$?; kill -TERM $a; wait $a; echo READY rc=$rc"},
                         90));
     EXPECT_EQ(run->value("rc"), "0");
@@ -420,7 +427,7 @@ TEST_F(CommandLine, ACommandTheProgramReadsAfterTheSenderGaveUpIsNotRun)
     const std::string send = Start() + " send --to 'анна петрова' --text 'Опоздавшее'";
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
-                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + WaitWindow + " >/dev/null; kill -STOP $a; " +
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + OwnWindow + " >/dev/null; kill -STOP $a; " +
                                                                     send + " 2>'" + Home.file("err") + "'; rc=$?; kill -CONT $a; sleep 2; " +
                                                                     Start() + " queue >'" + Home.file("queue") + "'; kill -TERM $a; wait $a; echo READY rc=$rc"},
                         120));
@@ -436,9 +443,9 @@ TEST_F(CommandLine, AStartWhoseProgramWentAwayUnansweredOpensItsOwnWindow)
 {
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
-                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; w=$(" + WaitWindow + "); kill -STOP $a; " +
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; w=$(" + OwnWindow + "); kill -STOP $a; " +
                                                                     Start() + " & b=$!; sleep 2; kill -KILL $a; " +
-                                                                    "for i in $(seq 100); do n=$(xdotool search --onlyvisible --name '^Velotext' | grep -v \"^$w$\" | wc -l); "
+                                                                    "for i in $(seq 100); do n=$(xdotool search --all --onlyvisible --pid $b --name '^Velotext' | wc -l); "
                                                                     "[ $n -ge 1 ] && break; sleep 0.2; done; "
                                                                     "lock=$(head -1 '" + Home.file("data/Velotext.lock") + "'); kill -TERM $b; wait $b; "
                                                                     "echo READY b=$b lock=$lock windows=$n"},
