@@ -208,3 +208,28 @@ TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextS
 }
 
 } // namespace
+
+namespace {
+
+// A queue window left open comes back with the next start before the queue
+// is read: it lists the message at once, and a message whose moment has not
+// come is neither asked about nor held.
+TEST_F(ExitWithDelivery, AQueueWindowReopenedAtStartListsTheQueueAndAScheduledMessageWaitsForItsTime)
+{
+    SmsManager().AddRecipientContact(Contact("Анна"));
+    SmsManager().QueueSms(U("Через час"), LocalSeconds(Now()) + 3600);
+    Form->SmsQueueForm()->show();
+    CloseAnsweringYes();
+    StartProgram();
+    QTest::qWait(200);
+    auto* queueWindow = Form->findChild<TSmsQueueForm*>();
+    ASSERT_NE(queueWindow, nullptr);
+    EXPECT_TRUE(queueWindow->isVisible());
+    const QAbstractItemModel* rows = queueWindow->findChild<QListView*>("SmsStringGrid")->model();
+    ASSERT_EQ(rows->rowCount(), 2);
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Через час")));
+    EXPECT_TRUE(Ui.Texts(TUiCallKind::Confirm).isEmpty());
+    EXPECT_FALSE(SmsManager().Queue.Items(0)->Held);
+}
+
+} // namespace
