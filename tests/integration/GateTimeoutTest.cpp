@@ -88,13 +88,4 @@ TEST_F(GateTimeout, ASilentGateFailsTemporarilyAfterTheOperatorsLimit)
     }
 }
 
-TEST_F(GateTimeout, AnOperatorWithoutALimitWaitsThirtySeconds)
-{
-    Operator.GateType = TStdSmsSender::WebGateType;
-    EXPECT_EQ(Operator.TimeoutSeconds, 0);
-    EXPECT_EQ(Operator.GateTimeoutMs(), 30000);
-    Operator.TimeoutSeconds = 45;
-    EXPECT_EQ(Operator.GateTimeoutMs(), 45000);
-}
-
 } // namespace
