@@ -28,6 +28,7 @@ std::unique_ptr<QWidget> StatusAt(int width, int height)
     auto form = std::make_unique<TMainForm>();
     form->FillGroups();
     form->UpdateStatus();
+    SmsOptions().QuietFrom = SmsOptions().QuietTo = -1; // the pictures after this one have none
     form->resize(width, height);
     QApplication::processEvents();
     return form;
