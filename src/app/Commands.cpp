@@ -12,13 +12,16 @@
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/UiText.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFutureWatcher>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cstdio>
@@ -201,12 +204,38 @@ TCommandResult QueueFromCommandLine(const TCommandLine& command)
     return result;
 }
 
+QString QueuedWaitNote(const std::vector<std::uint64_t>& ids, bool paused)
+{
+    if (paused)
+        return QStringLiteral("Рассылка в программе приостановлена: SMS не уйдут, пока в окне очереди не нажмут "
+                              "«Старт».\n");
+    const TSmsManager& manager = SmsManager();
+    const long long now = LocalSeconds(Now());
+    long long quietUntil = 0;
+    if (manager.QuietAt(now, &quietUntil))
+        return TSmsQueueForm::QuietSentence(quietUntil, now) + QLatin1Char('\n');
+    for (int i = 0; i < manager.Queue.Count(); ++i) {
+        const TSms* sms = manager.Queue.Items(i);
+        if (std::find(ids.begin(), ids.end(), sms->JournalId) == ids.end())
+            continue;
+        const TQueueWait wait = manager.WaitOf(*sms, now);
+        if (wait.Kind != TQueueWait::None)
+            return TSmsQueueForm::WaitSentence(*sms, wait, now) + QLatin1Char('\n');
+    }
+    return {};
+}
+
 TCommandResult ListQueue()
 {
     TCommandResult result;
     const TSmsQueue& queue = SmsManager().Queue;
-    for (int i = 0; i < queue.Count(); ++i) {
-        const TSms* sms = queue.Items(i);
+    // The message out for delivery first: it has left the queue but is still owed.
+    std::vector<const TSms*> owed;
+    if (const auto& delivery = SmsManager().CurrentDelivery(); delivery && delivery->Sms())
+        owed.push_back(delivery->Sms());
+    for (int i = 0; i < queue.Count(); ++i)
+        owed.push_back(queue.Items(i));
+    for (const TSms* sms : owed) {
         result.Text += QStringLiteral("%1\t%2\tпопыток: %3\t")
                            .arg(ToQt(FormatDateTime(sms->Created)), ToQt(ContactCaption(sms->Contact)))
                            .arg(sms->TryCount) +
@@ -302,7 +331,14 @@ int DeliverQueued(const std::vector<std::uint64_t>& ids)
             continue;
         const std::uint64_t id = delivery->Sms()->JournalId;
         const std::string to = ContactCaption(delivery->Sms()->Contact);
-        delivery->Run();
+        {
+            // On a worker thread, so that the channel answers other starts at once meanwhile.
+            QEventLoop wait;
+            QFutureWatcher<void> watcher;
+            QObject::connect(&watcher, &QFutureWatcher<void>::finished, &wait, &QEventLoop::quit);
+            watcher.setFuture(QtConcurrent::run([delivery] { delivery->Run(); }));
+            wait.exec();
+        }
         const std::optional<std::string> error = delivery->Error();
         manager.FinishDelivery(delivery);
         bool requeued = false;

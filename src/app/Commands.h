@@ -21,6 +21,10 @@ struct TCommandResult {
 // recipients are left as they were. Exit 2 with the reason for an unknown
 // name or a refused message.
 TCommandResult QueueFromCommandLine(const TCommandLine& command);
+// For a send handed to the running program: a line saying why the messages
+// of `ids` will not go now (the queue paused, quiet hours, an operator's
+// pause or daily limit, a chosen time), or nothing when they go at their turn.
+QString QueuedWaitNote(const std::vector<std::uint64_t>& ids, bool paused);
 // "queue" and "history".
 TCommandResult ListQueue();
 TCommandResult ListHistory(const TCommandLine& command);

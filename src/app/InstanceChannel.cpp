@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <chrono>
+#include <cstring>
 
 namespace {
 constexpr quint32 MaxFrame = 1u << 20;
@@ -33,6 +35,17 @@ constexpr int MaxOpenConnections = 32;
 constexpr int ListenCheckMs = 500;
 // The longest path a local socket may have (sun_path without its NUL).
 constexpr qsizetype MaxSocketPath = 107;
+// The answer of a command run just before its deadline is still read this much longer.
+constexpr int AnswerGraceMs = 2000;
+// A program that is closing (saving its files) is waited for this long.
+constexpr int ClosingWaitMs = 60000;
+
+// The steady clock in milliseconds: CLOCK_MONOTONIC, one clock for every process.
+qint64 SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 const char* const LockFileName = "/Velotext.lock";
 
 // A folder only this user may enter: a real folder (not a link to one),
@@ -113,7 +126,9 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
     FLock = std::make_unique<QLockFile>(FFolder + QLatin1String(LockFileName));
     // Held as long as the program runs, however long: stale only when its process is gone.
     FLock->setStaleLockTime(0);
-    for (int attempt = 0; attempt < HandOverTries; ++attempt) {
+    int noListener = 0;
+    const qint64 started = SteadyMs();
+    for (;;) {
         if (FLock->tryLock(0)) {
             // Private like every file the program makes (it names the host and the process).
             ::chmod(QFile::encodeName(FFolder + QLatin1String(LockFileName)).constData(), 0600);
@@ -130,7 +145,11 @@ TInstanceChannel::TStart TInstanceChannel::Start(const QStringList& arguments)
         const THandOver handed = HandOver(arguments);
         if (handed == THandOver::Answered)
             return TStart::HandedOver;
-        if (handed == THandOver::NoAnswer) // it may have been taken: never sent twice
+        if (handed == THandOver::NoAnswer) // not answered by its deadline: it will not run
+            break;
+        if (handed == THandOver::NoListener && ++noListener >= HandOverTries)
+            break;
+        if (handed == THandOver::Closing && SteadyMs() - started > ClosingWaitMs)
             break;
         QThread::msleep(HandOverPauseMs);
     }
@@ -188,11 +207,14 @@ TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& argume
     QLocalSocket socket;
     if (!Connect(socket))
         return THandOver::NoListener;
-    const QDeadlineTimer deadline(AnswerWaitMs);
-    socket.write(Frame(arguments));
+    // The program runs the command only if it reads it by `deadline`; its
+    // answer is awaited a little longer.
+    const qint64 deadline = SteadyMs() + AnswerWaitMs;
+    const QDeadlineTimer wait(AnswerWaitMs + AnswerGraceMs);
+    socket.write(Frame(QStringList {QLatin1String(DeadlineTag) + QString::number(deadline)} + arguments));
     while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
-            return THandOver::NoAnswer;
+        if (!socket.waitForBytesWritten(static_cast<int>(wait.remainingTime())))
+            return socket.state() == QLocalSocket::ConnectedState ? THandOver::NoAnswer : THandOver::Closing;
     QByteArray buffer;
     QStringList reply;
     bool bad = false;
@@ -200,10 +222,15 @@ TInstanceChannel::THandOver TInstanceChannel::HandOver(const QStringList& argume
         buffer += socket.readAll();
         if (TakeFrame(buffer, reply, bad))
             break;
-        if (bad || deadline.hasExpired() || socket.state() != QLocalSocket::ConnectedState)
+        if (bad || wait.hasExpired())
             return THandOver::NoAnswer;
-        socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        // Gone without a word: it closed before it read the command, which never ran.
+        if (socket.state() != QLocalSocket::ConnectedState)
+            return THandOver::Closing;
+        socket.waitForReadyRead(static_cast<int>(wait.remainingTime()));
     }
+    if (reply.value(0) == QLatin1String(ClosingAnswer))
+        return THandOver::Closing;
     bool number = false;
     FAnswer.ExitCode = reply.value(0).toInt(&number);
     if (!number)
@@ -238,11 +265,29 @@ void TInstanceChannel::Serve(QLocalSocket* socket)
                 cut();
             return;
         }
+        // The sender's deadline: a command read later is not run (the sender
+        // has reported it as not done); a closing program runs nothing.
+        qint64 deadline = -1;
+        if (!arguments.isEmpty() && arguments.front().startsWith(QLatin1String(DeadlineTag))) {
+            bool number = false;
+            deadline = arguments.front().mid(static_cast<qsizetype>(std::strlen(DeadlineTag))).toLongLong(&number);
+            if (!number)
+                deadline = -1;
+            arguments.removeFirst();
+        }
         *answered = true;
-        TAnswer answer;
-        if (FHandler)
-            answer = FHandler(arguments);
-        socket->write(Frame({QString::number(answer.ExitCode), answer.Text}));
+        QStringList reply;
+        if (FClosing) {
+            reply = QStringList {QLatin1String(ClosingAnswer)};
+        } else if (deadline >= 0 && SteadyMs() > deadline) {
+            reply = QStringList {QStringLiteral("late")};
+        } else {
+            TAnswer answer;
+            if (FHandler)
+                answer = FHandler(arguments);
+            reply = QStringList {QString::number(answer.ExitCode), answer.Text};
+        }
+        socket->write(Frame(reply));
         socket->disconnectFromServer(); // once the answer is written
     };
     connect(socket, &QLocalSocket::readyRead, this, read);
@@ -254,8 +299,8 @@ QString TInstanceChannel::BusyText() const
 {
     if (FLockError == QLockFile::LockFailedError)
         return QStringLiteral("Папка данных \"%1\" уже используется другой запущенной копией программы, "
-                              "но та не отвечает.\r\rЗакройте её или запустите программу с другой папкой "
-                              "данных (--data-dir).")
+                              "но та не ответила вовремя: команда не выполнена.\r\rПовторите позже; если та копия "
+                              "зависла, закройте её или запустите программу с другой папкой данных (--data-dir).")
             .arg(QDir::toNativeSeparators(FFolder));
     return QStringLiteral("Не удалось занять папку данных \"%1\": в ней нельзя создать файл блокировки "
                           "\"Velotext.lock\".")

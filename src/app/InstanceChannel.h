@@ -14,9 +14,14 @@
 // and a connection that has not sent a whole command in a few seconds is cut.
 //
 // A message, both ways, is one frame: its length (4 bytes, big-endian), then
-// UTF-8 strings, each ended by a NUL byte. A start sends its arguments (the
+// UTF-8 strings, each ended by a NUL byte. A start sends the moment it stops
+// waiting for the answer (DeadlineTag and the steady clock's milliseconds,
+// the same clock for every process of the machine), then its arguments (the
 // program's name left out); the answer is the exit code (in decimal) and the
-// text the start is to print, possibly empty.
+// text the start is to print, possibly empty. A command read after its
+// deadline is not run, so a start that gave up (exit 1) never has it run
+// later. A program that has begun to close answers ClosingAnswer and runs
+// nothing: the start waits for it to end and then starts on its own.
 #include <QByteArray>
 #include <QLockFile>
 #include <QObject>
@@ -50,6 +55,9 @@ public:
     TStart Start(const QStringList& arguments);
     const TAnswer& Answer() const { return FAnswer; }
     void SetHandler(THandler handler) { FHandler = std::move(handler); }
+    // The program has begun to close: command lines read from now on are
+    // answered ClosingAnswer and not run.
+    void SetClosing() { FClosing = true; }
     // The folder as the lock names it (canonical), for messages.
     const QString& Folder() const { return FFolder; }
     // Why the lock could not be taken when Start said Busy (Russian).
@@ -65,12 +73,17 @@ public:
     // socket's path has a short length limit.
     static QString SocketName(const QString& canonicalDir);
     static QByteArray Frame(const QStringList& strings);
+    // The first string of a start's frame: this tag, then the deadline.
+    static constexpr const char* DeadlineTag = "\x01" "deadline=";
+    static constexpr const char* ClosingAnswer = "closing";
     // Takes one whole frame off the front of `buffer`; false while it is incomplete
     // (or malformed: `bad` is set then).
     static bool TakeFrame(QByteArray& buffer, QStringList& strings, bool& bad);
 
 private:
-    enum class THandOver { NoListener, Answered, NoAnswer };
+    // Closing: the program answered that it is closing, or went away without
+    // an answer (nothing was run): wait for the lock.
+    enum class THandOver { NoListener, Answered, NoAnswer, Closing };
     THandOver HandOver(const QStringList& arguments);
     bool Connect(QLocalSocket& socket) const;
     void Listen();
@@ -85,4 +98,5 @@ private:
     int FOpen = 0; // connections being served
     THandler FHandler;
     TAnswer FAnswer;
+    bool FClosing = false;
 };

@@ -20,6 +20,7 @@
 #include "ui/QuitOnClose.h"
 #include "ui/UiText.h"
 #include "ui/main/MainForm.h"
+#include "ui/main/SmsQueueForm.h"
 
 #include <QApplication>
 #include <QFile>
@@ -74,7 +75,11 @@ std::optional<int> HandOver(TInstanceChannel& channel, const TCommandLine& comma
 {
     switch (channel.Start(command.ForHandOver())) {
     case TInstanceChannel::TStart::HandedOver:
-        PrintAnswer(channel.Answer());
+        // A window start turned away (the folder busy with a command) is told where the user looks.
+        if (command.Kind == TCommandLine::TKind::Window && channel.Answer().ExitCode != ExitOk)
+            busy(channel.Answer().Text);
+        else
+            PrintAnswer(channel.Answer());
         return channel.Answer().ExitCode;
     case TInstanceChannel::TStart::Busy:
         busy(channel.BusyText());
@@ -113,9 +118,15 @@ int RunCommand(int argc, char** argv, TCommandLine command)
         if (!channel.ListenProblem().isEmpty())
             Print(stderr, channel.ListenProblem());
         // Another start meanwhile (the window, a command) is turned away with the reason.
-        channel.SetHandler([](const QStringList&) {
+        channel.SetHandler([](const QStringList& handed) {
+            if (ParseCommandLine(handed).Kind == TCommandLine::TKind::Window)
+                return TInstanceChannel::TAnswer {
+                    ExitFailed, QStringLiteral("Сейчас с этой папкой данных работает команда, запущенная из командной "
+                                               "строки (например, отправка SMS). Окно программы откроется, когда она "
+                                               "закончит: запустите программу ещё раз немного позже.")};
             return TInstanceChannel::TAnswer {ExitFailed, QStringLiteral("Папка данных занята командой, запущенной из "
-                                                                         "командной строки; повторите позже.")};
+                                                                         "командной строки: команда не выполнена, "
+                                                                         "повторите её позже.")};
         });
         // A send reads the passwords where the window does: the keyring when there is one.
         TKeyringStore keyring;
@@ -153,11 +164,14 @@ TInstanceChannel::TAnswer AnswerHandedOver(TMainForm& form, const TCommandLine& 
     if (!form.StartupState().Complete())
         return {ExitFailed, QStringLiteral("Программа не загрузила свои данные: команда не выполнена.")};
     try {
-        const TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
-                                      : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
-                                                                                   : ListHistory(command);
-        if (command.Kind == TCommandLine::TKind::Send && result.ExitCode == ExitOk)
+        TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
+                                : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
+                                                                             : ListHistory(command);
+        if (command.Kind == TCommandLine::TKind::Send && result.ExitCode == ExitOk) {
             form.RefreshAfterCommand(result.ContactsAdded);
+            // Queued, but not going now: the start says so and why.
+            result.Text += QueuedWaitNote(result.Queued, form.SmsQueueForm() && form.SmsQueueForm()->Paused());
+        }
         return {result.ExitCode, result.Text};
     } catch (...) {
         return {ExitFailed, ToQt(ExceptionMessage(std::current_exception()))};
@@ -234,7 +248,10 @@ int main(int argc, char** argv)
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
         channel.SetHandler([&form](const QStringList& handed) { return AnswerHandedOver(form, ParseCommandLine(handed)); });
-        QObject::connect(&shutdownSignals, &TShutdownSignals::Received, &form, [&form] {
+        // A start during the close waits for this program to end, then starts on its own.
+        QObject::connect(&form, &TMainForm::ClosingStarted, &channel, [&channel] { channel.SetClosing(); });
+        QObject::connect(&shutdownSignals, &TShutdownSignals::Received, &form, [&form, &channel] {
+            channel.SetClosing(); // also when the window has not been shown yet
             form.CloseWithoutAsking();
             QCoreApplication::quit(); // also ends a modal loop the signal came in
         });

@@ -12,6 +12,9 @@
 #include "model/Text.h"
 #include "storage/SmsOptions.h"
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
 
 // The built-in relay account: its user name selects its password.
@@ -90,6 +93,8 @@ void TStdSmsSender::SendViaEmailGate(const std::string& phone, const std::string
             return;
     }
     TSmtpClient client;
+    client.SetReplyTimeout(std::chrono::milliseconds(GateTimeoutMs()));
+    client.SetConnectTimeout(std::chrono::milliseconds(std::min(GateTimeoutMs(), 30000)));
     if (client.Submit(submission))
         return;
     if (client.FailedStage() == TSmtpStage::Cancelled)

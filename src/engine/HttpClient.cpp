@@ -5,6 +5,8 @@
 #include "model/Text.h"
 
 #include <curl/curl.h>
+
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -234,8 +236,10 @@ THttpResponse HttpGet(const THttpRequest& request)
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_HTTPHEADER, headers.get());
     set(CURLOPT_USERAGENT, "Velotext/1.0");
-    set(CURLOPT_CONNECTTIMEOUT_MS, settings.ConnectTimeoutMs);
-    set(CURLOPT_TIMEOUT_MS, settings.TotalTimeoutMs);
+    const long limit = request.TimeoutMs > 0 ? std::min(request.TimeoutMs, settings.TotalTimeoutMs)
+                                             : settings.TotalTimeoutMs;
+    set(CURLOPT_CONNECTTIMEOUT_MS, std::min(settings.ConnectTimeoutMs, limit));
+    set(CURLOPT_TIMEOUT_MS, limit);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (!settings.CaFile.empty())
@@ -278,6 +282,9 @@ THttpResponse HttpGet(const THttpRequest& request)
         curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (connectCode != 0 && (connectCode < 200 || connectCode > 299) && !exchange.LastStatusLine.empty())
             throw TError(exchange.LastStatusLine);
+        if (rc == CURLE_OPERATION_TIMEDOUT) // the limit in the words, so the user knows what to change
+            Fail(FailureCause(rc, viaProxy), Cp1251("за " + std::to_string((limit + 999) / 1000) + " с; ") +
+                                                 (errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
         Fail(rc, viaProxy, errorBuffer);
     }
     // libcurl takes a connection closed inside the header as the end of the

@@ -18,6 +18,9 @@ struct THttpRequest {
     std::string Url;                  // absolute "http://" or "https://" URL, sent as given (blanks and tabs encoded)
     std::vector<std::string> Headers; // extra header lines, "Name: value"
     THttpProxy Proxy;
+    // The longest the whole exchange may take (0: the settings' TotalTimeoutMs;
+    // the shorter of the two applies).
+    long TimeoutMs = 0;
 };
 
 // Time limits and the certificate store; tests shorten the limits and name

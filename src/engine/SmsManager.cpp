@@ -386,6 +386,8 @@ bool TSmsManager::QuietAt(long long now, long long* until) const
 
 TQueueWait TSmsManager::WaitOf(const TSms& sms, long long now) const
 {
+    if (sms.Held)
+        return {TQueueWait::Held, 0};
     if (sms.NotBefore > now)
         return {sms.Scheduled ? TQueueWait::Scheduled : TQueueWait::Retry, sms.NotBefore};
     const TSmsSender* sender = sms.Contact ? sms.Contact->SmsSender : nullptr;
@@ -404,14 +406,73 @@ TQueueWait TSmsManager::WaitOf(const TSms& sms, long long now) const
 
 long long TSmsManager::NextDue(long long now) const
 {
-    long long next = 0;
+    TQueueWait wait;
+    return NextWaiting(now, &wait) ? wait.Until : 0;
+}
+
+const TSms* TSmsManager::NextWaiting(long long now, TQueueWait* wait) const
+{
+    const TSms* next = nullptr;
+    *wait = {};
     for (int i = 0; i < Queue.Count(); ++i) {
-        const TQueueWait wait = WaitOf(*Queue.Items(i), now);
-        if (wait.Kind == TQueueWait::None)
-            return 0;
-        next = next == 0 ? wait.Until : std::min(next, wait.Until);
+        const TQueueWait own = WaitOf(*Queue.Items(i), now);
+        if (own.Kind == TQueueWait::None) {
+            *wait = {};
+            return nullptr;
+        }
+        if (own.Kind != TQueueWait::Held && (!next || own.Until < wait->Until)) {
+            next = Queue.Items(i);
+            *wait = own;
+        }
     }
     return next;
+}
+
+int TSmsManager::HeldCount() const
+{
+    int held = 0;
+    for (int i = 0; i < Queue.Count(); ++i)
+        held += Queue.Items(i)->Held ? 1 : 0;
+    return held;
+}
+
+TQueueHold TSmsManager::HoldRestored(long long now)
+{
+    TQueueHold hold;
+    const bool quiet = QuietAt(now);
+    for (int i = 0; i < Queue.Count(); ++i) {
+        TSms* sms = Queue.Items(i);
+        if (sms->Held)
+            continue;
+        if (sms->Interrupted) {
+            sms->Held = true;
+            ++hold.Interrupted;
+        } else if (!quiet && WaitOf(*sms, now).Kind == TQueueWait::None) {
+            sms->Held = true;
+            ++hold.Overdue;
+        }
+    }
+    return hold;
+}
+
+void TSmsManager::Release(const TSms* sms)
+{
+    for (int i = 0; i < Queue.Count(); ++i)
+        if (Queue.Items(i) == sms)
+            Queue.Items(i)->Held = false;
+}
+
+int TSmsManager::ReleaseOverdue()
+{
+    int released = 0;
+    for (int i = 0; i < Queue.Count(); ++i) {
+        TSms* sms = Queue.Items(i);
+        if (sms->Held && !sms->Interrupted) {
+            sms->Held = false;
+            ++released;
+        }
+    }
+    return released;
 }
 
 std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery()
@@ -463,6 +524,7 @@ std::shared_ptr<TSmsDelivery> TSmsManager::BeginDelivery(int index)
     delivery->FSms = Queue.TakeAt(index);
     delivery->FSms->BeginAttempt();
     delivery->FSms->Interrupted = false;
+    delivery->FSms->Held = false;
     FDelivery = delivery;
     FDeliverySender = contact ? contact->SmsSender : nullptr;
     return delivery;

@@ -25,9 +25,15 @@ struct TQueueRestore {
     int Failed = 0;      // messages whose contact or operator was gone: written to the history as failed
 };
 
+// What HoldRestored held back at the start.
+struct TQueueHold {
+    int Interrupted = 0; // cut mid-attempt: they may have gone out
+    int Overdue = 0;     // came due while the program was closed
+};
+
 // Why a queued message is not attempted yet, and until when (LocalSeconds).
 struct TQueueWait {
-    enum TKind { None, Scheduled, Retry, Interval, DailyLimit };
+    enum TKind { None, Scheduled, Retry, Interval, DailyLimit, Held };
     TKind Kind = None;
     long long Until = 0;
 };
@@ -120,14 +126,30 @@ public:
     void QueueSms(const std::string& text, long long notBefore = 0, bool translitFields = false);
 
     // --- when the queue may send ---
-    // Why the message waits at the moment `now` (LocalSeconds): its own time,
-    // a retry's wait, or its operator's pace.
+    // Why the message waits at the moment `now` (LocalSeconds): the user's
+    // word (Held, Until 0), its own time, a retry's wait, or its operator's pace.
     TQueueWait WaitOf(const TSms& sms, long long now) const;
     // Whether `now` is inside the quiet hours of the options; `until` gets
     // their end.
     bool QuietAt(long long now, long long* until = nullptr) const;
-    // The earliest moment something queued may be attempted (0: now or nothing queued).
+    // The earliest moment something queued may be attempted (0: now, or
+    // nothing queued that is not held).
     long long NextDue(long long now) const;
+    // The queued message that comes due first, with its wait: the one NextDue
+    // names (nullptr when something is due now, or only held messages wait).
+    const TSms* NextWaiting(long long now, TQueueWait* wait) const;
+    // Messages held for the user's word.
+    int HeldCount() const;
+    // The start of the program with the queue brought back: a message cut
+    // mid-attempt, and one that is due at `now` (it came due while the
+    // program was closed), are held; one whose time has not come waits for it
+    // as before. Nothing goes out in a burst without the user's word.
+    TQueueHold HoldRestored(long long now);
+    // The user's word: the held message goes at its turn (nothing happens to a
+    // message no longer queued); ReleaseOverdue lets go every held message
+    // that was not cut mid-attempt. Returns how many were let go.
+    void Release(const TSms* sms);
+    int ReleaseOverdue();
     // One message to one contact of the address book (the history's "Повторить"):
     // the contact of that name and phone, else the one of that name, else the
     // one of that phone (phones compared by SamePhone). The text goes through

@@ -52,6 +52,13 @@ public:
     std::string ReplyTempFailPattern; // a matching body fails (retried)
     std::string ReplyPermFailPattern; // a matching body fails for good (no retry)
 
+    // The longest wait for one web request, or for one reply of the SMTP
+    // relay, in seconds (0: DefaultGateTimeoutSeconds). Past it the delivery
+    // fails as a temporary failure.
+    int TimeoutSeconds = 0;
+    static constexpr int DefaultGateTimeoutSeconds = 30;
+    int GateTimeoutMs() const { return (TimeoutSeconds > 0 ? TimeoutSeconds : DefaultGateTimeoutSeconds) * 1000; }
+
     // Not owned; copied by Clone(). nullptr means the process-wide options.
     const TSmsOptions* Options = nullptr;
 };

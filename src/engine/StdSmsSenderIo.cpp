@@ -5,6 +5,7 @@
 #include "storage/IniFile.h"
 #include "storage/SmsIo.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -38,6 +39,8 @@ void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         if (!value->empty())
             ini.WriteString(section, key, *value);
+    if (sender->TimeoutSeconds > 0)
+        ini.WriteInteger(section, "Timeout", sender->TimeoutSeconds);
 }
 
 void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
@@ -59,6 +62,7 @@ void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string&
         sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         *value = ini.ReadString(section, key, *value);
+    sender->TimeoutSeconds = std::max(0, ini.ReadInteger(section, "Timeout", sender->TimeoutSeconds));
 }
 
 void RegisterIoClasses()

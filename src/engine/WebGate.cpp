@@ -47,6 +47,7 @@ void TStdSmsSender::SendViaWebGate(const std::string& phone, const std::string& 
     request.Proxy.BasicAuth = options.ProxyAuthFlag;
     request.Proxy.Username = options.ProxyUsername;
     request.Proxy.Password = options.ProxyPassword;
+    request.TimeoutMs = GateTimeoutMs();
 
     const std::string message = FormUrlEncode(ConvertFromCp1251(text, charset));
     const std::string phoneValue = FormUrlEncode(phone);

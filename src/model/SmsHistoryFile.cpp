@@ -85,6 +85,8 @@ void TSmsHistoryFile::AddSms(const TSms& sms)
     }
     if (::close(fd) != 0)
         FailWrite(path, errno);
+    if (OnAdded)
+        OnAdded(SplitLines(record));
 }
 
 void TSmsHistoryFile::Clear() { SaveFileSafely(ResolveDataFilePath(FFileName), std::string()); }

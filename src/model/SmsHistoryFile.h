@@ -7,6 +7,7 @@
 //   the status line (none for a message never tried)
 //   80 "-" signs
 //   the message text
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ public:
     virtual void Clear() = 0;
     // The whole history as lines.
     virtual std::vector<std::string> LoadLines() const = 0;
+
+    // Told of each record once it is in the history, with its lines as
+    // LoadLines would give them (the history window follows the file).
+    std::function<void(const std::vector<std::string>& lines)> OnAdded;
 };
 
 // "dd.mm.yyyy[ hh:nn[:ss]]" as a number that orders dates (yyyymmddhhnnss); -1 for another text.

@@ -41,6 +41,9 @@ public:
     // An attempt was under way when the program stopped: the message may have
     // gone out already. Cleared when its next attempt begins.
     bool Interrupted = false;
+    // Waits for the user's word before it is attempted (an Interrupted one, or
+    // one that came due while the program was closed): never sent on its own.
+    bool Held = false;
     // Not to be attempted before this moment (LocalSeconds; 0: at once): the
     // time the user chose (Scheduled), or the wait before a retry.
     long long NotBefore = 0;

@@ -15,6 +15,7 @@
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/QuitOnClose.h"
+#include "ui/dialogs/UiHelpers.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/MessageMemo.h"
 #include "ui/main/SmsQueueForm.h"
@@ -100,6 +101,8 @@ int main(int argc, char** argv)
     if (!std::filesystem::exists(dir + "/SmsAddressBook.ini"))
         PrepareDataFolder(parser.value("gate").toStdString());
 
+    TUiScript answers; // the start's question about overdue messages: "Отправить"
+    answers.Yes();
     TMainForm form;
     form.SetStartUpOnShow(true);
     TQuitOnClose quitOnClose;
@@ -116,8 +119,9 @@ int main(int argc, char** argv)
             marked << QString::fromStdString(manager.Queue.Items(i)->Contact->PhoneNumber + "|" +
                                              manager.Queue.Items(i)->Text);
     Log(QStringLiteral("start restored=%1 marked=%2").arg(form.StartupState().Restore.Restored).arg(marked.join(',')));
-    if (form.findChild<QAction*>("StartAction")->isVisible())
-        form.findChild<QAction*>("StartAction")->trigger();
+    // The user's word for what the start held (cut mid-attempt, due while closed): send them.
+    for (int i = 0; i < manager.Queue.Count(); ++i)
+        manager.Release(manager.Queue.Items(i));
 
     // Every 200 ms: an empty queue gets the next round, or the driver ends after the last.
     QTimer poll;

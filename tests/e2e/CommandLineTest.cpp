@@ -15,11 +15,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -132,6 +138,9 @@ protected:
     std::string History() const { return Cp1251ToUtf8(Home.read("data/SmsHistory.txt")); }
 
     static constexpr const char* WaitWindow = "xdotool search --sync --onlyvisible --name '^Velotext' | head -1";
+    // The window of the program started as $a (not one another test left behind), a minute at most.
+    static constexpr const char* OwnWindow =
+        "timeout 60 xdotool search --all --sync --onlyvisible --pid $a --name '^Velotext' | head -1";
     static inline std::unique_ptr<TPeerProcess> Kannel;
     static inline std::string StartError;
     TTempDir Home;
@@ -419,3 +428,191 @@ TEST_F(CommandLine, ALinkAsksBeforeReplacingTheUsersMessageAndOneWithoutANumberS
 }
 
 } // namespace
+
+namespace {
+
+// Local time as the journal writes it (yyyymmddhhnnss), `shift` seconds from now.
+std::string JournalTime(long long shift)
+{
+    const TDateTime t = FromLocalSeconds(LocalSeconds(SystemNow()) + shift);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+    return text;
+}
+
+bool LogHas(const std::string& logPath, const std::string& phone)
+{
+    std::ifstream log(logPath);
+    const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    return text.find("<5555 " + phone + " ") != std::string::npos;
+}
+
+} // namespace
+
+// A queue left by a run that ended: a message whose moment has not come goes at
+// that moment with nobody pressing "Старт"; one that came due while the
+// program was closed waits for the one question of the start ("Позже" keeps
+// it, and the next start asks again; "Отправить" sends it); one cut
+// mid-attempt never goes on its own.
+TEST_F(CommandLine, AfterARestartAScheduledMessageGoesAtItsMomentAndOverdueOnesAfterTheQuestion)
+{
+    const char* const onTime = "+79007770001";
+    const char* const overdue = "+79007770002";
+    const char* const cut = "+79007770003";
+    ProgramOptions().Load();
+    const TProgramOptions& names = ProgramOptions();
+    SmsManager().LoadSmsSenders(names.SmsGatesFileName);
+    SmsManager().LoadAddressBook(names.AddressBookFileName);
+    TSmsSender* web = SmsManager().SmsSenders[SmsManager().SmsSenders.IndexOfName("Kannel")];
+    std::string journal = "VELOTEXT-QUEUE 1\n";
+    int id = 0;
+    for (const char* phone : {onTime, overdue, cut}) {
+        auto* c = new TContact;
+        c->SetName(phone);
+        c->PhoneNumber = phone;
+        c->SmsSender = web;
+        SmsManager().AddContact(c);
+        journal += "+\t" + std::to_string(++id) + "\t" + JournalTime(-600) + "\t0\t0\t" + std::to_string(c->ContactId()) +
+                   "\t" + std::to_string(web->SenderId()) + "\t" + phone + "\t" + phone + "\t" + U("Сообщение для ") +
+                   phone + "\n";
+    }
+    SmsManager().SaveAddressBook(names.AddressBookFileName);
+    journal += "T\t1\t" + JournalTime(25) + "\t1\n"; // its moment comes while the program runs
+    journal += "T\t2\t" + JournalTime(-60) + "\t1\n"; // it came while the program was closed
+    journal += "B\t3\n";                               // its attempt was cut
+    Home.write("data/SmsQueue.journal", journal);
+    ResetSmsManagerForTests();
+    ResetProgramOptionsForTests();
+
+    const std::string log = Kannel->value("log");
+    const std::string lock = Home.file("data/Velotext.lock");
+    // The program started, its question answered with a key; READY with its process id.
+    const auto start = [&](const char* key) {
+        return std::make_unique<TPeerProcess>(
+            std::vector<std::string> {
+                "bash", "-c",
+                Start() + " & a=$!; box() { xdotool search --all --onlyvisible --pid $a --name '^Подтверждение$'; }; "
+                          "for i in $(seq 300); do box >/dev/null && break; sleep 0.2; done; "
+                          "for i in 1 2 3 4 5; do q=$(box | head -1); [ -z \"$q\" ] && break; "
+                          "xdotool windowfocus --sync $q; xdotool key " + std::string(key) + "; sleep 1; done; "
+                          "echo READY a=$a; wait $a"},
+            90);
+    };
+    const auto stop = [&](TPeerProcess& run) {
+        kill(std::stoi(run.value("a")), SIGTERM);
+        for (int i = 0; i < 300 && std::filesystem::exists(lock); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(std::filesystem::exists(lock));
+    };
+
+    std::unique_ptr<TPeerProcess> run = start("Escape"); // "Позже"
+    EXPECT_FALSE(LogHas(log, onTime)); // not before its moment
+    EXPECT_EQ(KannelArrivedText(log, onTime), std::string("Сообщение для ") + onTime);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_FALSE(LogHas(log, overdue));
+    stop(*run);
+    run.reset();
+
+    run = start("Return"); // "Отправить"
+    EXPECT_EQ(KannelArrivedText(log, overdue), std::string("Сообщение для ") + overdue);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    stop(*run);
+    run.reset();
+    EXPECT_FALSE(LogHas(log, cut));
+    // Still owed, and not in the history as an attempt.
+    EXPECT_NE(Command("queue").Out.find(std::string("Сообщение для ") + cut), std::string::npos);
+    EXPECT_EQ(History().find(cut), std::string::npos);
+}
+
+// A send handed to the running program says when its message will not go at
+// once, and why: here the quiet hours of the options, with their end.
+TEST_F(CommandLine, ASendHandedToTheProgramInQuietHoursSaysWhenItGoes)
+{
+    ProgramOptions().Load();
+    TSmsOptions options;
+    options.Load(ProgramOptions().OptionsFileName);
+    const TDateTime now = SystemNow();
+    const int minute = now.Hour * 60 + now.Minute;
+    options.QuietFrom = (minute + 1440 - 60) % 1440;
+    options.QuietTo = (minute + 120) % 1440;
+    options.Save(ProgramOptions().OptionsFileName);
+    ResetProgramOptionsForTests();
+    const std::string send = Start() + " send --to 'анна петрова' --text 'Ночью'";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + OwnWindow + " >/dev/null; " + send +
+                                                                    " >'" + Home.file("out") + "'; rc=$?; kill -TERM $a; wait $a; echo READY rc=$rc"},
+                        90));
+    EXPECT_EQ(run->value("rc"), "0");
+    char until[32];
+    std::snprintf(until, sizeof until, "%02d:%02d", options.QuietTo / 60, options.QuietTo % 60);
+    const std::string out = Home.read("out");
+    EXPECT_NE(out.find("В очереди: Анна Петрова"), std::string::npos) << out;
+    EXPECT_NE(out.find("Тихие часы: отправка с "), std::string::npos) << out;
+    EXPECT_NE(out.find(until), std::string::npos) << out;
+}
+
+// A program that does not answer (stopped): the send gives up with exit 1,
+// and the command it sent is not run when the program wakes up.
+TEST_F(CommandLine, ACommandTheProgramReadsAfterTheSenderGaveUpIsNotRun)
+{
+    const std::string send = Start() + " send --to 'анна петрова' --text 'Опоздавшее'";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; " + OwnWindow + " >/dev/null; kill -STOP $a; " +
+                                                                    send + " 2>'" + Home.file("err") + "'; rc=$?; kill -CONT $a; sleep 2; " +
+                                                                    Start() + " queue >'" + Home.file("queue") + "'; kill -TERM $a; wait $a; echo READY rc=$rc"},
+                        120));
+    EXPECT_EQ(run->value("rc"), "1");
+    EXPECT_NE(Home.read("err").find("не выполнена"), std::string::npos) << Home.read("err");
+    EXPECT_NE(Home.read("queue").find("Старое сообщение"), std::string::npos) << Home.read("queue"); // the program answered
+    EXPECT_EQ(Home.read("queue").find("Опоздавшее"), std::string::npos) << Home.read("queue");
+}
+
+// The program holding the folder goes away without reading a start's command
+// line (as at the end of a close): the start takes the folder and opens its window.
+TEST_F(CommandLine, AStartWhoseProgramWentAwayUnansweredOpensItsOwnWindow)
+{
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", Start() + " & a=$!; w=$(" + OwnWindow + "); kill -STOP $a; " +
+                                                                    Start() + " & b=$!; sleep 2; kill -KILL $a; " +
+                                                                    "for i in $(seq 100); do n=$(xdotool search --all --onlyvisible --pid $b --name '^Velotext' | wc -l); "
+                                                                    "[ $n -ge 1 ] && break; sleep 0.2; done; "
+                                                                    "lock=$(head -1 '" + Home.file("data/Velotext.lock") + "'); kill -TERM $b; wait $b; "
+                                                                    "echo READY b=$b lock=$lock windows=$n"},
+                        120));
+    EXPECT_EQ(run->value("lock"), run->value("b"));
+    EXPECT_EQ(run->value("windows"), "1");
+}
+
+// A window start while a command-line send works headless on the folder is
+// answered at once, in Russian, while the send still runs.
+TEST_F(CommandLine, AWindowStartDuringAHeadlessSendIsToldAtOnce)
+{
+    // A gateway that never answers holds the send for the operator's limit.
+    const int port = FreeLoopbackPort();
+    ProgramOptions().Load();
+    SmsManager().LoadSmsSenders(ProgramOptions().SmsGatesFileName);
+    auto* silent = dynamic_cast<TStdSmsSender*>(SmsManager().SmsSenders[SmsManager().SmsSenders.IndexOfName("Kannel")]);
+    ASSERT_NE(silent, nullptr);
+    silent->WebGate = "http://127.0.0.1:" + std::to_string(port) + "/send?to={phone}&text={message}";
+    silent->TimeoutSeconds = 10;
+    SmsManager().SaveSmsSenders(ProgramOptions().SmsGatesFileName);
+    ResetSmsManagerForTests();
+    ResetProgramOptionsForTests();
+    const std::string listen = "python3 -c 'import socket,time; s=socket.socket(); s.bind((\"127.0.0.1\"," +
+                               std::to_string(port) + ")); s.listen(8); time.sleep(60)' & l=$!; sleep 0.5; ";
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(run = std::make_unique<TPeerProcess>(
+                        std::vector<std::string> {"bash", "-c", listen + "env -u DISPLAY " + Start() +
+                                                                    " send --to 'анна петрова' --text 'Долго' >/dev/null 2>&1 & h=$!; sleep 2; " +
+                                                                    "t=$(date +%s%N); " + Start() + " & b=$!; box=$(xdotool search --sync --onlyvisible --name '^Velotext$' | head -1); "
+                                                                    "ms=$(( ($(date +%s%N) - t) / 1000000 )); kill -0 $h; busy=$?; "
+                                                                    "xdotool windowfocus --sync $box; xdotool key Return; wait $b; rc=$?; "
+                                                                    "kill $h $l; wait $h; echo READY rc=$rc busy=$busy ms=$ms"},
+                        120));
+    EXPECT_EQ(run->value("busy"), "0"); // the answer came while the send still ran
+    EXPECT_LT(std::stoi(run->value("ms")), 6000) << "no answer for seconds"; // the send holds the gate 10 s
+    EXPECT_EQ(run->value("rc"), "1");
+}

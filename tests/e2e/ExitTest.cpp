@@ -1,7 +1,8 @@
 // Closing the program while a gateway holds a delivery: the close is answered
 // "Да" in the real main window, the delivery under way is cut at once (it
 // does not wait for the gateway's own time limit), the files are written and
-// the messages stay owed for the next start, which brings them back paused.
+// the messages stay owed for the next start, which brings them back held for
+// the user's word.
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
@@ -141,6 +142,7 @@ protected:
 
     TScopedDataDir Data;
     TSilentServer Web, Smtp;
+    TUiScript Ui; // the start's question unanswered: "Позже"
     std::unique_ptr<TMainForm> Form;
 };
 
@@ -155,34 +157,47 @@ TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextS
     // The web gate holds the first delivery: it took the request and says nothing.
     ASSERT_TRUE(WaitFor([&] { return Web.Reached() && SmsManager().CurrentDelivery(); }));
 
+    // The queue window is left open: the next start opens it again.
+    Form->SmsQueueForm()->show();
     // The web gate's own limit is 120 s; the close must not wait for it.
     EXPECT_LT(CloseAnsweringYes(), 30.0);
     EXPECT_NE(Data.dir().read("SmsAddressBook.ini").find(U("Борис")), std::string::npos);
     const std::string journal = Data.dir().read("SmsQueue.journal");
     EXPECT_NE(journal.find(U("Встреча в 10:00")), std::string::npos) << journal;
 
-    // The next start: both owed, the cut one marked, the queue paused and saying so.
+    // The next start: both owed and held, the cut one marked; the question about
+    // the one that came due while the program was closed answered "Позже".
     StartProgram();
     ASSERT_EQ(SmsManager().Queue.Count(), 2);
     EXPECT_EQ(SmsManager().Queue.Items(0)->Contact->Name(), U("Анна"));
     EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
+    EXPECT_TRUE(SmsManager().Queue.Items(0)->Held);
     EXPECT_EQ(SmsManager().Queue.Items(0)->TryCount, 1);
     EXPECT_FALSE(SmsManager().Queue.Items(1)->Interrupted);
+    EXPECT_TRUE(SmsManager().Queue.Items(1)->Held);
+    ASSERT_TRUE(WaitFor([&] { return !Ui.Texts(TUiCallKind::Confirm).isEmpty(); }, 10));
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Confirm),
+              QStringList {QStringLiteral("1 SMS должны были уйти, пока программа была закрыта. Отправить сейчас?")});
     auto* queueWindow = Form->findChild<TSmsQueueForm*>();
     ASSERT_NE(queueWindow, nullptr);
-    queueWindow->show(); // the user opens the queue window: the cut message's row says so
-    const QAbstractItemModel* rows = queueWindow->findChild<QListView*>("SmsStringGrid")->model();
+    // Reopened by the start before the queue was read, it lists both at once; the cut one says so.
+    EXPECT_TRUE(queueWindow->isVisible());
+    auto* grid = queueWindow->findChild<QListView*>("SmsStringGrid");
+    const QAbstractItemModel* rows = grid->model();
+    ASSERT_EQ(rows->rowCount(), 3);
     EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Отправка была прервана: SMS могло уйти")));
     EXPECT_FALSE(rows->index(2, 0).data().toString().contains(QStringLiteral("прервана")));
-    queueWindow->hide();
-    const QString info = Form->findChild<QLabel*>("SmsInfoLabel")->text();
-    EXPECT_TRUE(info.contains(QStringLiteral("восстановлено после перезапуска: 2"))) << info.toStdString();
-    QTest::qWait(1500); // paused: no attempt starts
+    const QString state = Form->findChild<QLabel*>("QueueStateLabel")->text();
+    EXPECT_TRUE(state.contains(QStringLiteral("ждёт вашего решения: 2 SMS"))) << state.toStdString();
+    QTest::qWait(1500); // held: no attempt starts
     EXPECT_FALSE(SmsManager().CurrentDelivery());
 
-    // The user drops the web-gate message and starts the queue: the relay holds the next one.
+    // The user drops the web-gate message and lets the other go: the relay holds it.
     SmsManager().DeleteQueued(SmsManager().Queue.Items(0));
-    Form->findChild<QAction*>("StartAction")->trigger();
+    queueWindow->RefreshQueue();
+    grid->setCurrentIndex(rows->index(1, 0));
+    queueWindow->findChild<QAction*>("SendNowTB")->trigger();
+    queueWindow->hide();
     ASSERT_TRUE(WaitFor([&] { return Smtp.Reached() && SmsManager().CurrentDelivery(); }));
     // The relay's reply limit is 60 s; the close must not wait for it either.
     EXPECT_LT(CloseAnsweringYes(), 30.0);
@@ -190,6 +205,31 @@ TEST_F(ExitWithDelivery, TheCloseCutsTheDeliveryAndTheMessagesComeBackAtTheNextS
     ASSERT_EQ(SmsManager().Queue.Count(), 1);
     EXPECT_EQ(SmsManager().Queue.Items(0)->Contact->Name(), U("Борис"));
     EXPECT_TRUE(SmsManager().Queue.Items(0)->Interrupted);
+}
+
+} // namespace
+
+namespace {
+
+// A queue window left open comes back with the next start before the queue
+// is read: it lists the message at once, and a message whose moment has not
+// come is neither asked about nor held.
+TEST_F(ExitWithDelivery, AQueueWindowReopenedAtStartListsTheQueueAndAScheduledMessageWaitsForItsTime)
+{
+    SmsManager().AddRecipientContact(Contact("Анна"));
+    SmsManager().QueueSms(U("Через час"), LocalSeconds(Now()) + 3600);
+    Form->SmsQueueForm()->show();
+    CloseAnsweringYes();
+    StartProgram();
+    QTest::qWait(200);
+    auto* queueWindow = Form->findChild<TSmsQueueForm*>();
+    ASSERT_NE(queueWindow, nullptr);
+    EXPECT_TRUE(queueWindow->isVisible());
+    const QAbstractItemModel* rows = queueWindow->findChild<QListView*>("SmsStringGrid")->model();
+    ASSERT_EQ(rows->rowCount(), 2);
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Через час")));
+    EXPECT_TRUE(Ui.Texts(TUiCallKind::Confirm).isEmpty());
+    EXPECT_FALSE(SmsManager().Queue.Items(0)->Held);
 }
 
 } // namespace

@@ -106,3 +106,29 @@ TEST_F(TProgramHome, AGroupAddedThroughTheWindowSurvivesAKill9)
 }
 
 } // namespace
+
+namespace {
+
+// A start made while the running program closes (SIGTERM; its save fails, so
+// it shows the error and its event loop runs on) is not handed to the closing
+// program: it waits until that one has ended, then opens its own window.
+TEST_F(TProgramHome, AStartDuringTheCloseWaitsForItAndOpensItsOwnWindow)
+{
+    const std::string book = Home.file("data/SmsAddressBook.ini");
+    std::unique_ptr<TPeerProcess> run;
+    ASSERT_NO_THROW(
+        run = Run(Start() + " & a=$!; timeout 60 xdotool search --all --sync --onlyvisible --pid $a --name '^Velotext$' >/dev/null; "
+                            "rm -f '" + book + "'; mkdir '" + book + "'; kill -TERM $a; "
+                            "box=$(timeout 60 xdotool search --all --sync --onlyvisible --pid $a --name '^Ошибка$' | head -1); "
+                            "rmdir '" + book + "'; " + Start() + " & b=$!; sleep 2; kill -0 $b; waiting=$?; "
+                            "xdotool windowfocus --sync $box; xdotool key Return; wait $a; rc=$?; "
+                            "n=$(timeout 60 xdotool search --all --sync --onlyvisible --pid $b --name '^Velotext$' | wc -l); "
+                            "lock=$(head -1 '" + Lock() + "'); kill -TERM $b; wait $b; "
+                            "echo READY waiting=$waiting rc=$rc n=$n b=$b lock=$lock"));
+    EXPECT_EQ(run->value("waiting"), "0"); // still there: not handed over and gone
+    EXPECT_EQ(run->value("rc"), "0");
+    EXPECT_EQ(run->value("n"), "1");
+    EXPECT_EQ(run->value("lock"), run->value("b"));
+}
+
+} // namespace

@@ -325,3 +325,22 @@ TEST_F(AddressBookFilesTest, ReplyPatternsAreStoredOnlyWhenSet)
     std::unique_ptr<TSmsSender> copy = loaded->Clone();
     EXPECT_EQ(static_cast<TStdSmsSender&>(*copy).ReplyPermFailPattern, loaded->ReplyPermFailPattern);
 }
+
+// The gate's time limit: a key of its own only when set; read back, copied.
+TEST_F(AddressBookFilesTest, TheGateTimeLimitIsStoredOnlyWhenSet)
+{
+    AddStdSender("Slow")->TimeoutSeconds = 45;
+    AddStdSender("Plain");
+    M().SaveSmsSenders("SmsGates.ini");
+    const std::string file = Read("SmsGates.ini");
+    const size_t slow = file.find("[SmsSender:TStdSmsSender:Slow]");
+    ASSERT_NE(slow, std::string::npos) << file;
+    EXPECT_EQ(file.find("Timeout"), file.find("Timeout=45\r\n", slow)) << file; // once, in Slow's section
+    ResetSmsManagerForTests();
+    M().LoadSmsSenders("SmsGates.ini");
+    const auto* loaded = dynamic_cast<const TStdSmsSender*>(M().SmsSenders[M().SmsSenders.IndexOfName("Slow")]);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->TimeoutSeconds, 45);
+    EXPECT_EQ(static_cast<TStdSmsSender&>(*loaded->Clone()).GateTimeoutMs(), 45000);
+    EXPECT_EQ(dynamic_cast<const TStdSmsSender*>(M().SmsSenders[M().SmsSenders.IndexOfName("Plain")])->TimeoutSeconds, 0);
+}

@@ -2,6 +2,8 @@
 // shut-down, driven offscreen against a temporary data folder.
 #include "UiTestSupport.h"
 
+#include "engine/ManagerFixture.h"
+
 #include "engine/SmsManager.h"
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
@@ -541,6 +543,74 @@ TEST_F(TMainFormComposer, SendQueuesShowsTheCountAndCountsDownSixteenTicks)
     EXPECT_EQ(Label("SmsErrorLabel"),
               QStringLiteral("<a href=\"failed\" style=\"color: #800000\">Не удалось отправить 3 SMS</a>"));
     EXPECT_TRUE(Ui.Calls.empty());
+}
+
+// Why the queue waits, in its own label, with the exact moment: quiet hours
+// (until tomorrow: with the date), a chosen time, an operator's pause and
+// daily limit after one attempt, the pause, messages held after a restart.
+TEST_F(TMainFormComposer, TheStatusSaysWhyTheQueueWaitsAndUntilWhen)
+{
+    SetClock([] { return TDateTime {2026, 2, 1, 23, 0, 0}; });
+    SetWaiter([](int) {});
+    Start();
+    TSmsManager& m = SmsManager();
+    auto script = std::make_shared<TSendScript>();
+    const auto contact = [&](const char* name, int interval, int daily) {
+        auto* sender = new TFakeSender(script, U(name));
+        sender->MinSendInterval = interval;
+        sender->DailyLimit = daily;
+        m.AddSmsSender(sender);
+        auto* c = new TContact;
+        c->SetName(U(name));
+        c->PhoneNumber = "+7916000000" + std::to_string(m.Contacts().Count());
+        c->SmsSender = sender;
+        m.AddContact(c);
+        return c;
+    };
+    const auto queue = [&](TContact* c, long long notBefore = 0) {
+        m.ClearRecipients();
+        m.AddRecipientContact(c);
+        m.QueueSms("x", notBefore);
+    };
+    const auto state = [&] {
+        Form->UpdateStatus();
+        return Label("QueueStateLabel");
+    };
+    EXPECT_EQ(state(), QString());
+
+    queue(contact("Срочно", 0, 0), LocalSeconds(TDateTime {2026, 2, 2, 15, 30, 0}));
+    EXPECT_EQ(state(), QStringLiteral("Следующее SMS уйдёт в назначенное время: 02.02.2026 15:30."));
+    SmsOptions().QuietFrom = 21 * 60;
+    SmsOptions().QuietTo = 9 * 60;
+    EXPECT_EQ(state(), QStringLiteral("Тихие часы: отправка с 02.02.2026 09:00."));
+    SmsOptions().QuietFrom = SmsOptions().QuietTo = -1;
+
+    TContact* slow = contact("Медленный", 600, 0);
+    queue(slow);
+    queue(slow);
+    ASSERT_TRUE(m.SendNext()); // one attempt: the next one waits for the operator
+    EXPECT_EQ(state(), QStringLiteral("Пауза оператора «Медленный» до 23:10:00."));
+    m.ClearQueue();
+    TContact* few = contact("Скупой", 0, 1);
+    queue(few);
+    queue(few);
+    ASSERT_TRUE(m.SendNext());
+    EXPECT_EQ(state(), QStringLiteral("Суточный лимит оператора «Скупой» исчерпан: отправка с 02.02.2026 00:00."));
+
+    EXPECT_EQ(m.HoldRestored(LocalSeconds(Now()) + 86400).Overdue, 1); // as a start the next day holds it
+    EXPECT_EQ(state(), QStringLiteral("Восстановлено после перезапуска и ждёт вашего решения: 1 SMS (окно очереди, "
+                                      "кнопка «Отправить»)."));
+    EXPECT_TRUE(Trigger(Form.get(), "PauseAction"));
+    EXPECT_TRUE(state().startsWith(QStringLiteral("Рассылка приостановлена: нажмите «Старт» в окне очереди.")));
+    // Whole at the smallest width: wrapped, never cut.
+    Form->resize(640, 480);
+    QApplication::processEvents();
+    auto* label = Form->findChild<QLabel*>("QueueStateLabel");
+    EXPECT_TRUE(label->wordWrap());
+    EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+    m.ClearQueue(); // the close asks nothing
+    SetClock(nullptr);
+    SetWaiter(nullptr);
 }
 
 TEST_F(TMainFormComposer, StartAndPauseActionsShowOneAtATime)

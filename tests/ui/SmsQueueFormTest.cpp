@@ -7,15 +7,20 @@
 #include "engine/StdSmsSender.h"
 #include "support/KannelPeer.h"
 #include "support/PeerProcess.h"
+#include "ui/dialogs/SmsHistoryForm.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/main/SmsQueueForm.h"
 
 #include "UiTestSupport.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <filesystem>
 #include <future>
@@ -240,6 +245,72 @@ TEST_F(SmsQueueFormTest, HistoryWriteErrorIsReportedAfterTheTimerCursorAndBusyMa
     EXPECT_EQ(Ui.Calls[0].Title, QApplication::applicationDisplayName()); // the top-level report
     EXPECT_TRUE(Ui.Calls[0].Text.endsWith(QLatin1Char('.')));
     EXPECT_EQ(M().Queue.Count(), 0);
+}
+
+// The message out for delivery heads the list, marked, while the rest wait
+// below it; a message held for the user's word (as after a restart) is passed
+// over by the timer until "Отправить" lets it go.
+TEST_F(SmsQueueFormTest, TheListShowsTheMessageInDeliveryAndAHeldOneGoesOnlyOnTheUsersWord)
+{
+    TSmsSender* op = AddFakeSender();
+    Queue({AddContact(U("Анна"), "101", op), AddContact(U("Борис"), "102", op)});
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    Script->OnSend = [released] { released.wait(); };
+    Tick();
+    ASSERT_TRUE(Form->Sending());
+    Refresh();
+    const QAbstractItemModel* rows = Grid()->model();
+    ASSERT_EQ(rows->rowCount(), 3); // the header, the one out, the one waiting
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Анна")));
+    EXPECT_TRUE(rows->index(1, 0).data().toString().endsWith(QStringLiteral("Отправляется сейчас")));
+    EXPECT_TRUE(rows->index(2, 0).data().toString().contains(QStringLiteral("Борис")));
+    QSignalSpy changed(Form.get(), &TSmsQueueForm::QueueChanged);
+    release.set_value();
+    ASSERT_TRUE(changed.wait(10000));
+    Script->OnSend = nullptr;
+
+    // Борис held as a start holds a message that came due while the program was closed.
+    EXPECT_EQ(M().HoldRestored(LocalSeconds(Now())).Overdue, 1);
+    Refresh();
+    Tick();
+    EXPECT_FALSE(Form->Sending());
+    EXPECT_TRUE(rows->index(1, 0).data().toString().contains(QStringLiteral("Ждёт вашего решения")));
+    auto* sendNow = Form->findChild<QAction*>("SendNowTB");
+    Grid()->setCurrentIndex(rows->index(1, 0));
+    ASSERT_TRUE(sendNow->isEnabled());
+    sendNow->trigger();
+    EXPECT_FALSE(sendNow->isEnabled());
+    ASSERT_TRUE(TickAndFinish());
+    EXPECT_EQ(M().Queue.Count(), 0);
+    EXPECT_EQ(Script->pieces().size(), 2u);
+}
+
+// A record written while the history window is open appears at once, as the
+// window's filter has it.
+TEST_F(SmsQueueFormTest, TheOpenHistoryWindowShowsANewRecordAtOnceThroughItsFilter)
+{
+    SmsOptions().MaxTryCount = 1;
+    TSmsSender* op = AddFakeSender();
+    Queue({AddContact(U("Анна"), "101", op)});
+    ASSERT_TRUE(TickAndFinish()); // the history file now exists
+    TSmsHistoryForm* history = TSmsHistoryForm::Open(M().History, Form.get(), true);
+    ASSERT_NE(history, nullptr);
+    while (history->Filling())
+        QCoreApplication::processEvents();
+    auto* list = history->findChild<QTreeView*>("HistoryListView");
+    EXPECT_EQ(list->model()->rowCount(), 0); // failed only: none yet
+
+    Script->Outcomes = {std::string(U("Нет связи")), std::nullopt};
+    Queue({AddContact(U("Борис"), "102", op), AddContact(U("Вера"), "103", op)});
+    ASSERT_TRUE(TickAndFinish());
+    ASSERT_TRUE(TickAndFinish());
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    EXPECT_EQ(list->model()->index(0, 1).data().toString(), QStringLiteral("Борис"));
+    EXPECT_EQ(history->findChild<QLabel*>("StatusLabel")->text(), QStringLiteral("Показано записей: 1 из 3"));
+    history->findChild<QCheckBox*>("FailedOnlyCheckBox")->click();
+    EXPECT_EQ(list->model()->rowCount(), 3);
+    EXPECT_GE(history->findChild<QComboBox*>("ContactComboBox")->findText(QStringLiteral("Вера")), 1);
 }
 
 // Through the real timer to a real SMS gateway.

@@ -286,3 +286,27 @@ TEST_F(TSmsSendersFormTest, GateHintNamesTheMessageMacro)
         EXPECT_TRUE(edit->toolTip().contains(QStringLiteral("{message} - текст сообщения\n"))) << name;
     }
 }
+
+// The gate's time limit typed in the window: kept by the operator and in its
+// file; emptied, the default again and no key in the file.
+TEST_F(TSmsSendersFormTest, TheGateTimeLimitIsTypedAndKeptOnlyWhenSet)
+{
+    TStdSmsSender* gate = AddSender("Шлюз");
+    OpenForm();
+    ASSERT_TRUE(SelectRow(List, QStringLiteral("Шлюз")));
+    auto* timeout = Form->findChild<QLineEdit*>("TimeoutEdit");
+    ASSERT_NE(timeout, nullptr);
+    EXPECT_EQ(timeout->text(), QString());
+    EXPECT_EQ(timeout->placeholderText(), QStringLiteral("30"));
+    QTest::keyClicks(timeout, QStringLiteral("45"));
+    EXPECT_EQ(gate->TimeoutSeconds, 45);
+    EXPECT_TRUE(Trigger(Form, "CloseTB"));
+    EXPECT_NE(SavedFile().find("Timeout=45\r\n"), std::string::npos) << SavedFile();
+    TSmsSendersForm::Open(Main.get());
+    ASSERT_TRUE(SelectRow(List, QStringLiteral("Шлюз")));
+    EXPECT_EQ(timeout->text(), QStringLiteral("45"));
+    timeout->clear();
+    EXPECT_EQ(gate->TimeoutSeconds, 0);
+    EXPECT_TRUE(Trigger(Form, "CloseTB"));
+    EXPECT_EQ(SavedFile().find("Timeout"), std::string::npos) << SavedFile();
+}

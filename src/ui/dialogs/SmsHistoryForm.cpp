@@ -241,6 +241,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     connect(HistoryListView->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { Guard([this] { ShowSelected(); }); });
     ShowSelected();
+    FHistory.OnAdded = [this](const std::vector<std::string>& lines) { Guard([&] { RecordAdded(lines); }); };
 }
 
 TSmsHistoryForm::~TSmsHistoryForm()
@@ -250,6 +251,7 @@ TSmsHistoryForm::~TSmsHistoryForm()
     for (QObject* sender : std::initializer_list<QObject*> {HistoryListView->selectionModel(), SearchEdit, ContactComboBox,
                                                             FailedOnlyCheckBox, PeriodCheckBox, FromDateEdit, ToDateEdit})
         disconnect(sender, nullptr, this, nullptr);
+    FHistory.OnAdded = nullptr;
     FRows->SetRows({}); // the rows point into the index, which goes first
 }
 
@@ -292,6 +294,25 @@ void TSmsHistoryForm::AddNextLines()
         if (FSelectWhenRead)
             SelectRecord(*std::exchange(FSelectWhenRead, std::nullopt));
     }
+    UpdateStatus();
+}
+
+void TSmsHistoryForm::RecordAdded(const std::vector<std::string>& lines)
+{
+    if (Filling()) { // the file is still being read: the record follows its lines
+        FLines.insert(FLines.end(), lines.begin(), lines.end());
+        return;
+    }
+    const size_t before = FIndex.Complete();
+    FIndex.AddLines(lines, 0, lines.size());
+    FIndex.Finish();
+    const std::string upper = UpperCase(FFilter.Search);
+    std::vector<int> added;
+    for (size_t i = before; i < FIndex.Complete(); ++i)
+        if (FFilter.Matches(FIndex.Records()[i], upper))
+            added.push_back(static_cast<int>(i));
+    FRows->AppendRows(added);
+    FillContacts(); // a new addressee joins the contact filter
     UpdateStatus();
 }
 

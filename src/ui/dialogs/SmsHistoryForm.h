@@ -67,6 +67,8 @@ signals:
 
 private:
     void AddNextLines();
+    // A record the history got while the window is open: shown at once when the filter takes it.
+    void RecordAdded(const std::vector<std::string>& lines);
     void FillContacts();
     void ShowSelected();
     void UpdateStatus();

@@ -255,10 +255,12 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
     });
 
     // The operator's pace: "Не чаще одного SMS в N сек.", "Не более N SMS в сутки"; empty: no limit.
-    auto paceRow = [&](const char* name, const QString& before, const QString& after, int TSmsSender::*member) {
+    // The gate's time limit the same way; empty: the default.
+    auto paceRow = [&](const char* name, const QString& before, const QString& after, int TStdSmsSender::*member,
+                       const QString& empty = QStringLiteral("без ограничения")) {
         auto* edit = Named(new QLineEdit(panel), name);
         edit->setMaxLength(MaxSmsLenLimit);
-        edit->setPlaceholderText(QStringLiteral("без ограничения"));
+        edit->setPlaceholderText(empty);
         auto* row = new QHBoxLayout;
         row->addWidget(edit, 1);
         row->addWidget(new QLabel(after, panel));
@@ -278,6 +280,12 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
                                   QStringLiteral("сек."), &TSmsSender::MinSendInterval);
     DailyLimitEdit = paceRow("DailyLimitEdit", QStringLiteral("Не более:"), QStringLiteral("SMS в сутки"),
                              &TSmsSender::DailyLimit);
+    TimeoutEdit = paceRow("TimeoutEdit", QStringLiteral("Ждать ответа шлюза:"), QStringLiteral("сек."),
+                          &TStdSmsSender::TimeoutSeconds,
+                          QString::number(TStdSmsSender::DefaultGateTimeoutSeconds));
+    TimeoutEdit->setToolTip(QStringLiteral("Сколько ждать ответа веб-шлюза на запрос или SMTP сервера на каждую "
+                                           "команду; пусто: %1 сек. Не дождавшись, программа повторит попытку позже.")
+                                .arg(TStdSmsSender::DefaultGateTimeoutSeconds));
 
     CharsetComboBox = Named(new QComboBox(panel), "CharsetComboBox");
     CharsetComboBox->setEditable(true);
@@ -410,6 +418,8 @@ void TSmsSendersForm::RefreshEditor()
         SetLimitedText(MinSendIntervalEdit, FSender->MinSendInterval > 0 ? QString::number(FSender->MinSendInterval) : QString(),
                        MaxSmsLenLimit);
         SetLimitedText(DailyLimitEdit, FSender->DailyLimit > 0 ? QString::number(FSender->DailyLimit) : QString(),
+                       MaxSmsLenLimit);
+        SetLimitedText(TimeoutEdit, FSender->TimeoutSeconds > 0 ? QString::number(FSender->TimeoutSeconds) : QString(),
                        MaxSmsLenLimit);
         CharsetComboBox->setEditText(ToQt(Trim(FSender->Charset)));
         TranslitCheckBox->setChecked(FSender->TranslitFlag);

@@ -96,6 +96,7 @@ private:
     QLineEdit* MaxSmsLenEdit = nullptr;
     QLineEdit* MinSendIntervalEdit = nullptr;
     QLineEdit* DailyLimitEdit = nullptr;
+    QLineEdit* TimeoutEdit = nullptr;
     QComboBox* CharsetComboBox = nullptr;
     QCheckBox* TranslitCheckBox = nullptr;
     QPlainTextEdit* NotesMemo = nullptr;

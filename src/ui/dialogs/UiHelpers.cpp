@@ -42,16 +42,19 @@ QWidget* BoxParent()
     return parent;
 }
 
-int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo)
+// A question's default button is "Нет" unless `yesDefault`; Escape is always the no.
+int RunBox(QMessageBox::Icon icon, const QString& text, const QString& title, bool yesNo,
+           const QString& yes = QStringLiteral("Да"), const QString& no = QStringLiteral("Нет"), bool yesDefault = false)
 {
-    std::unique_ptr<QMessageBox> box = NewMessageBox(icon, text, title, yesNo, BoxParent());
+    std::unique_ptr<QMessageBox> box = NewMessageBox(icon, text, title, yesNo, BoxParent(), yes, no, yesDefault);
     box->exec();
     return box->buttonRole(box->clickedButton()) == QMessageBox::YesRole ? 1 : 0;
 }
 } // namespace
 
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
-                                           bool yesNo, QWidget* parent)
+                                           bool yesNo, QWidget* parent, const QString& yes, const QString& no,
+                                           bool yesDefault)
 {
     auto box = std::make_unique<QMessageBox>(icon, title, WithLineFeeds(text), QMessageBox::NoButton, parent);
     // A message box sizes itself to its text; a strut as wide as the title keeps the title whole.
@@ -61,10 +64,10 @@ std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString
     // Names typed by the user ("<b>Друзья</b>") are shown as typed, never read as markup.
     box->setTextFormat(Qt::PlainText);
     if (yesNo) {
-        box->addButton(QStringLiteral("Да"), QMessageBox::YesRole);
-        QPushButton* no = box->addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-        box->setDefaultButton(no);
-        box->setEscapeButton(no);
+        QPushButton* yesButton = box->addButton(yes, QMessageBox::YesRole);
+        QPushButton* noButton = box->addButton(no, QMessageBox::NoRole);
+        box->setDefaultButton(yesDefault ? yesButton : noButton);
+        box->setEscapeButton(noButton);
     } else {
         QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         box->setDefaultButton(ok);
@@ -160,6 +163,15 @@ bool AskConfirmation(const QString& text, const QString& title)
         return s->TakeConfirm();
     }
     return RunBox(QMessageBox::Question, text, title, true) == 1;
+}
+
+bool AskChoice(const QString& text, const QString& yes, const QString& no, const QString& title)
+{
+    if (TUiScript* s = TUiScript::Current()) {
+        s->Record(TUiCallKind::Confirm, title, text);
+        return s->TakeConfirm();
+    }
+    return RunBox(QMessageBox::Question, text, title, true, yes, no, true) == 1;
 }
 
 std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial)

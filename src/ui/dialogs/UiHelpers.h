@@ -37,6 +37,10 @@ void ShowErrorBox(const QString& text, const QString& title = QStringLiteral("О
 void ShowInfoBox(const QString& text, const QString& title = QStringLiteral("Сообщение"));
 // True only when the user answers Yes.
 bool AskConfirmation(const QString& text, const QString& title = QStringLiteral("Подтверждение"));
+// A question with its own two answers: `yes` first and the default (Enter),
+// `no` on Escape. True only for `yes`; a script answers it as Yes / No.
+bool AskChoice(const QString& text, const QString& yes, const QString& no,
+               const QString& title = QStringLiteral("Подтверждение"));
 
 // One-line input; nullopt when cancelled.
 std::optional<QString> AskText(const QString& caption, const QString& prompt, const QString& initial);
@@ -44,10 +48,13 @@ std::optional<QString> AskText(const QString& caption, const QString& prompt, co
 // enough for the window frame to show `caption` whole.
 std::unique_ptr<QInputDialog> NewTextDialog(const QString& caption, const QString& prompt, const QString& initial,
                                             QWidget* parent = nullptr);
-// The box the message helpers run: the text as plain text, "Да"/"Нет" (No the
-// default) or "OK", at least as wide as its title needs in a window frame.
+// The box the message helpers run: the text as plain text, `yes`/`no` ("Да"/"Нет", No the
+// default unless `yesDefault`; Escape is always the no) or "OK", at least as wide as its
+// title needs in a window frame.
 std::unique_ptr<QMessageBox> NewMessageBox(QMessageBox::Icon icon, const QString& text, const QString& title,
-                                           bool yesNo, QWidget* parent = nullptr);
+                                           bool yesNo, QWidget* parent = nullptr,
+                                           const QString& yes = QStringLiteral("Да"),
+                                           const QString& no = QStringLiteral("Нет"), bool yesDefault = false);
 // File dialogs; nullopt when cancelled. `filters` in Qt's form ("Файлы INI (*.ini);;Все файлы (*)").
 std::optional<QString> AskOpenFileName(const QString& caption, const QString& filters,
                                        const QString& folder = QString());

@@ -197,8 +197,11 @@ public:
     void InsertFieldText(std::string_view field);
     // Tray icon and TranslitTB after the sending options.
     void ApplyOptions();
-    // Queue count, failure count and pause in the labels and the caption.
+    // Queue count, failure count and pause in the labels and the caption; why
+    // the queue waits, whole, in QueueStateLabel.
     void UpdateStatus();
+    // Why nothing is being sent although messages wait (empty when something goes).
+    QString QueueStateText() const;
     void UpdateQueueActions();
     // Send unavailable for 16 ticks of DelayTimer; the label counts 14 down to 0.
     void StartSendDelay();
@@ -248,6 +251,11 @@ public:
     // The scheduler of the saves as edits happen.
     TSaveSoon* SaveScheduler() const { return FSaveSoon; }
 
+signals:
+    // The window has begun to close for good (its question, if any, answered
+    // yes): from here on the program takes no command lines from later starts.
+    void ClosingStarted();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -261,6 +269,8 @@ private:
     // The tray icon with its menu, inactive until the options say otherwise (FormCreate's part).
     void CreateTrayIcon();
     void FormShow();
+    // The start's one question about messages that came due while the program was closed.
+    void AskAboutOverdue(int overdue);
     bool FormCloseQuery();
     void FormClose();
     void PlaceWindows(bool save);
@@ -280,6 +290,7 @@ private:
     QToolBar* ToolBar1 = nullptr;
     QLabel* SmsErrorLabel = nullptr;
     QLabel* SmsInfoLabel = nullptr;
+    QLabel* QueueStateLabel = nullptr; // why the queue waits, on lines of its own
     QLabel* CharCounterLabel = nullptr;
     QLabel* SmsCostLabel = nullptr;
     bool FCostPending = false;

@@ -136,6 +136,13 @@ void TMainForm::CreateComposerPanel(QWidget* panel)
     connect(SmsErrorLabel, &QLabel::linkActivated, this, [this] { Guard([this] { ShowHistory(true); }); });
     column->addWidget(SmsErrorLabel);
 
+    // Why the queue waits: a sentence with its exact time, wrapped rather than cut.
+    QueueStateLabel = Named(new QLabel(panel), "QueueStateLabel");
+    QueueStateLabel->setWordWrap(true);
+    QueueStateLabel->setTextFormat(Qt::PlainText);
+    QueueStateLabel->hide();
+    column->addWidget(QueueStateLabel);
+
     auto* infoRow = new QHBoxLayout;
     SmsInfoLabel = Named(new QLabel(QStringLiteral("Сообщение:"), panel), "SmsInfoLabel");
     CharCounterLabel = Named(new QLabel(panel), "CharCounterLabel");
@@ -431,8 +438,10 @@ void TMainForm::DelayTimerTimer()
 
 void TMainForm::UpdateStatus()
 {
-    const TSmsQueue& queue = SmsManager().Queue;
-    const int queued = queue.Count();
+    const TSmsManager& manager = SmsManager();
+    const TSmsQueue& queue = manager.Queue;
+    // The message out for delivery has left the queue, but it is still owed.
+    const int queued = queue.Count() + (manager.CurrentDelivery() ? 1 : 0);
     QString info = QStringLiteral("Сообщение:");
     QString title = BaseTitle;
     if (queued > 0) {
@@ -447,16 +456,38 @@ void TMainForm::UpdateStatus()
         SmsErrorLabel->clear();
     // The link takes a Tab stop; the empty label none.
     SmsErrorLabel->setFocusPolicy(queue.FailedCount > 0 ? Qt::StrongFocus : Qt::NoFocus);
-    long long quietUntil = 0;
-    if (queued > 0 && SmsManager().QuietAt(LocalSeconds(Now()), &quietUntil))
-        info += QStringLiteral(" (тихие часы: отправка с %1)").arg(ToQt(FormatLocalMinute(quietUntil)).right(5));
-    if (FSmsQueueForm && FSmsQueueForm->Paused()) {
-        const int restored = FStartup.Restore.Restored;
-        info += restored > 0 && queued > 0
-                    ? QStringLiteral(" (восстановлено после перезапуска: %1, рассылка приостановлена)").arg(restored)
-                    : QStringLiteral(" (рассылка приостановлена)");
-    }
+    if (FSmsQueueForm && FSmsQueueForm->Paused())
+        info += QStringLiteral(" (рассылка приостановлена)");
     SmsInfoLabel->setText(info);
+    const QString state = QueueStateText();
+    QueueStateLabel->setText(state);
+    QueueStateLabel->setVisible(!state.isEmpty());
+}
+
+QString TMainForm::QueueStateText() const
+{
+    const TSmsManager& manager = SmsManager();
+    const int held = manager.HeldCount();
+    if (manager.Queue.Count() == 0)
+        return {};
+    QStringList parts;
+    const long long now = LocalSeconds(Now());
+    if (FSmsQueueForm && FSmsQueueForm->Paused()) {
+        parts << QStringLiteral("Рассылка приостановлена: нажмите «Старт» в окне очереди.");
+    } else if (!manager.CurrentDelivery() && manager.Queue.Count() > held) {
+        long long quietUntil = 0;
+        TQueueWait wait;
+        const TSms* next = manager.NextWaiting(now, &wait);
+        if (manager.QuietAt(now, &quietUntil))
+            parts << TSmsQueueForm::QuietSentence(quietUntil, now);
+        else if (next) // nothing due: the first to come due says when and why
+            parts << TSmsQueueForm::WaitSentence(*next, wait, now);
+    }
+    if (held > 0)
+        parts << QStringLiteral("Восстановлено после перезапуска и ждёт вашего решения: %1 SMS "
+                                "(окно очереди, кнопка «Отправить»).")
+                     .arg(held);
+    return parts.join(QLatin1Char(' '));
 }
 
 void TMainForm::UpdateQueueActions()

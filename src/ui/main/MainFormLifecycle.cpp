@@ -81,10 +81,13 @@ void TMainForm::FormShow()
             FTemplatesBound = true;
             connect(FSmsQueueForm, &TSmsQueueForm::QueueChanged, this, [this] { Guard([this] { UpdateStatus(); }); });
             connect(FSmsQueueForm, &TSmsQueueForm::SmsFinished, this, [this] { Guard([this] { SmsFinished(); }); });
-            // Messages back from the last run wait for the user to start the queue:
-            // one of them may have reached its gateway already.
-            if (FStartup.Restore.Restored > 0)
-                FSmsQueueForm->Pause();
+            // Messages back from the last run whose time has not come wait for it;
+            // one cut mid-attempt (it may have reached its gateway) and those that
+            // came due while the program was closed wait for the user's word.
+            const TQueueHold hold = SmsManager().HoldRestored(LocalSeconds(Now()));
+            FSmsQueueForm->RefreshQueue(); // a queue window reopened before the queue was read
+            if (hold.Overdue > 0)
+                QTimer::singleShot(0, this, [this, overdue = hold.Overdue] { Guard([&] { AskAboutOverdue(overdue); }); });
             FillGroups();
             UpdateStatus();
             ApplyOptions();
@@ -108,6 +111,18 @@ void TMainForm::FormShow()
     // The options dialog of a first run opens once the window is on the screen.
     if (ProgramOptions().FirstRun)
         QTimer::singleShot(0, this, [this] { Guard([this] { OptionsActionExecute(); }); });
+}
+
+void TMainForm::AskAboutOverdue(int overdue)
+{
+    if (FClosed)
+        return;
+    if (AskChoice(QStringLiteral("%1 SMS должны были уйти, пока программа была закрыта. Отправить сейчас?").arg(overdue),
+                  QStringLiteral("Отправить"), QStringLiteral("Позже")))
+        SmsManager().ReleaseOverdue();
+    if (FSmsQueueForm)
+        FSmsQueueForm->RefreshQueue();
+    UpdateStatus();
 }
 
 // The composer's unsent text of the last run comes back; from now on every
@@ -213,6 +228,7 @@ bool TMainForm::FormCloseQuery()
 
 void TMainForm::FormClose()
 {
+    emit ClosingStarted();
     DelayTimer->stop();
     if (FTrayIcon)
         FTrayIcon->hide();

@@ -6,6 +6,7 @@
 #include "ui/dialogs/UiHelpers.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QListView>
 #include <QPainter>
 #include <QStandardItemModel>
@@ -23,7 +24,7 @@ namespace {
 constexpr int RowHeight = 20;
 constexpr int ColumnWidth = 559;
 
-enum TRowKind { HeaderRow, EmptyNoticeRow, MessageRow };
+enum TRowKind { HeaderRow, EmptyNoticeRow, MessageRow, DeliveryRow };
 constexpr int KindRole = Qt::UserRole + 1;
 constexpr int SmsRole = Qt::UserRole + 2; // the row's TSms*, compared with the queue, never followed
 
@@ -49,7 +50,7 @@ public:
         QColor background = pal.color(QPalette::Base);
         if (kind == HeaderRow)
             background = pal.color(QPalette::Button);
-        else if (kind == MessageRow && (option.state & QStyle::State_Selected))
+        else if (kind != EmptyNoticeRow && (option.state & QStyle::State_Selected))
             background = QColor(192, 192, 192);
         painter->save();
         painter->fillRect(r, background);
@@ -57,7 +58,7 @@ public:
         const QStringList lines = index.data().toString().split(QLatin1Char('\r'));
         QFont normal = option.font;
         const int ascent = QFontMetrics(normal).ascent();
-        if (kind != MessageRow) {
+        if (kind == HeaderRow || kind == EmptyNoticeRow) {
             painter->setFont(normal);
             painter->drawText(r.left() + 4, r.top() + 2 + ascent, lines.join(QLatin1Char(' ')));
             if (kind == HeaderRow) {
@@ -108,7 +109,11 @@ TSmsQueueForm::TSmsQueueForm(QWidget* parent)
     DeleteAllTB = MakeAction(this, "DeleteAllTB", QStringLiteral("Удалить все"), TIcon::DeleteAll,
                              &TSmsQueueForm::DeleteAllTBClick);
     CloseTB = MakeAction(this, "CloseTB", QStringLiteral("Закрыть"), TIcon::Close, &TSmsQueueForm::CloseTBClick);
+    // A held message (cut mid-attempt, or due while the program was closed) goes only on the user's word.
+    SendNowTB = MakeAction(this, "SendNowTB", QStringLiteral("Отправить"), TIcon::Send, &TSmsQueueForm::SendNowTBClick);
+    SendNowTB->setToolTip(QStringLiteral("Отправить выбранное SMS, ждущее вашего решения"));
     ToolBar->addAction(PauseTB);
+    ToolBar->addAction(SendNowTB);
     ToolBar->addSeparator();
     ToolBar->addAction(DeleteTB);
     ToolBar->addAction(DeleteAllTB);
@@ -123,6 +128,7 @@ TSmsQueueForm::TSmsQueueForm(QWidget* parent)
     SmsStringGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     SmsStringGrid->setUniformItemSizes(false);
     SmsStringGrid->setAccessibleName(QStringLiteral("Список сообщений"));
+    connect(SmsStringGrid->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { UpdateButtons(); });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -149,7 +155,7 @@ TSmsQueueForm::~TSmsQueueForm()
         FDelivery->Cancel();
 }
 
-QString TSmsQueueForm::RowText(const TSms& sms)
+QString TSmsQueueForm::RowText(const TSms& sms, bool delivering)
 {
     QString text = QStringLiteral("Для: ") + ToQt(ContactCaption(sms.Contact)) + QStringLiteral("   Дата: ") +
                    ToQt(FormatDateTime(sms.Created));
@@ -157,6 +163,8 @@ QString TSmsQueueForm::RowText(const TSms& sms)
         text += QStringLiteral("   Попытка № ") + QString::number(sms.TryCount + 1);
     text += QLatin1Char('\r') + ToQt(sms.Text);
     // A line of its own under the text: what happened to it, why it waits and until when.
+    if (delivering)
+        return text + QLatin1Char('\r') + QStringLiteral("Отправляется сейчас");
     QStringList notes;
     if (sms.Interrupted)
         notes << QStringLiteral("Отправка была прервана: SMS могло уйти");
@@ -181,22 +189,73 @@ QString TSmsQueueForm::RowText(const TSms& sms)
     case TQueueWait::DailyLimit:
         notes << QStringLiteral("Суточный лимит оператора исчерпан: отправка с ") + until;
         break;
+    case TQueueWait::Held:
+        if (!sms.Interrupted)
+            notes << QStringLiteral("Должно было уйти, пока программа была закрыта");
+        notes << QStringLiteral("Ждёт вашего решения: выберите и нажмите «Отправить»");
+        break;
     case TQueueWait::None:
         break;
     }
     if (!notes.isEmpty())
-        text += QLatin1Char('\r') + notes.join(QStringLiteral("; "));
+        text += QLatin1Char('\r') + notes.join(QLatin1Char('\r')); // a line each: the column is narrow
     return text;
+}
+
+namespace {
+// "14:05" today, "09.12.2026 09:00" on another day; with seconds when asked.
+QString MomentText(long long moment, long long now, bool seconds)
+{
+    const TDateTime t = FromLocalSeconds(moment);
+    QString clock = QStringLiteral("%1:%2").arg(t.Hour, 2, 10, QLatin1Char('0')).arg(t.Minute, 2, 10, QLatin1Char('0'));
+    if (seconds)
+        clock += QStringLiteral(":%1").arg(t.Second, 2, 10, QLatin1Char('0'));
+    if (moment / 86400 == now / 86400)
+        return clock;
+    return QStringLiteral("%1.%2.%3 ")
+               .arg(t.Day, 2, 10, QLatin1Char('0'))
+               .arg(t.Month, 2, 10, QLatin1Char('0'))
+               .arg(t.Year) +
+           clock;
+}
+} // namespace
+
+QString TSmsQueueForm::QuietSentence(long long until, long long now)
+{
+    return QStringLiteral("Тихие часы: отправка с %1.").arg(MomentText(until, now, false));
+}
+
+QString TSmsQueueForm::WaitSentence(const TSms& sms, const TQueueWait& wait, long long now)
+{
+    const TSmsSender* sender = sms.Contact ? sms.Contact->SmsSender : nullptr;
+    const QString name = sender ? ToQt(sender->Name()) : QString();
+    switch (wait.Kind) {
+    case TQueueWait::Scheduled:
+        return QStringLiteral("Следующее SMS уйдёт в назначенное время: %1.").arg(MomentText(wait.Until, now, false));
+    case TQueueWait::Retry:
+        return QStringLiteral("Следующая попытка отправки в %1.").arg(MomentText(wait.Until, now, true));
+    case TQueueWait::Interval:
+        return QStringLiteral("Пауза оператора «%1» до %2.").arg(name, MomentText(wait.Until, now, true));
+    case TQueueWait::DailyLimit:
+        return QStringLiteral("Суточный лимит оператора «%1» исчерпан: отправка с %2.")
+            .arg(name, MomentText(wait.Until, now, false));
+    case TQueueWait::Held:
+        return QStringLiteral("SMS ждёт вашего решения: окно очереди, кнопка «Отправить».");
+    case TQueueWait::None:
+        break;
+    }
+    return {};
 }
 
 void TSmsQueueForm::FillGrid()
 {
     const TSmsQueue& queue = SmsManager().Queue;
+    const TSms* delivering = SmsManager().CurrentDelivery() ? SmsManager().CurrentDelivery()->Sms() : nullptr;
     const int current = SmsStringGrid->currentIndex().row();
     FRows->clear();
     auto* first = new QStandardItem;
     first->setFlags(Qt::ItemIsEnabled); // the header (or the notice) is never current
-    if (queue.Count() > 0) {
+    if (queue.Count() > 0 || delivering) {
         first->setText(QStringLiteral("Список сообщений"));
         first->setData(HeaderRow, KindRole);
     } else {
@@ -204,6 +263,13 @@ void TSmsQueueForm::FillGrid()
         first->setData(EmptyNoticeRow, KindRole);
     }
     FRows->appendRow(first);
+    // The message out for delivery has left the queue: it heads the list, marked.
+    if (delivering) {
+        auto* row = new QStandardItem(RowText(*delivering, true));
+        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        row->setData(DeliveryRow, KindRole);
+        FRows->appendRow(row);
+    }
     for (int i = 0; i < queue.Count(); ++i) {
         TSms* sms = queue.Items(i);
         auto* row = new QStandardItem(RowText(*sms));
@@ -215,8 +281,8 @@ void TSmsQueueForm::FillGrid()
         FRows->appendRow(row);
     }
     // Like a grid's current row: kept where it was, within the rows there are.
-    if (queue.Count() > 0)
-        SmsStringGrid->setCurrentIndex(FRows->index(std::clamp(current, 1, queue.Count()), 0));
+    if (FRows->rowCount() > 1)
+        SmsStringGrid->setCurrentIndex(FRows->index(std::clamp(current, 1, FRows->rowCount() - 1), 0));
 }
 
 void TSmsQueueForm::UpdateButtons()
@@ -230,6 +296,7 @@ void TSmsQueueForm::UpdateButtons()
     const QString greyed = QStringLiteral(" (можно только на паузе: нажмите «Пауза»)");
     DeleteTB->setToolTip(QStringLiteral("Удалить") + (FPaused ? QString() : greyed));
     DeleteAllTB->setToolTip(QStringLiteral("Удалить все") + (FPaused ? QString() : greyed));
+    SendNowTB->setEnabled(CurrentHeld() != nullptr);
     if (FSending)
         return; // the end of the delivery applies the pause
     if (FPaused || FStopped)
@@ -360,3 +427,24 @@ void TSmsQueueForm::DeleteAllTBClick()
 }
 
 void TSmsQueueForm::CloseTBClick() { close(); }
+
+const TSms* TSmsQueueForm::CurrentHeld() const
+{
+    const QModelIndex current = SmsStringGrid->currentIndex();
+    if (!current.isValid() || current.data(KindRole).toInt() != MessageRow)
+        return nullptr;
+    const auto* sms = reinterpret_cast<const TSms*>(current.data(SmsRole).value<quintptr>());
+    const TSmsQueue& queue = SmsManager().Queue;
+    for (int i = 0; i < queue.Count(); ++i)
+        if (queue.Items(i) == sms)
+            return sms->Held ? sms : nullptr;
+    return nullptr;
+}
+
+void TSmsQueueForm::SendNowTBClick()
+{
+    if (const TSms* sms = CurrentHeld()) {
+        SmsManager().Release(sms);
+        RefreshQueue();
+    }
+}

@@ -19,6 +19,7 @@ class QTimer;
 class QToolBar;
 class TSms;
 class TSmsDelivery;
+struct TQueueWait;
 
 class TSmsQueueForm : public QWidget, public TPlacedWidget {
     Q_OBJECT
@@ -40,8 +41,14 @@ public:
     // piece already on the network completes), waited for and recorded.
     void StopDelivery();
 
-    // The text of one grid row: header line, "\r", the message.
-    static QString RowText(const TSms& sms);
+    // The text of one grid row: header line, "\r", the message, and a line
+    // saying why it waits (or that it is being delivered).
+    static QString RowText(const TSms& sms, bool delivering = false);
+    // Why the queue waits, as a sentence with the exact moment (a date when it
+    // is not today, seconds for the short waits): for the main window's status
+    // and for a command handed to the program.
+    static QString WaitSentence(const TSms& sms, const TQueueWait& wait, long long now);
+    static QString QuietSentence(long long until, long long now);
 
 signals:
     // The queue or the pause state changed (the main window's status texts).
@@ -62,12 +69,15 @@ private:
     void PauseTBClick();
     void DeleteTBClick();
     void DeleteAllTBClick();
+    void SendNowTBClick();
+    const TSms* CurrentHeld() const;
     void CloseTBClick();
 
     QToolBar* ToolBar;
     QAction* PauseTB;
     QAction* DeleteTB;
     QAction* DeleteAllTB;
+    QAction* SendNowTB;
     QAction* CloseTB;
     QListView* SmsStringGrid;
     QStandardItemModel* FRows;
