@@ -38,6 +38,12 @@ private:
 std::string ContactCaption(const TContact& contact);
 std::string ContactCaption(const TContact* contact);
 
+// The longest name and phone number the contact editor takes, and the longest
+// group name the group editor takes (characters).
+constexpr int ContactNameLimit = 64;
+constexpr int PhoneNumberLimit = 16;
+constexpr int GroupNameLimit = 64;
+
 class TContactList : public TItemList<TContact> {
 public:
     explicit TContactList(bool ownsItems);

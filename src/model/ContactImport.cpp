@@ -5,7 +5,9 @@
 #include "model/Text.h"
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -106,9 +108,27 @@ bool ToCp1251(std::string_view bytes, TEncoding encoding, std::string& out, char
     return true;
 }
 
-// A name, a phone or a group in CP1251, one line, trimmed; an empty result
-// with `refusal` set when it cannot be had.
-std::string FieldText(std::string_view bytes, TEncoding encoding, const char* what, std::string& refusal)
+// The longest texts read: names and groups as their editors take them; a
+// phone as written, with blanks, dashes and brackets between its digits.
+constexpr size_t NameLimit = ContactNameLimit;
+constexpr size_t GroupLimit = GroupNameLimit;
+constexpr size_t WrittenPhoneLimit = 2 * PhoneNumberLimit;
+constexpr size_t SenderLimit = 128;
+
+// A text too long to be shown whole in a reason: its beginning and "…".
+std::string Shortened(std::string text, size_t limit)
+{
+    if (text.size() > limit) {
+        text.resize(limit);
+        text += '\x85'; // "…"
+    }
+    return text;
+}
+
+// A name, a phone or a group in CP1251, one line (control characters as
+// blanks), trimmed; an empty result with `refusal` set when it cannot be had.
+// A text longer than `limit` sets `refusal` and comes back cut to `limit` and "…".
+std::string FieldText(std::string_view bytes, TEncoding encoding, const char* what, std::string& refusal, size_t limit)
 {
     std::string out;
     char32_t bad = 0;
@@ -118,7 +138,23 @@ std::string FieldText(std::string_view bytes, TEncoding encoding, const char* wh
                                     : Cp1251(what) + ": " + UnmappableCharText(bad);
         return {};
     }
-    return Trim(ControlCharsToSpaces(out));
+    out = Trim(ControlCharsToSpaces(out));
+    if (out.size() > limit) {
+        if (refusal.empty())
+            refusal = Cp1251(what) + Cp1251(" длиннее ") + IntToStr(static_cast<long long>(limit)) + Cp1251(" знаков");
+        out = Shortened(std::move(out), limit);
+    }
+    return out;
+}
+
+// Why a phone number cannot be stored, or an empty text.
+std::string PhoneRefusal(const std::string& phone)
+{
+    if (!LooksLikePhone(phone))
+        return Cp1251("«") + phone + Cp1251("» — не номер телефона");
+    if (NormalizedPhone(phone).size() > static_cast<size_t>(PhoneNumberLimit))
+        return Cp1251("номер длиннее ") + IntToStr(PhoneNumberLimit) + Cp1251(" цифр");
+    return {};
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
@@ -237,11 +273,22 @@ TVCardProperty SplitProperty(std::string_view line)
     return p;
 }
 
+// A logical line of a vCard: the folds undone and quoted-printable soft line
+// breaks joined, so a character split by a fold is whole again.
+struct TVCardLine {
+    std::string_view Text;
+    TVCardProperty Property;
+    int Line = 0; // the physical line it starts on
+    int Card = 0; // the card it belongs to (1-based; 0 outside a card)
+};
+
+[[noreturn]] void ThrowBrokenUtf8(int line, int card, std::string_view property);
+
 struct TVCardBuilder {
     int Line = 0;
-    bool Version21 = false;
     std::string FN, N;
     std::vector<std::string> Phones;
+    std::vector<std::string> PhoneRefusals; // one per phone: why it cannot be stored
     int CellIndex = -1;
     std::vector<std::string> Groups;
     std::string Refusal;
@@ -272,15 +319,21 @@ struct TVCardBuilder {
         return value;
     }
 
-    void Take(const TVCardProperty& p, TEncoding fileEncoding)
+    void Take(const TVCardLine& line, TEncoding fileEncoding)
     {
+        const TVCardProperty& p = line.Property;
+        // A value meant as UTF-8 with a broken byte refuses the file, naming where it is.
+        auto Decoded = [&](const TVCardProperty& property, TEncoding file, TEncoding& encoding) {
+            std::string value = this->Decoded(property, file, encoding);
+            if (encoding == TEncoding::Utf8 && !IsValidUtf8(value))
+                ThrowBrokenUtf8(line.Line, line.Card, property.Name);
+            return value;
+        };
         TEncoding encoding;
-        if (SameText(p.Name, "VERSION")) {
-            Version21 = Trim(p.Value) == "2.1";
-        } else if (SameText(p.Name, "FN")) {
+        if (SameText(p.Name, "FN")) {
             const std::string value = Decoded(p, fileEncoding, encoding);
             if (encoding != TEncoding::Unknown)
-                FN = FieldText(Unescaped(value), encoding, "Имя", Refusal);
+                FN = FieldText(Unescaped(value), encoding, "Имя", Refusal, NameLimit);
         } else if (SameText(p.Name, "N")) {
             const std::string value = Decoded(p, fileEncoding, encoding);
             if (encoding == TEncoding::Unknown)
@@ -295,7 +348,7 @@ struct TVCardBuilder {
                         joined += (joined.empty() ? "" : " ") + piece;
                 }
             }
-            N = FieldText(joined, encoding, "Имя", Refusal);
+            N = FieldText(joined, encoding, "Имя", Refusal, NameLimit);
         } else if (SameText(p.Name, "TEL")) {
             const std::string value = Decoded(p, fileEncoding, encoding);
             if (encoding == TEncoding::Unknown)
@@ -304,18 +357,19 @@ struct TVCardBuilder {
             if (StartsWithNoCase(phone, "tel:")) // vCard 4.0: TEL;VALUE=uri:tel:+7...
                 phone = phone.substr(4, phone.find(';') == std::string::npos ? std::string::npos : phone.find(';') - 4);
             std::string refusal;
-            phone = FieldText(phone, encoding, "Телефон", refusal);
+            phone = FieldText(phone, encoding, "Телефон", refusal, WrittenPhoneLimit);
             if (phone.empty())
                 return;
             if (CellIndex < 0 && (HasParam(p, "CELL") || HasParam(p, "MOBILE")))
                 CellIndex = static_cast<int>(Phones.size());
             Phones.push_back(phone);
+            PhoneRefusals.push_back(std::move(refusal));
         } else if (SameText(p.Name, "CATEGORIES")) {
             const std::string value = Decoded(p, fileEncoding, encoding);
             if (encoding == TEncoding::Unknown)
                 return;
             for (std::string_view one : SplitEscaped(value, ',')) {
-                std::string group = FieldText(Unescaped(one), encoding, "Группа", Refusal);
+                std::string group = FieldText(Unescaped(one), encoding, "Группа", Refusal, GroupLimit);
                 if (!group.empty() && std::find(Groups.begin(), Groups.end(), group) == Groups.end())
                     Groups.push_back(std::move(group));
             }
@@ -330,23 +384,28 @@ struct TVCardBuilder {
         c.Phones = std::move(Phones);
         c.Groups = std::move(Groups);
         c.Refusal = std::move(Refusal);
-        if (!c.Phones.empty())
-            c.Phone = c.Phones[static_cast<size_t>(CellIndex >= 0 ? CellIndex : 0)];
+        if (!c.Phones.empty()) {
+            const size_t chosen = static_cast<size_t>(CellIndex >= 0 ? CellIndex : 0);
+            c.Phone = c.Phones[chosen];
+            if (c.Refusal.empty())
+                c.Refusal = PhoneRefusals[chosen];
+        }
         if (c.Refusal.empty() && c.Phones.empty())
             c.Refusal = Cp1251("в карточке нет номера телефона");
-        else if (c.Refusal.empty() && !LooksLikePhone(c.Phone))
-            c.Refusal = Cp1251("«") + c.Phone + Cp1251("» — не номер телефона");
+        else if (c.Refusal.empty())
+            c.Refusal = PhoneRefusal(c.Phone);
         return c;
     }
 };
 
-std::vector<TImportedContact> ParseVCards(std::string_view text, TEncoding fileEncoding, const TImportProgress& progress)
+// Unfolds the text (RFC 6350 3.2: the lines are joined before anything else
+// is read; a 2.1 card keeps the blank of a fold). Joined lines live in `store`.
+std::vector<TVCardLine> UnfoldVCard(std::string_view text, std::deque<std::string>& store, const TImportProgress& progress)
 {
-    std::vector<TImportedContact> rows;
-    TProgressTicker ticker(progress, text.size());
+    std::vector<TVCardLine> lines;
+    TProgressTicker ticker(progress, text.size() * 2);
     size_t pos = 0;
     int lineNo = 0;
-    // The next physical line without its CR LF or LF.
     auto physical = [&](std::string_view& line) {
         if (pos >= text.size())
             return false;
@@ -361,47 +420,139 @@ std::vector<TImportedContact> ParseVCards(std::string_view text, TEncoding fileE
         return true;
     };
     auto nextStartsFolded = [&] { return pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'); };
-
-    bool inCard = false;
-    TVCardBuilder card;
-    std::string logical;
+    int card = 0;
+    bool version21 = false;
     std::string_view line;
     while (physical(line)) {
         ticker.Tick(pos);
-        const int startLine = lineNo;
-        logical.assign(line);
-        // Folded lines: a line that starts with a blank continues the one before.
+        TVCardLine out;
+        out.Line = lineNo;
+        std::string* joined = nullptr;
+        auto append = [&](std::string_view more, bool dropLast) {
+            if (!joined)
+                joined = &store.emplace_back(line);
+            if (dropLast)
+                joined->pop_back();
+            joined->append(more);
+        };
         while (nextStartsFolded()) {
             std::string_view more;
             physical(more);
-            logical.append(card.Version21 ? more : more.substr(1));
+            append(version21 ? more : more.substr(1), false);
         }
-        TVCardProperty p = SplitProperty(logical);
-        if (p.Name.empty())
+        out.Text = joined ? std::string_view(*joined) : line;
+        out.Property = SplitProperty(out.Text);
+        if (out.Property.Name.empty())
             continue;
         // Quoted-printable soft line breaks: "=" at the end joins the next line.
-        if (HasParam(p, "QUOTED-PRINTABLE")) {
-            while (!logical.empty() && logical.back() == '=' && pos < text.size()) {
-                std::string_view more;
-                physical(more);
-                logical.pop_back();
-                logical.append(more);
+        if (HasParam(out.Property, "QUOTED-PRINTABLE") && !out.Text.empty() && out.Text.back() == '=') {
+            for (std::string_view more; out.Text.back() == '=' && physical(more);) {
+                append(more, true);
+                out.Text = *joined;
+                if (out.Text.empty())
+                    break;
             }
-            p = SplitProperty(logical);
+            out.Property = SplitProperty(out.Text);
         }
+        const TVCardProperty& p = out.Property;
+        if (SameText(p.Name, "BEGIN") && SameText(Trim(p.Value), "VCARD")) {
+            ++card;
+            version21 = false;
+        } else if (SameText(p.Name, "VERSION")) {
+            version21 = Trim(p.Value) == "2.1";
+        }
+        out.Card = card;
+        lines.push_back(std::move(out));
+    }
+    return lines;
+}
+
+bool HasCharsetParam(const TVCardProperty& p)
+{
+    std::string_view charset;
+    return std::any_of(p.Params.begin(), p.Params.end(), [&](std::string_view param) { return ParamValue(param, "CHARSET", charset); });
+}
+
+[[noreturn]] void ThrowBrokenUtf8(int line, int card, std::string_view property)
+{
+    throw TError(Cp1251("Файл в кодировке UTF-8, но в строке ") + IntToStr(line) +
+                 Cp1251(" есть байты, которые в UTF-8 не читаются (карточка ") + IntToStr(card) + Cp1251(", свойство ") +
+                 UpperCase(property) +
+                 Cp1251("): файл повреждён или собран из частей в разных кодировках. Исправьте эту строку или сохраните "
+                        "файл заново в UTF-8."));
+}
+
+// The encoding of the values that name none: UTF-8 when they all read as
+// UTF-8 or nearly all (the broken one is then refused where it is met), else
+// Windows-1251. Values with a CHARSET parameter are read in their own.
+TEncoding VCardEncoding(const std::vector<TVCardLine>& lines)
+{
+    bool allUtf8 = true;
+    for (const TVCardLine& l : lines)
+        if (!HasCharsetParam(l.Property) && !IsValidUtf8(l.Text)) {
+            allUtf8 = false;
+            break;
+        }
+    if (allUtf8)
+        return TEncoding::Utf8;
+    size_t multiByte = 0, broken = 0;
+    char32_t cp;
+    for (const TVCardLine& l : lines) {
+        if (HasCharsetParam(l.Property))
+            continue;
+        for (size_t i = 0; i < l.Text.size();) {
+            if (static_cast<unsigned char>(l.Text[i]) < 0x80) {
+                ++i;
+            } else if (const size_t n = Utf8SequenceLength(l.Text, i, cp); n > 0) {
+                ++multiByte;
+                i += n;
+            } else {
+                ++broken;
+                ++i;
+            }
+        }
+    }
+    if (multiByte >= 4 && multiByte >= 4 * broken)
+        return TEncoding::Utf8;
+    for (const TVCardLine& l : lines) {
+        if (HasCharsetParam(l.Property))
+            continue;
+        for (char c : l.Text) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b == 152 || (b < 32 && b != '\t' && b != '\f'))
+                throw TError(Cp1251("Не удалось прочитать текст файла: он не в кодировке UTF-8 и не в Windows-1251."));
+        }
+    }
+    return TEncoding::Cp1251;
+}
+
+// `known`: the encoding of the whole text when it is already known (a UTF-16 file read as UTF-8).
+std::vector<TImportedContact> ParseVCards(std::string_view text, std::optional<TEncoding> known, const TImportProgress& progress)
+{
+    std::deque<std::string> store;
+    const std::vector<TVCardLine> lines = UnfoldVCard(text, store, progress);
+    const TEncoding fileEncoding = known ? *known : VCardEncoding(lines);
+    std::vector<TImportedContact> rows;
+    TProgressTicker ticker(progress, lines.size() * 2);
+    bool inCard = false;
+    TVCardBuilder card;
+    for (size_t k = 0; k < lines.size(); ++k) {
+        ticker.Tick(lines.size() + k);
+        const TVCardLine& l = lines[k];
+        const TVCardProperty& p = l.Property;
         if (SameText(p.Name, "BEGIN") && SameText(Trim(p.Value), "VCARD")) {
             if (inCard)
                 throw TError(Cp1251("Файл оборван: карточка vCard, начатая в строке ") + IntToStr(card.Line) +
                              Cp1251(", не закончена (нет строки END:VCARD)."));
             inCard = true;
             card = TVCardBuilder();
-            card.Line = startLine;
+            card.Line = l.Line;
         } else if (SameText(p.Name, "END") && SameText(Trim(p.Value), "VCARD")) {
             if (inCard)
                 rows.push_back(card.Finish());
             inCard = false;
         } else if (inCard) {
-            card.Take(p, fileEncoding);
+            card.Take(l, fileEncoding);
         }
     }
     if (inCard)
@@ -428,6 +579,26 @@ char GuessDelimiter(std::string_view text)
     if (semicolon >= comma && semicolon > 0)
         return ';';
     return ',';
+}
+
+// A cell longer than this keeps its beginning and "…": no field the import
+// takes is as long, so the row is refused all the same, and nothing the
+// window shows is huge.
+constexpr size_t CsvCellLimit = 1024;
+
+void AppendCapped(std::string& field, std::string_view piece)
+{
+    if (field.size() > CsvCellLimit)
+        return;
+    if (field.size() + piece.size() <= CsvCellLimit) {
+        field.append(piece);
+        return;
+    }
+    size_t cut = CsvCellLimit - field.size();
+    while (cut > 0 && (static_cast<unsigned char>(piece[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 character
+    field.append(piece.substr(0, cut));
+    field += "\xE2\x80\xA6"; // "…", which also makes the size pass the limit
 }
 
 // Records of quoted or plain fields; a quoted field may hold the delimiter, line breaks and doubled quotes.
@@ -457,22 +628,28 @@ void ParseCsvRecords(std::string_view text, char delimiter, TCsvTable& table, co
     while (i < text.size()) {
         ticker.Tick(i);
         if (text[i] == '"' && field.empty()) {
+            // A quoted field, read a stretch at a time up to the next quote.
             ++i;
             while (i < text.size()) {
-                if (text[i] == '"') {
-                    if (i + 1 < text.size() && text[i + 1] == '"') {
-                        field += '"';
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
+                ticker.Check();
+                size_t quote = text.find('"', i);
+                if (quote == std::string_view::npos)
+                    quote = text.size();
+                std::string_view stretch = text.substr(i, quote - i);
+                line += static_cast<int>(std::count(stretch.begin(), stretch.end(), '\n'));
+                for (size_t cr; !stretch.empty(); stretch.remove_prefix(cr + 1)) {
+                    cr = stretch.find('\r');
+                    AppendCapped(field, stretch.substr(0, cr));
+                    if (cr == std::string_view::npos)
+                        break;
                 }
-                if (text[i] == '\n')
-                    ++line;
-                if (text[i] != '\r')
-                    field += text[i];
-                ++i;
+                i = quote + 1;
+                if (i < text.size() && text[i] == '"') {
+                    AppendCapped(field, "\"");
+                    ++i;
+                    continue;
+                }
+                break;
             }
             continue;
         }
@@ -484,7 +661,10 @@ void ParseCsvRecords(std::string_view text, char delimiter, TCsvTable& table, co
             endRecord();
             recordLine = ++line;
         } else if (c != '\r') {
-            field += c;
+            if (field.size() <= CsvCellLimit)
+                field += c;
+            else if (field.size() == CsvCellLimit + 1)
+                AppendCapped(field, "x");
         }
     }
     if (!field.empty() || !record.empty())
@@ -502,15 +682,46 @@ int FindHeader(const std::vector<std::string>& upper, std::initializer_list<cons
     return -1;
 }
 
-int FindHeaderContaining(const std::vector<std::string>& upper, std::initializer_list<const char*> parts)
+bool ContainsAny(std::string_view upper, std::initializer_list<const char*> parts)
 {
-    for (const char* part : parts) {
-        const std::string wanted = UpperCase(Cp1251(part));
-        for (size_t k = 0; k < upper.size(); ++k)
-            if (upper[k].find(wanted) != std::string::npos)
-                return static_cast<int>(k);
+    for (const char* part : parts)
+        if (upper.find(UpperCase(Cp1251(part))) != std::string_view::npos)
+            return true;
+    return false;
+}
+
+// Whether a phone's column name or kind ("Mobile", "Мобильный") says mobile.
+bool SaysMobile(std::string_view upper)
+{
+    return ContainsAny(upper, {"Mobile", "Cell", "Мобильн", "Сотов", "переносн"});
+}
+
+// Every column a known export writes phones in: Google's "Phone N - Value"
+// (its kind in "Phone N - Type" or "- Label"), Outlook's "Business Phone",
+// "Mobile Phone", ..., their Russian names, and plain "Телефон 2", "Phone".
+// Faxes, pagers and the like are no phones to send to.
+std::vector<TCsvPhoneColumn> FindPhoneColumns(const std::vector<std::string>& upper)
+{
+    std::vector<TCsvPhoneColumn> columns;
+    for (size_t k = 0; k < upper.size(); ++k) {
+        const std::string& h = upper[k];
+        if (ContainsAny(h, {"Fax", "Факс", "Pager", "Пейджер", "TTY", "Телетайп", "Telex", "Телекс", "ISDN", " - Type",
+                            " - Label", "Тип"}))
+            continue;
+        const bool phone = ContainsAny(h, {"Phone", "Телефон", "Mobile", "Мобильн", "Сотов", "Cell"}) ||
+                           FindHeader({h}, {"Номер", "Номер телефона", "Tel", "Тел.", "Тел"}) == 0;
+        if (!phone)
+            continue;
+        TCsvPhoneColumn column;
+        column.Value = static_cast<int>(k);
+        column.Mobile = SaysMobile(h);
+        if (const size_t dash = h.rfind(" - "); dash != std::string::npos) {
+            const std::string stem = h.substr(0, dash);
+            column.Type = FindHeader(upper, {(stem + " - TYPE").c_str(), (stem + " - LABEL").c_str()});
+        }
+        columns.push_back(column);
     }
-    return -1;
+    return columns;
 }
 
 void GuessCsvColumns(TCsvTable& t)
@@ -520,40 +731,69 @@ void GuessCsvColumns(TCsvTable& t)
         upper.push_back(UpperCase(h));
     t.NameColumn = FindHeader(upper, {"Name", "Display Name", "Full Name", "Contact Name", "ФИО", "Полное имя",
                                       "Отображаемое имя", "Абонент", "Контакт", "Имя абонента"});
-    t.LastNameColumn = -1;
+    t.MiddleNameColumn = t.LastNameColumn = -1;
     if (t.NameColumn < 0) {
         t.NameColumn = FindHeader(upper, {"First Name", "Given Name", "Имя"});
         t.LastNameColumn = FindHeader(upper, {"Last Name", "Family Name", "Surname", "Фамилия"});
         if (t.NameColumn < 0) {
             t.NameColumn = t.LastNameColumn;
             t.LastNameColumn = -1;
+        } else if (t.LastNameColumn >= 0) {
+            t.MiddleNameColumn = FindHeader(upper, {"Middle Name", "Additional Name", "Отчество"});
         }
     }
-    t.PhoneColumn = FindHeader(upper, {"Mobile Phone", "Mobile Number", "Mobile", "Cell Phone", "Cell",
-                                       "Мобильный телефон", "Мобильный", "Сотовый телефон", "Сотовый", "Phone 1 - Value",
-                                       "Phone", "Phone Number", "Телефон", "Номер телефона", "Номер", "Home Phone",
-                                       "Business Phone", "Work Phone", "Домашний телефон", "Рабочий телефон"});
-    if (t.PhoneColumn < 0)
-        t.PhoneColumn = FindHeaderContaining(upper, {"Mobile", "Мобильн", "Phone", "Телефон"});
-    t.GroupsColumn = FindHeader(upper, {"Groups", "Group", "Group Membership", "Categories", "Группы", "Группа", "Категории"});
+    t.PhoneColumns = FindPhoneColumns(upper);
+    t.PhoneColumn = t.PhoneColumns.empty() ? -1 : CsvMobileElseFirst;
+    t.GroupsSplit = TCsvGroupsSplit::Google;
+    t.GroupsColumn = FindHeader(upper, {"Group Membership", "Labels"});
+    if (t.GroupsColumn < 0) {
+        t.GroupsSplit = TCsvGroupsSplit::Semicolon;
+        t.GroupsColumn = FindHeader(upper, {"Categories", "Категории"});
+    }
+    if (t.GroupsColumn < 0) {
+        t.GroupsSplit = TCsvGroupsSplit::Comma;
+        t.GroupsColumn = FindHeader(upper, {"Groups", "Group", "Группы", "Группа"});
+    }
     t.SenderColumn = FindHeader(upper, {"Оператор", "Operator"});
 }
 
-// A cell's group names: separated by commas or " ::: "; the
-// system groups some programs mark with "*" are left out.
-std::vector<std::string> SplitGroups(std::string_view cell, std::string& refusal)
+// A cell's group names, split as its column's program writes them; each name
+// once, in order.
+std::vector<std::string> SplitGroups(std::string_view cell, TCsvGroupsSplit split, std::string& refusal)
 {
     std::vector<std::string> groups;
-    std::string text(cell);
-    for (size_t at; (at = text.find(":::")) != std::string::npos;)
-        text.replace(at, 3, ",");
-    size_t start = 0;
-    for (size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == ',') {
-            std::string group = FieldText(std::string_view(text).substr(start, i - start), TEncoding::Utf8, "Группа", refusal);
-            if (!group.empty() && group[0] != '*' && std::find(groups.begin(), groups.end(), group) == groups.end())
-                groups.push_back(std::move(group));
-            start = i + 1;
+    auto take = [&](std::string_view piece) {
+        std::string group = FieldText(piece, TEncoding::Utf8, "Группа", refusal, GroupLimit);
+        if (split == TCsvGroupsSplit::Google && !group.empty() && group[0] == '*')
+            return; // "* myContacts", "* starred": the program's own
+        if (!group.empty() && std::find(groups.begin(), groups.end(), group) == groups.end())
+            groups.push_back(std::move(group));
+    };
+    if (split == TCsvGroupsSplit::Google) {
+        for (size_t start = 0;;) {
+            const size_t at = cell.find(":::", start);
+            take(cell.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+            if (at == std::string_view::npos)
+                break;
+            start = at + 3;
+        }
+        return groups;
+    }
+    // Commas (or Outlook's semicolons) outside double quotes; a quoted name loses its quotes.
+    const char separator = split == TCsvGroupsSplit::Semicolon ? ';' : ',';
+    std::string piece;
+    bool quoted = false;
+    for (size_t i = 0; i <= cell.size(); ++i) {
+        if (i == cell.size() || (cell[i] == separator && !quoted)) {
+            take(piece);
+            piece.clear();
+        } else if (cell[i] == '"' && split == TCsvGroupsSplit::Comma) {
+            if (quoted && i + 1 < cell.size() && cell[i + 1] == '"')
+                piece += cell[++i];
+            else
+                quoted = !quoted;
+        } else {
+            piece += cell[i];
         }
     }
     return groups;
@@ -588,17 +828,19 @@ std::vector<TImportedContact> ParsePlainList(std::string_view text, const TImpor
             size_t end = 0;
             while (end < piece.size() && std::string_view("+0123456789 -().\t").find(piece[end]) != std::string_view::npos)
                 ++end;
-            std::string phone = Trim(std::string_view(piece).substr(0, end));
+            std::string phone = Trim(ControlCharsToSpaces(std::string_view(piece).substr(0, end)));
             if (!LooksLikePhone(phone)) {
                 std::string shown;
                 char32_t bad;
                 if (!ToCp1251(piece, TEncoding::Utf8, shown, bad))
                     shown = "?";
-                c.Refusal = Cp1251("«") + shown + Cp1251("» — не номер телефона");
+                c.Refusal = Cp1251("«") + Shortened(std::move(shown), NameLimit) + Cp1251("» — не номер телефона");
             } else {
-                c.Phone = phone;
-                c.Phones = {phone};
-                c.Name = FieldText(std::string_view(piece).substr(end), TEncoding::Utf8, "Имя", c.Refusal);
+                c.Phone = FieldText(phone, TEncoding::Utf8, "Телефон", c.Refusal, WrittenPhoneLimit);
+                c.Phones = {c.Phone};
+                if (c.Refusal.empty())
+                    c.Refusal = PhoneRefusal(c.Phone);
+                c.Name = FieldText(std::string_view(piece).substr(end), TEncoding::Utf8, "Имя", c.Refusal, NameLimit);
             }
             rows.push_back(std::move(c));
         }
@@ -613,11 +855,16 @@ bool HasUtf16Bom(std::string_view bytes)
 
 // The encoding of a text without a UTF-16 byte-order mark: UTF-8 (with or
 // without its mark) or CP1251. Raises for binary bytes or text in neither.
-TEncoding CheckedEncoding(std::string_view bytes)
+void CheckNotBinary(std::string_view bytes)
 {
     if (bytes.find('\0') != std::string_view::npos)
         throw TError(Cp1251("Это не текстовый файл: в нём есть нулевые байты. Выберите файл vCard (*.vcf), CSV или "
                             "текстовый список номеров."));
+}
+
+TEncoding CheckedEncoding(std::string_view bytes)
+{
+    CheckNotBinary(bytes);
     if (IsValidUtf8(bytes))
         return TEncoding::Utf8;
     // Mostly UTF-8 with a few broken bytes (a file put together from pieces in
@@ -717,31 +964,73 @@ void MakeCsvRows(TImportSource& source)
         return column >= 0 && static_cast<size_t>(column) < row.size() ? std::string_view(row[static_cast<size_t>(column)])
                                                                        : std::string_view();
     };
+    // The chosen column, when it is not one of the phone columns, gives its numbers too.
+    std::vector<TCsvPhoneColumn> phoneColumns = t.PhoneColumns;
+    if (t.PhoneColumn >= 0 && std::none_of(phoneColumns.begin(), phoneColumns.end(),
+                                           [&](const TCsvPhoneColumn& p) { return p.Value == t.PhoneColumn; }))
+        phoneColumns.insert(phoneColumns.begin(), TCsvPhoneColumn{t.PhoneColumn, -1, false});
     for (size_t r = 0; r < t.Cells.size(); ++r) {
         const std::vector<std::string>& row = t.Cells[r];
         TImportedContact c;
         c.Line = t.RowLines[r];
-        std::string name(Trim(cell(row, t.NameColumn)));
-        const std::string last = Trim(cell(row, t.LastNameColumn));
-        if (!last.empty())
-            name += (name.empty() ? "" : " ") + last;
-        c.Name = FieldText(name, TEncoding::Utf8, "Имя", c.Refusal);
-        if (t.PhoneColumn < 0) {
-            c.Refusal = Cp1251("не выбран столбец с телефоном");
-        } else {
-            const std::string phone = FieldText(cell(row, t.PhoneColumn), TEncoding::Utf8, "Телефон", c.Refusal);
-            if (phone.empty() && c.Refusal.empty())
-                c.Refusal = Cp1251("нет номера телефона");
-            else if (!phone.empty() && !LooksLikePhone(phone) && c.Refusal.empty())
-                c.Refusal = Cp1251("«") + phone + Cp1251("» — не номер телефона");
-            if (!phone.empty()) {
-                c.Phone = phone;
-                c.Phones = {phone};
+        std::string name;
+        for (int column : {t.NameColumn, t.MiddleNameColumn, t.LastNameColumn}) {
+            const std::string part = Trim(cell(row, column));
+            if (!part.empty())
+                name += (name.empty() ? "" : " ") + part;
+        }
+        c.Name = FieldText(name, TEncoding::Utf8, "Имя", c.Refusal, NameLimit);
+        // Every number of the row in the order of the columns; the one the
+        // choice names becomes the contact's phone.
+        int chosen = -1, firstMobile = -1, firstOfColumn = -1;
+        std::vector<std::string> refusals;
+        for (const TCsvPhoneColumn& column : phoneColumns) {
+            const bool mobile = column.Mobile || SaysMobile(UpperCase(Utf8ToCp1251(cell(row, column.Type))));
+            const std::string_view numbers = cell(row, column.Value);
+            for (size_t start = 0;;) {
+                const size_t at = numbers.find(":::", start);
+                std::string refusal;
+                std::string phone = FieldText(numbers.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start),
+                                              TEncoding::Utf8, "Телефон", refusal, WrittenPhoneLimit);
+                if (!phone.empty() || !refusal.empty()) {
+                    if (refusal.empty())
+                        refusal = PhoneRefusal(phone);
+                    const int index = static_cast<int>(c.Phones.size());
+                    if (column.Value == t.PhoneColumn && firstOfColumn < 0)
+                        firstOfColumn = index;
+                    if (mobile && firstMobile < 0 && refusal.empty())
+                        firstMobile = index;
+                    c.Phones.push_back(std::move(phone));
+                    refusals.push_back(std::move(refusal));
+                }
+                if (at == std::string_view::npos)
+                    break;
+                start = at + 3;
             }
         }
-        c.Groups = SplitGroups(cell(row, t.GroupsColumn), c.Refusal);
+        if (t.PhoneColumn == CsvMobileElseFirst) {
+            chosen = firstMobile;
+            for (size_t k = 0; chosen < 0 && k < refusals.size(); ++k)
+                if (refusals[k].empty())
+                    chosen = static_cast<int>(k);
+            if (chosen < 0 && !c.Phones.empty())
+                chosen = 0; // none is a number: the first says why
+        } else {
+            chosen = firstOfColumn;
+        }
+        if (t.PhoneColumn == -1) {
+            c.Refusal = Cp1251("не выбран столбец с телефоном");
+        } else if (chosen < 0) {
+            if (c.Refusal.empty())
+                c.Refusal = Cp1251("нет номера телефона");
+        } else {
+            c.Phone = c.Phones[static_cast<size_t>(chosen)];
+            if (c.Refusal.empty())
+                c.Refusal = refusals[static_cast<size_t>(chosen)];
+        }
+        c.Groups = SplitGroups(cell(row, t.GroupsColumn), t.GroupsSplit, c.Refusal);
         std::string ignored;
-        c.SenderName = FieldText(cell(row, t.SenderColumn), TEncoding::Utf8, "Оператор", ignored);
+        c.SenderName = FieldText(cell(row, t.SenderColumn), TEncoding::Utf8, "Оператор", ignored, SenderLimit);
         source.Rows.push_back(std::move(c));
     }
 }
@@ -752,17 +1041,19 @@ TImportSource ParseContactsAs(TImportFormat format, std::string_view bytes, cons
     source.Format = format;
     TEncoding encoding = TEncoding::Utf8;
     if (format == TImportFormat::VCard) {
-        // Each value is decoded on its own: a 2.1 card may name its charset.
+        // The lines are unfolded first, then each value is decoded on its own
+        // (a fold may split a character; a 2.1 card may name its charset).
         std::string converted;
-        std::string_view text = bytes;
+        std::string_view text = WithoutUtf8Bom(bytes);
+        std::optional<TEncoding> known;
         if (HasUtf16Bom(bytes)) {
             converted = TextAsUtf8(bytes, encoding);
             text = converted;
+            known = TEncoding::Utf8;
         } else {
-            encoding = CheckedEncoding(bytes);
-            text = WithoutUtf8Bom(bytes);
+            CheckNotBinary(bytes);
         }
-        source.Rows = ParseVCards(text, encoding, progress);
+        source.Rows = ParseVCards(text, known, progress);
         CheckSomePhone(source.Rows);
         return source;
     }

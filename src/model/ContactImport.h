@@ -28,15 +28,36 @@ struct TImportedContact {
 
 enum class TImportFormat { VCard, Csv, PlainList };
 
+// A column a known export writes phone numbers in (several in one cell are
+// separated by " ::: ", as Google writes them).
+struct TCsvPhoneColumn {
+    int Value = -1;      // the numbers
+    int Type = -1;       // the column with their kind ("Phone 1 - Type", "Phone 1 - Label"), or -1
+    bool Mobile = false; // the column's own name says mobile
+};
+
+// How a groups cell lists its groups.
+enum class TCsvGroupsSplit {
+    Comma,     // "Группы": "Коллеги, Друзья", a name with a comma in double quotes
+    Semicolon, // Outlook's "Categories": "Семья;Друзья"
+    Google,    // "Group Membership", "Labels": "* myContacts ::: Семья", system groups ("*") left out
+};
+
+// PhoneColumn's choice of every phone column of a row: the mobile, else the first.
+constexpr int CsvMobileElseFirst = -3;
+
 // A CSV file's columns and which of them give the name and the phone.
 struct TCsvTable {
     std::vector<std::string> Headers;            // CP1251 (unmappable characters as "?")
     std::vector<std::vector<std::string>> Cells; // UTF-8, one vector per data row
     std::vector<int> RowLines;                   // the line each data row starts on
     int NameColumn = -1;
-    int LastNameColumn = -1; // with NameColumn: "first name" + "last name"
-    int PhoneColumn = -1;
+    int MiddleNameColumn = -1; // with NameColumn and LastNameColumn: first, middle and last name joined
+    int LastNameColumn = -1;   // with NameColumn: "first name" + "last name"
+    int PhoneColumn = -1;      // a column, or CsvMobileElseFirst
+    std::vector<TCsvPhoneColumn> PhoneColumns; // every phone column, in the file's order
     int GroupsColumn = -1;
+    TCsvGroupsSplit GroupsSplit = TCsvGroupsSplit::Comma;
     int SenderColumn = -1;
 };
 

@@ -45,7 +45,9 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
         out.Reason = std::move(reason);
         out.Existing = existing;
     };
-    auto rowText = [](const TImportedContact& c) { return Cp1251(" (строка ") + IntToStr(c.Line) + ")"; };
+    // The row as the preview counts its rows.
+    auto rowText = [](int index) { return Cp1251(" (строка ") + IntToStr(index + 1) + ")"; };
+    std::vector<std::string> numbers; // the row's numbers, the chosen one first
 
     for (size_t i = 0; i < rows.size(); ++i) {
         const TImportedContact& row = rows[i];
@@ -56,19 +58,37 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
             out.Reason = row.Refusal;
             continue;
         }
-        const std::string phone = NormalizedPhone(row.Phone);
-        if (auto dup = filePhones.find(phone); dup != filePhones.end()) {
-            skip(out, Cp1251("тот же номер уже выше в файле") + rowText(rows[static_cast<size_t>(dup->second)]));
+        numbers.assign(1, NormalizedPhone(row.Phone));
+        for (const std::string& other : row.Phones)
+            if (other != row.Phone && LooksLikePhone(other))
+                if (std::string n = NormalizedPhone(other); std::find(numbers.begin(), numbers.end(), n) == numbers.end())
+                    numbers.push_back(std::move(n));
+        const std::string& phone = numbers.front();
+        // Every number of the row counts: a contact met above or held by the
+        // book under any of them is the same person.
+        int seenAt = -1;
+        for (const std::string& n : numbers)
+            if (auto dup = filePhones.find(n); dup != filePhones.end() && seenAt < 0)
+                seenAt = dup->second;
+        if (seenAt >= 0) {
+            skip(out, Cp1251("тот же номер уже выше в файле") + rowText(seenAt));
             continue;
         }
-        filePhones.emplace(phone, static_cast<int>(i));
-        auto holder = bookPhones.find(phone);
-        TContact* phoneOwner = holder == bookPhones.end() ? nullptr : holder->second;
+        for (const std::string& n : numbers)
+            filePhones.emplace(n, static_cast<int>(i));
+        TContact* phoneOwner = nullptr;
+        for (size_t k = 0; k < numbers.size() && !phoneOwner; ++k)
+            if (auto holder = bookPhones.find(numbers[k]); holder != bookPhones.end())
+                phoneOwner = holder->second;
         const int existingPos = book.IndexOfName(out.Name);
         TContact* existing = existingPos >= 0 ? book[existingPos] : nullptr;
-        if (existing && existing == phoneOwner) {
-            skip(out, Cp1251("уже есть в книге"), existing);
-            continue;
+        if (existing) {
+            const auto held = bookPhones.find(NormalizedPhone(existing->PhoneNumber));
+            if (held != bookPhones.end() && held->second == existing &&
+                std::find(numbers.begin(), numbers.end(), held->first) != numbers.end()) {
+                skip(out, Cp1251("уже есть в книге"), existing);
+                continue;
+            }
         }
         if (phoneOwner) {
             skip(out, Cp1251("номер уже есть у абонента «") + phoneOwner->Name() + Cp1251("»"), phoneOwner);
@@ -79,7 +99,7 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContact
             const bool inFile = sameNameInFile != fileNames.end();
             if (options.Policy == TNamePolicy::Skip || (options.Policy == TNamePolicy::UpdatePhone && inFile)) {
                 skip(out, !inFile ? Cp1251("абонент с таким именем уже есть (") + existing->PhoneNumber + ")"
-                                   : Cp1251("имя уже встречалось в файле") + rowText(rows[static_cast<size_t>(sameNameInFile->second)]),
+                                   : Cp1251("имя уже встречалось в файле") + rowText(sameNameInFile->second),
                      nullptr); // that contact has another number: it does not stand for this row
                 continue;
             }

@@ -18,6 +18,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -231,9 +232,10 @@ TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
     Ui.Dialog([&](QDialog& d) {
         auto* sender = d.findChild<QComboBox*>("SenderCombo");
         sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
-        counts << d.findChild<QLabel*>("CountsLabel")->text();
         auto* phone = d.findChild<QComboBox*>("PhoneColumnCombo");
-        EXPECT_EQ(phone->currentText(), QStringLiteral("Mobile Phone"));
+        EXPECT_EQ(phone->currentText(), QStringLiteral("Мобильный, иначе первый"));
+        phone->setCurrentIndex(phone->findText(QStringLiteral("Mobile Phone")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
         phone->setCurrentIndex(phone->findText(QStringLiteral("Home Phone")));
         counts << d.findChild<QLabel*>("CountsLabel")->text();
         // Another name column, then the two joined again: first and last names.
@@ -266,4 +268,62 @@ TEST_F(TContactImportTest, APastedNumberUnderAKnownNameDoesNotMakeThatContactARe
     ASSERT_EQ(M().Recipients.Contacts.Count(), 1);
     EXPECT_EQ(M().Recipients.Contacts[0]->Name(), U("Зоя"));
     EXPECT_EQ(Ivan->PhoneNumber, "+79160000001");
+}
+
+TEST_F(TContactImportTest, AMailClientsFoldedVCardAndAnOutlookCsvComeInWhole)
+{
+    const std::string samples = std::string(VELOTEXT_TEST_DATA_DIR) + "/contacts/";
+    Ui.File(QString::fromStdString(samples + "mail-client-3.0.vcf")).File(QString::fromStdString(samples + "outlook.csv"));
+    QString phoneChoice, shownPhone, phoneTip;
+    auto chooseMtsAndOk = [](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    };
+    Ui.Dialog(chooseMtsAndOk).Dialog([&](QDialog& d) {
+        phoneChoice = d.findChild<QComboBox*>("PhoneColumnCombo")->currentText();
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        shownPhone = rows->index(0, 1).data().toString();
+        phoneTip = rows->index(0, 1).data(Qt::ToolTipRole).toString();
+        chooseMtsAndOk(d);
+    });
+    Trigger("ImportContactsAction");
+    Trigger("ImportContactsAction");
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList());
+
+    const int anna = M().Contacts().IndexOfName(U("Анна-Мария Константиновна Воскресенская-Преображенская"));
+    ASSERT_GE(anna, 0);
+    EXPECT_EQ(M().Contacts()[anna]->PhoneNumber, "+7 (916) 123-45-67");
+    ASSERT_NE(GroupNamed("Одноклассники, выпуск 1998"), nullptr);
+
+    EXPECT_EQ(phoneChoice, QStringLiteral("Мобильный, иначе первый"));
+    EXPECT_EQ(shownPhone, QStringLiteral("+7 (916) 100-00-02"));
+    EXPECT_TRUE(phoneTip.contains(QStringLiteral("+7 (495) 100-00-01"))) << phoneTip.toStdString();
+    EXPECT_TRUE(phoneTip.contains(QStringLiteral("+7 (495) 100-00-03"))) << phoneTip.toStdString();
+    const int sergey = M().Contacts().IndexOfName(U("Сергей Орлов"));
+    ASSERT_GE(sergey, 0);
+    EXPECT_EQ(M().Contacts()[sergey]->PhoneNumber, "+7 (916) 100-00-02");
+    ASSERT_NE(GroupNamed("Семья"), nullptr);
+    ASSERT_NE(GroupNamed("Друзья"), nullptr);
+    EXPECT_GE(GroupNamed("Друзья")->Contacts.IndexOf(M().Contacts()[sergey]), 0);
+    EXPECT_EQ(GroupNamed("Семья;Друзья"), nullptr);
+    // Gennady's only number is in "Other Phone".
+    EXPECT_GE(M().Contacts().IndexOfName(U("Геннадий Шаров")), 0);
+}
+
+TEST_F(TContactImportTest, APastedNumberTheBookHoldsSaysItWillBeARecipient)
+{
+    QApplication::clipboard()->setText(QStringLiteral("+7 916 000-00-07 Оля\n8 (916) 000-00-01"));
+    QStringList fates;
+    Ui.Dialog([&](QDialog& d) {
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        for (int r = 0; r < rows->rowCount(); ++r)
+            fates << rows->index(r, 3).data().toString();
+        d.reject();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(fates.size(), 2);
+    EXPECT_EQ(fates[1], QStringLiteral("Уже есть: Иван — будет получателем"));
 }

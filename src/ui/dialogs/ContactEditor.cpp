@@ -111,8 +111,8 @@ TContactEditor::TContactEditor(TContact* contact, bool creating, QWidget* parent
     setTabOrder(buttons->buttons().value(0), buttons->buttons().value(1));
     connect(SmsSenderButton, &QToolButton::clicked, this, [this] { Guard([&] { SmsSenderButtonClick(); }); });
 
-    SetLimitedText(NameEdit, ToQt(contact->Name()), 64);
-    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), 16);
+    SetLimitedText(NameEdit, ToQt(contact->Name()), ContactNameLimit);
+    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), PhoneNumberLimit);
     ShowSmsSender();
     setFixedSize(QSize(474, 351).expandedTo(sizeHint()));
 }

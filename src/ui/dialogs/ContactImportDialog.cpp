@@ -30,8 +30,8 @@
 // The rows found, one per source row, with what the plan does with each.
 class TImportRowsModel : public QAbstractTableModel {
 public:
-    TImportRowsModel(const TImportSource& source, const TImportPlan& plan, QObject* parent)
-        : QAbstractTableModel(parent), FSource(source), FPlan(plan)
+    TImportRowsModel(const TImportSource& source, const TImportPlan& plan, bool forRecipients, QObject* parent)
+        : QAbstractTableModel(parent), FSource(source), FPlan(plan), FForRecipients(forRecipients)
     {
     }
     void Reset()
@@ -66,6 +66,13 @@ public:
         case 0:
             return ToQt(step.Name);
         case 1:
+            // The row's other numbers in the tooltip.
+            if (role == Qt::ToolTipRole && row.Phones.size() > 1) {
+                QStringList all;
+                for (const std::string& phone : row.Phones)
+                    all << ToQt(phone);
+                return QStringLiteral("Все номера: ") + all.join(QStringLiteral(", "));
+            }
             return ToQt(row.Phone);
         case 2: {
             QStringList groups;
@@ -74,6 +81,9 @@ public:
             return groups.join(QStringLiteral(", "));
         }
         default: {
+            // A paste makes the contact the book holds under the number a recipient.
+            if (FForRecipients && step.Action == TImportAction::Skip && step.Existing)
+                return QStringLiteral("Уже есть: ") + ToQt(step.Existing->Name()) + QStringLiteral(" — будет получателем");
             static const char* const actions[] = {"Добавить", "Обновить", "Пропустить", "Отклонить"};
             QString text = QString::fromUtf8(actions[static_cast<int>(step.Action)]);
             if (!step.Reason.empty())
@@ -86,19 +96,20 @@ public:
 private:
     const TImportSource& FSource;
     const TImportPlan& FPlan;
+    bool FForRecipients;
 };
 
-std::optional<TImportResult> TContactImportDialog::Execute(TImportSource source, QWidget* parent)
+std::optional<TImportResult> TContactImportDialog::Execute(TImportSource source, QWidget* parent, bool forRecipients)
 {
-    TContactImportDialog dialog(std::move(source), parent);
+    TContactImportDialog dialog(std::move(source), parent, forRecipients);
     if (RunDialog(dialog) != QDialog::Accepted)
         return std::nullopt;
     return dialog.Result();
 }
 
-TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent)
+TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent, bool forRecipients)
     : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
-      FSource(std::move(source)), FModel(new TImportRowsModel(FSource, FPlan, this))
+      FSource(std::move(source)), FModel(new TImportRowsModel(FSource, FPlan, forRecipients, this))
 {
     setObjectName(QStringLiteral("ContactImportDialog"));
     setWindowTitle(QStringLiteral("Импорт абонентов"));
@@ -112,13 +123,19 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
         PhoneColumnCombo = Named(new QComboBox(this), "PhoneColumnCombo");
         const TCsvTable& t = FSource.Csv;
         FGuessedFirstName = t.NameColumn;
+        FGuessedMiddleName = t.MiddleNameColumn;
         FGuessedLastName = t.LastNameColumn;
         NameColumnCombo->addItem(QStringLiteral("(нет: имя по номеру)"), -1);
         PhoneColumnCombo->addItem(QStringLiteral("(не выбран)"), -1);
-        if (t.NameColumn >= 0 && t.LastNameColumn >= 0)
-            NameColumnCombo->addItem(ToQt(t.Headers[static_cast<size_t>(t.NameColumn)]) + QStringLiteral(" + ") +
-                                         ToQt(t.Headers[static_cast<size_t>(t.LastNameColumn)]),
-                                     -2);
+        if (!t.PhoneColumns.empty())
+            PhoneColumnCombo->addItem(QStringLiteral("Мобильный, иначе первый"), CsvMobileElseFirst);
+        if (t.NameColumn >= 0 && t.LastNameColumn >= 0) {
+            QStringList joined;
+            for (int column : {t.NameColumn, t.MiddleNameColumn, t.LastNameColumn})
+                if (column >= 0)
+                    joined << ToQt(t.Headers[static_cast<size_t>(column)]);
+            NameColumnCombo->addItem(joined.join(QStringLiteral(" + ")), -2);
+        }
         for (size_t k = 0; k < t.Headers.size(); ++k) {
             const QString header = t.Headers[k].empty() ? QStringLiteral("Столбец %1").arg(k + 1) : ToQt(t.Headers[k]);
             NameColumnCombo->addItem(header, static_cast<int>(k));
@@ -198,6 +215,7 @@ void TContactImportDialog::ColumnsChosen()
     TCsvTable& t = FSource.Csv;
     const int name = NameColumnCombo->currentData().toInt();
     t.NameColumn = name == -2 ? FGuessedFirstName : name;
+    t.MiddleNameColumn = name == -2 ? FGuessedMiddleName : -1;
     t.LastNameColumn = name == -2 ? FGuessedLastName : -1;
     t.PhoneColumn = PhoneColumnCombo->currentData().toInt();
     MakeCsvRows(FSource);
@@ -333,7 +351,7 @@ std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QStri
 {
     try {
         // A vCard, a table copied with its header row, or a list of numbers.
-        return TContactImportDialog::Execute(ParseContacts(text.toStdString()), parent);
+        return TContactImportDialog::Execute(ParseContacts(text.toStdString()), parent, true);
     } catch (...) {
         ShowImportError(std::current_exception());
         return std::nullopt;

@@ -22,10 +22,12 @@ class TImportRowsModel;
 
 class TContactImportDialog : public QDialog {
 public:
-    // The result of the import, or nullopt when cancelled.
-    static std::optional<TImportResult> Execute(TImportSource source, QWidget* parent = nullptr);
+    // The result of the import, or nullopt when cancelled. `forRecipients`: the
+    // rows are a paste into the recipients (the contacts the book has under a
+    // row's number become recipients too, and the preview says so).
+    static std::optional<TImportResult> Execute(TImportSource source, QWidget* parent = nullptr, bool forRecipients = false);
 
-    TContactImportDialog(TImportSource source, QWidget* parent);
+    TContactImportDialog(TImportSource source, QWidget* parent, bool forRecipients = false);
     void accept() override;
     const TImportPlan& Plan() const { return FPlan; }
     const TImportResult& Result() const { return FResult; }
@@ -35,7 +37,7 @@ private:
     void ColumnsChosen();
 
     TImportSource FSource;
-    int FGuessedFirstName = -1, FGuessedLastName = -1; // the two columns of the joined choice
+    int FGuessedFirstName = -1, FGuessedMiddleName = -1, FGuessedLastName = -1; // the columns of the joined choice
     TImportPlan FPlan;
     TImportResult FResult;
     TImportRowsModel* FModel;
