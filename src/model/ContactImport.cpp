@@ -955,11 +955,13 @@ std::string UnmappableCharText(char32_t cp)
     return Cp1251("знак ") + CodePointText(cp) + Cp1251(", которого нет в кодировке Windows-1251");
 }
 
-void MakeCsvRows(TImportSource& source)
+void MakeCsvRows(TImportSource& source) { source.Rows = CsvRowsOf(source.Csv); }
+
+std::vector<TImportedContact> CsvRowsOf(const TCsvTable& t, const TImportProgress& progress)
 {
-    TCsvTable& t = source.Csv;
-    source.Rows.clear();
-    source.Rows.reserve(t.Cells.size());
+    std::vector<TImportedContact> rows;
+    rows.reserve(t.Cells.size());
+    TProgressTicker ticker(progress, t.Cells.size());
     auto cell = [](const std::vector<std::string>& row, int column) -> std::string_view {
         return column >= 0 && static_cast<size_t>(column) < row.size() ? std::string_view(row[static_cast<size_t>(column)])
                                                                        : std::string_view();
@@ -970,6 +972,7 @@ void MakeCsvRows(TImportSource& source)
                                            [&](const TCsvPhoneColumn& p) { return p.Value == t.PhoneColumn; }))
         phoneColumns.insert(phoneColumns.begin(), TCsvPhoneColumn{t.PhoneColumn, -1, false});
     for (size_t r = 0; r < t.Cells.size(); ++r) {
+        ticker.Tick(r);
         const std::vector<std::string>& row = t.Cells[r];
         TImportedContact c;
         c.Line = t.RowLines[r];
@@ -1031,8 +1034,9 @@ void MakeCsvRows(TImportSource& source)
         c.Groups = SplitGroups(cell(row, t.GroupsColumn), t.GroupsSplit, c.Refusal);
         std::string ignored;
         c.SenderName = FieldText(cell(row, t.SenderColumn), TEncoding::Utf8, "Оператор", ignored, SenderLimit);
-        source.Rows.push_back(std::move(c));
+        rows.push_back(std::move(c));
     }
+    return rows;
 }
 
 TImportSource ParseContactsAs(TImportFormat format, std::string_view bytes, const TImportProgress& progress)

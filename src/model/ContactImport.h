@@ -92,6 +92,8 @@ TImportSource ParseContactsAs(TImportFormat format, std::string_view bytes, cons
 
 // Makes the rows of a CSV table anew from its chosen columns.
 void MakeCsvRows(TImportSource& source);
+// The same rows, made from the table alone (off the window's thread while the window shows the old ones).
+std::vector<TImportedContact> CsvRowsOf(const TCsvTable& table, const TImportProgress& progress = {});
 
 // --- the plan -----------------------------------------------------------------------------
 // What to do with a contact whose name the book has already.
@@ -122,11 +124,27 @@ struct TImportPlan {
     std::string CountsText() const; // "Новых: N, обновится: N, пропущено: N, отклонено: N"
 };
 
+// What the plan reads of the book, copied on the window's thread so that the
+// plan can be made on another while the book stays the window's.
+struct TImportBook {
+    struct TEntry {
+        TContact* Contact;
+        std::string Name, Phone;
+        bool HasSender;
+    };
+    std::vector<TEntry> Contacts;
+    std::vector<std::pair<std::string, TSmsSender*>> Senders;
+    static TImportBook Of(const TContactList& contacts, const TSmsSenderList& senders);
+};
+
 // What importing the rows would do to the book: nothing changes. Phones are
 // compared written any way (NormalizedPhone); a number met twice in the source
 // or already in the book is skipped with its reason, never added twice.
 TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContactList& book,
                        const TSmsSenderList& senders, const TImportOptions& options);
+// The same from a copy of the book; a set `cancel` raises TImportCancelled.
+TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TImportBook& book, const TImportOptions& options,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // The first "Name (k)" (k = 2, 3, ...) that is not taken.
 // `next` (when given) is the first number to try, and afterwards the one after

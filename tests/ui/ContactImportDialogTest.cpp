@@ -327,3 +327,82 @@ TEST_F(TContactImportTest, APastedNumberTheBookHoldsSaysItWillBeARecipient)
     ASSERT_EQ(fates.size(), 2);
     EXPECT_EQ(fates[1], QStringLiteral("Уже есть: Иван — будет получателем"));
 }
+
+namespace {
+
+// Cards enough for the import to plan off the window's thread and add in slices.
+std::string ManyCards(int count)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Абонент " + std::to_string(i) + "\r\nTEL;TYPE=CELL:+7 903 " +
+               std::to_string(1000000 + i) + "\r\nCATEGORIES:Рассылка\r\nEND:VCARD\r\n";
+    return out;
+}
+
+// Presses "Отмена" of the progress window whose label starts with `label` as soon as it shows progress.
+void CancelProgressWhen(const QString& label, int atLeast, bool& pressed)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [=, &pressed] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* progress = qobject_cast<QProgressDialog*>(w);
+                progress && progress->isVisible() && progress->labelText().startsWith(label) && progress->value() >= atLeast) {
+                progress->findChild<QPushButton*>()->click();
+                pressed = true;
+                poll->deleteLater();
+                return;
+            }
+    });
+    poll->start(1);
+}
+
+} // namespace
+
+TEST_F(TContactImportTest, CancellingABigImportWhileItIsAddedChangesNothing)
+{
+    Data.dir().write("many.vcf", ManyCards(20000));
+    Ui.File(ToQt(Data.dir().file("many.vcf")));
+    bool pressed = false, stillOpen = false;
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        CancelProgressWhen(QStringLiteral("Добавление"), 1, pressed);
+        d.findChild<QPushButton*>("OkButton")->click();
+        stillOpen = d.result() != QDialog::Accepted;
+        d.reject();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(stillOpen) << "a cancelled addition leaves the preview as it was";
+    EXPECT_EQ(M().Contacts().Count(), 1);
+    EXPECT_EQ(GroupNamed("Рассылка"), nullptr);
+}
+
+TEST_F(TContactImportTest, CancellingABigPlanInThePreviewClosesItWithoutImporting)
+{
+    Data.dir().write("many.vcf", ManyCards(3000));
+    // The first stage (reading) goes on; the plan made anew waits for "Отмена".
+    int stages = 0;
+    SetImportWorkerHook([&stages](const std::atomic<bool>& cancel) {
+        if (++stages < 2)
+            return;
+        while (!cancel.load())
+            std::this_thread::yield();
+    });
+    Ui.File(ToQt(Data.dir().file("many.vcf")));
+    bool pressed = false;
+    int result = -1;
+    Ui.Dialog([&](QDialog& d) {
+        CancelProgressWhen(QStringLiteral("Сравнение"), 0, pressed);
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        result = d.result();
+        if (d.isVisible())
+            d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(M().Contacts().Count(), 1);
+}
