@@ -110,7 +110,7 @@ bool TImportApplier::Step(std::chrono::steady_clock::duration budget)
     const auto start = std::chrono::steady_clock::now();
     while (F->Next < F->Rows.size()) {
         F->Apply(F->Next++);
-        if (F->Next % 256 == 0 && std::chrono::steady_clock::now() - start >= budget)
+        if (F->Next % 64 == 0 && std::chrono::steady_clock::now() - start >= budget)
             break;
     }
     return F->Next >= F->Rows.size();

@@ -410,7 +410,7 @@ bool TContactImportDialog::Apply()
     progress.show();
     try {
         for (bool done = false; !done;) {
-            done = applier.Step(std::chrono::milliseconds(15));
+            done = applier.Step(std::chrono::milliseconds(10));
             progress.setValue(static_cast<int>(applier.Done()));
             QCoreApplication::processEvents();
             // "Отмена" counts until the last slice's events are served.
@@ -475,7 +475,16 @@ std::optional<TImportResult> ImportContactsFromFile(QWidget* parent, const QStri
 
 bool TextHasContacts(const QString& text)
 {
-    const std::string utf8 = text.toStdString();
+    // A long text is judged by its beginning (whole lines; a vCard up to its
+    // last whole card): the window's thread reads no more than that here.
+    constexpr qsizetype Head = 16 * 1024;
+    std::string utf8 = text.left(Head).toStdString();
+    if (text.size() > Head) {
+        if (const size_t end = utf8.rfind('\n'); end != std::string::npos)
+            utf8.resize(end + 1);
+        if (const size_t card = utf8.rfind("END:VCARD"); card != std::string::npos)
+            utf8.resize(card + 9);
+    }
     try {
         for (const TImportedContact& row : ParseContacts(utf8).Rows)
             if (!row.Phone.empty())
