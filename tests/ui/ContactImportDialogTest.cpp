@@ -406,3 +406,25 @@ TEST_F(TContactImportTest, CancellingABigPlanInThePreviewClosesItWithoutImportin
     EXPECT_EQ(result, QDialog::Rejected);
     EXPECT_EQ(M().Contacts().Count(), 1);
 }
+
+TEST_F(TContactImportTest, AHugeQuotedCsvFieldIsARefusedRowWithAShortName)
+{
+    // A spreadsheet's export whose first name cell holds 50 MB (a pasted document).
+    Data.dir().write("huge-field.csv", "Name,Mobile Phone\r\n\"" + std::string(50 * 1024 * 1024, 'x') +
+                                           "\",+7 916 000-00-41\r\nЗоя,+7 916 000-00-42\r\n");
+    Ui.File(ToQt(Data.dir().file("huge-field.csv")));
+    QString name, fate;
+    Ui.Dialog([&](QDialog& d) {
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        name = rows->index(0, 0).data().toString();
+        fate = rows->index(0, 3).data().toString();
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_LE(name.size(), 65);
+    EXPECT_EQ(fate, QStringLiteral("Отклонить: Имя длиннее 64 знаков"));
+    ASSERT_EQ(M().Contacts().Count(), 2);
+    EXPECT_EQ(M().Contacts()[1]->Name(), U("Зоя"));
+}
