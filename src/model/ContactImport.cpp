@@ -705,8 +705,8 @@ std::vector<TCsvPhoneColumn> FindPhoneColumns(const std::vector<std::string>& up
     std::vector<TCsvPhoneColumn> columns;
     for (size_t k = 0; k < upper.size(); ++k) {
         const std::string& h = upper[k];
-        if (ContainsAny(h, {"Fax", "Факс", "Pager", "Пейджер", "TTY", "Телетайп", "Telex", "Телекс", "ISDN", " - Type",
-                            " - Label", "Тип"}))
+        if (ContainsAny(h, {"Fax", "Факс", "Pager", "Пейджер", "TTY", "Телетайп", "Telex", "Телекс", "ISDN", "Type",
+                            "Label", "Тип"}))
             continue;
         const bool phone = ContainsAny(h, {"Phone", "Телефон", "Mobile", "Мобильн", "Сотов", "Cell"}) ||
                            FindHeader({h}, {"Номер", "Номер телефона", "Tel", "Тел.", "Тел"}) == 0;

@@ -64,7 +64,7 @@ TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TImportB
     };
     std::unordered_map<std::string, int> filePhones;              // number -> first row with it
     std::unordered_map<std::string, int, TCaseFoldHash, TCaseFoldEqual> fileNames; // new name -> its row
-    filePhones.reserve(rows.size());
+    filePhones.reserve(rows.size() * 2);
     fileNames.reserve(rows.size());
     std::unordered_map<std::string, int, TCaseFoldHash, TCaseFoldEqual> nextNumber; // name -> its next "(k)"
     auto taken = [&](const std::string& name) { return named(name) || fileNames.count(name) > 0; };
