@@ -3,6 +3,8 @@
 #include "engine/SmsManager.h"
 #include "model/ContactImport.h"
 
+#include <chrono>
+#include <memory>
 #include <vector>
 
 struct TImportResult {
@@ -19,3 +21,23 @@ struct TImportResult {
 // manager's own operations. All or nothing: a refusal undoes what was done.
 TImportResult ApplyImportPlan(TSmsManager& manager, const std::vector<TImportedContact>& rows,
                               const TImportPlan& plan, const TImportOptions& options);
+
+// The same a slice at a time, so that a window stays live between slices:
+// Step carries out rows until `budget` has passed and says whether all are
+// done; Undo takes back everything the steps did (a cancel, or a step that
+// raised). The book must not change between the steps in other ways.
+class TImportApplier {
+public:
+    TImportApplier(TSmsManager& manager, const std::vector<TImportedContact>& rows, const TImportPlan& plan,
+                   const TImportOptions& options);
+    ~TImportApplier();
+    bool Step(std::chrono::steady_clock::duration budget);
+    void Undo();
+    size_t Done() const;
+    size_t Total() const;
+    const TImportResult& Result() const;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> F;
+};

@@ -38,6 +38,15 @@ private:
 std::string ContactCaption(const TContact& contact);
 std::string ContactCaption(const TContact* contact);
 
+// The longest name and phone number the contact editor takes, and the longest
+// group name the group editor takes (characters).
+constexpr int ContactNameLimit = 64;
+constexpr int PhoneNumberLimit = 16; // digits and "+"
+// A number as written, with room for blanks, brackets and dashes
+// ("+7 (916) 123-45-03" is 18 characters): a formatted number is never cut.
+constexpr int PhoneFieldLimit = 40;
+constexpr int GroupNameLimit = 64;
+
 class TContactList : public TItemList<TContact> {
 public:
     explicit TContactList(bool ownsItems);

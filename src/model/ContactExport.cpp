@@ -7,19 +7,31 @@
 
 namespace {
 
-// vCard text value: backslash, comma, semicolon and line breaks escaped.
+// vCard text value: control characters as blanks; backslash, comma and semicolon escaped.
 std::string VCardEscaped(const std::string& cp1251)
 {
     std::string out;
-    for (char c : Cp1251ToUtf8(cp1251)) {
+    for (char c : Cp1251ToUtf8(ControlCharsToSpaces(cp1251))) {
         if (c == '\\' || c == ',' || c == ';')
             out += '\\';
-        if (c == '\n')
-            out += "\\n";
-        else if (c != '\r')
-            out += c;
+        out += c;
     }
     return out;
+}
+
+// N's family and given names: the last word is the family name when there
+// are two or more; a single word is a given name.
+void SplitName(const std::string& name, std::string& family, std::string& given)
+{
+    const std::string text = Trim(ControlCharsToSpaces(name));
+    const size_t blank = text.find_last_of(' ');
+    if (blank == std::string::npos) {
+        family.clear();
+        given = text;
+        return;
+    }
+    family = text.substr(blank + 1);
+    given = TrimRight(std::string_view(text).substr(0, blank));
 }
 
 // Appends the line folded so that no physical line is longer than 75 octets;
@@ -85,7 +97,9 @@ std::string VCardExport(const std::vector<TExportedContact>& contacts)
     for (const TExportedContact& c : contacts) {
         out += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
         AppendFolded(out, "FN:" + VCardEscaped(c.Name));
-        AppendFolded(out, "N:" + VCardEscaped(c.Name) + ";;;;");
+        std::string family, given;
+        SplitName(c.Name, family, given);
+        AppendFolded(out, "N:" + VCardEscaped(family) + ";" + VCardEscaped(given) + ";;;");
         AppendFolded(out, "TEL;TYPE=CELL:" + VCardEscaped(c.Phone));
         if (!c.Groups.empty()) {
             std::string line = "CATEGORIES:";
@@ -102,11 +116,22 @@ std::string CsvExport(const std::vector<TExportedContact>& contacts)
 {
     std::string out = "\xEF\xBB\xBF" "Имя;Телефон;Оператор;Группы\r\n"; // the source text is UTF-8
     for (const TExportedContact& c : contacts) {
+        // Groups joined by ", "; a name holding a comma or a quote goes in double quotes.
         std::string groups;
-        for (size_t k = 0; k < c.Groups.size(); ++k)
-            groups += (k ? ", " : "") + c.Groups[k];
-        out += CsvField(Cp1251ToUtf8(c.Name)) + ';' + CsvField(Cp1251ToUtf8(c.Phone)) + ';' +
-               CsvField(Cp1251ToUtf8(c.SenderName)) + ';' + CsvField(Cp1251ToUtf8(groups)) + "\r\n";
+        for (size_t k = 0; k < c.Groups.size(); ++k) {
+            const std::string group = ControlCharsToSpaces(c.Groups[k]);
+            groups += k ? ", " : "";
+            if (group.find_first_of(",\"") == std::string::npos) {
+                groups += group;
+                continue;
+            }
+            groups += '"';
+            for (char ch : group)
+                groups += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+            groups += '"';
+        }
+        auto field = [](const std::string& cp1251) { return CsvField(Cp1251ToUtf8(ControlCharsToSpaces(cp1251))); };
+        out += field(c.Name) + ';' + field(c.Phone) + ';' + field(c.SenderName) + ';' + CsvField(Cp1251ToUtf8(groups)) + "\r\n";
     }
     return out;
 }

@@ -17,9 +17,12 @@ struct TExportedContact {
 // group), each with the names of the ordinary groups of `groups` it belongs to.
 std::vector<TExportedContact> ContactsForExport(const TGroupList& groups, const TGroup& source);
 
-// vCard 3.0: FN, N, TEL;TYPE=CELL and CATEGORIES (the groups), lines folded at 75 octets, CR LF.
+// vCard 3.0: FN (the name whole), N (the last word as the family name),
+// TEL;TYPE=CELL and CATEGORIES (the groups), lines folded at 75 octets, CR LF.
+// Control characters in the texts are written as blanks.
 std::string VCardExport(const std::vector<TExportedContact>& contacts);
-// CSV with a byte-order mark: "Имя;Телефон;Оператор;Группы", groups joined by ", ".
+// CSV with a byte-order mark: "Имя;Телефон;Оператор;Группы", groups joined by
+// ", " (a group name with a comma or a quote in double quotes).
 std::string CsvExport(const std::vector<TExportedContact>& contacts);
 // Writes an export through the safe save (no backup generation: it is not a data file).
 void SaveContactExport(const std::string& path, const std::string& bytes);

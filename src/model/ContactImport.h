@@ -28,15 +28,36 @@ struct TImportedContact {
 
 enum class TImportFormat { VCard, Csv, PlainList };
 
+// A column a known export writes phone numbers in (several in one cell are
+// separated by " ::: ", as Google writes them).
+struct TCsvPhoneColumn {
+    int Value = -1;      // the numbers
+    int Type = -1;       // the column with their kind ("Phone 1 - Type", "Phone 1 - Label"), or -1
+    bool Mobile = false; // the column's own name says mobile
+};
+
+// How a groups cell lists its groups.
+enum class TCsvGroupsSplit {
+    Comma,     // "Группы": "Коллеги, Друзья", a name with a comma in double quotes
+    Semicolon, // Outlook's "Categories": "Семья;Друзья"
+    Google,    // "Group Membership", "Labels": "* myContacts ::: Семья", system groups ("*") left out
+};
+
+// PhoneColumn's choice of every phone column of a row: the mobile, else the first.
+constexpr int CsvMobileElseFirst = -3;
+
 // A CSV file's columns and which of them give the name and the phone.
 struct TCsvTable {
     std::vector<std::string> Headers;            // CP1251 (unmappable characters as "?")
     std::vector<std::vector<std::string>> Cells; // UTF-8, one vector per data row
     std::vector<int> RowLines;                   // the line each data row starts on
     int NameColumn = -1;
-    int LastNameColumn = -1; // with NameColumn: "first name" + "last name"
-    int PhoneColumn = -1;
+    int MiddleNameColumn = -1; // with NameColumn and LastNameColumn: first, middle and last name joined
+    int LastNameColumn = -1;   // with NameColumn: "first name" + "last name"
+    int PhoneColumn = -1;      // a column, or CsvMobileElseFirst
+    std::vector<TCsvPhoneColumn> PhoneColumns; // every phone column, in the file's order
     int GroupsColumn = -1;
+    TCsvGroupsSplit GroupsSplit = TCsvGroupsSplit::Comma;
     int SenderColumn = -1;
 };
 
@@ -71,6 +92,8 @@ TImportSource ParseContactsAs(TImportFormat format, std::string_view bytes, cons
 
 // Makes the rows of a CSV table anew from its chosen columns.
 void MakeCsvRows(TImportSource& source);
+// The same rows, made from the table alone (off the window's thread while the window shows the old ones).
+std::vector<TImportedContact> CsvRowsOf(const TCsvTable& table, const TImportProgress& progress = {});
 
 // --- the plan -----------------------------------------------------------------------------
 // What to do with a contact whose name the book has already.
@@ -101,11 +124,27 @@ struct TImportPlan {
     std::string CountsText() const; // "Новых: N, обновится: N, пропущено: N, отклонено: N"
 };
 
+// What the plan reads of the book, copied on the window's thread so that the
+// plan can be made on another while the book stays the window's.
+struct TImportBook {
+    struct TEntry {
+        TContact* Contact;
+        std::string Name, Phone;
+        bool HasSender;
+    };
+    std::vector<TEntry> Contacts;
+    std::vector<std::pair<std::string, TSmsSender*>> Senders;
+    static TImportBook Of(const TContactList& contacts, const TSmsSenderList& senders);
+};
+
 // What importing the rows would do to the book: nothing changes. Phones are
 // compared written any way (NormalizedPhone); a number met twice in the source
 // or already in the book is skipped with its reason, never added twice.
 TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TContactList& book,
                        const TSmsSenderList& senders, const TImportOptions& options);
+// The same from a copy of the book; a set `cancel` raises TImportCancelled.
+TImportPlan PlanImport(const std::vector<TImportedContact>& rows, const TImportBook& book, const TImportOptions& options,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // The first "Name (k)" (k = 2, 3, ...) that is not taken.
 // `next` (when given) is the first number to try, and afterwards the one after

@@ -122,19 +122,19 @@ TEST(ContactImportCsv, BomQuotedLineBreaksAndMailClientHeaders)
     EXPECT_EQ(s.Csv.Headers.size(), 5u);
     EXPECT_EQ(s.Csv.NameColumn, 0);
     EXPECT_EQ(s.Csv.LastNameColumn, 1);
-    EXPECT_EQ(s.Csv.PhoneColumn, 3);
+    EXPECT_EQ(s.Csv.PhoneColumn, CsvMobileElseFirst);
     ASSERT_EQ(s.Rows.size(), 3u); // the blank row is no contact
     EXPECT_EQ(Row(s, 0).Name, U("Иван Петров"));
     EXPECT_EQ(Row(s, 0).Phone, "+7 916 123-45-67");
     EXPECT_EQ(s.Csv.Cells[0][2], "две\nстроки, \"кавычки\"");
     EXPECT_EQ(Row(s, 2).Line, 6); // the quoted break and the blank row count as lines
-    // The mobile column is empty for Anna: the row says so; choosing the home column mends it.
-    EXPECT_FALSE(Row(s, 1).Refusal.empty());
+    // The mobile column is empty for Anna: her home number is taken; choosing the mobile column alone refuses her.
+    EXPECT_EQ(Row(s, 1).Phone, "8 495 000 11 22");
+    EXPECT_TRUE(Row(s, 1).Refusal.empty());
     TImportSource chosen = s;
-    chosen.Csv.PhoneColumn = 4;
+    chosen.Csv.PhoneColumn = 3;
     MakeCsvRows(chosen);
-    EXPECT_EQ(Row(chosen, 1).Phone, "8 495 000 11 22");
-    EXPECT_TRUE(Row(chosen, 1).Refusal.empty());
+    EXPECT_FALSE(Row(chosen, 1).Refusal.empty());
 }
 
 TEST(ContactImportCsv, SemicolonCp1251WithRussianHeadersAndGroups)
@@ -318,8 +318,7 @@ TEST(ContactExport, RoundTripThroughVCardAndCsvGivesTheSameBook)
     TSmsSenderList senders(true);
     auto* mts = new TSmsSenderPlaceholder(U("МТС"));
     senders.Add(mts);
-    const char* names[] = {"Иван Петров", "Анна \"Аня\" Ли; старшая", "Очень длинное имя абонента, которое не влезает "
-                                                                      "в одну строку карточки ни при каком раскладе"};
+    const char* names[] = {"Иван Петров", "Анна \"Аня\" Ли; старшая", "Длинное имя, что не влезает в строку карточки"};
     const char* phones[] = {"+7 (916) 123-45-67", "8 903 555 00 00", "+79990001122"};
     for (int i = 0; i < 3; ++i) {
         auto* c = new TContact;

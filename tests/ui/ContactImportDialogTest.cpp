@@ -18,6 +18,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -252,9 +253,10 @@ TEST_F(TContactImportTest, ChoosingAnotherCsvColumnMakesTheRowsAnew)
     Ui.Dialog([&](QDialog& d) {
         auto* sender = d.findChild<QComboBox*>("SenderCombo");
         sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
-        counts << d.findChild<QLabel*>("CountsLabel")->text();
         auto* phone = d.findChild<QComboBox*>("PhoneColumnCombo");
-        EXPECT_EQ(phone->currentText(), QStringLiteral("Mobile Phone"));
+        EXPECT_EQ(phone->currentText(), QStringLiteral("Мобильный, иначе первый"));
+        phone->setCurrentIndex(phone->findText(QStringLiteral("Mobile Phone")));
+        counts << d.findChild<QLabel*>("CountsLabel")->text();
         phone->setCurrentIndex(phone->findText(QStringLiteral("Home Phone")));
         counts << d.findChild<QLabel*>("CountsLabel")->text();
         // Another name column, then the two joined again: first and last names.
@@ -305,4 +307,163 @@ TEST_F(TContactImportTest, APastedNumberWithoutItsCountryCodeFindsTheContact)
     EXPECT_EQ(M().Contacts().Count(), 2); // Зоя only
     ASSERT_EQ(M().Recipients.Contacts.Count(), 2);
     EXPECT_EQ(M().Recipients.Contacts[0], Ivan);
+}
+
+TEST_F(TContactImportTest, AMailClientsFoldedVCardAndAnOutlookCsvComeInWhole)
+{
+    const std::string samples = std::string(VELOTEXT_TEST_DATA_DIR) + "/contacts/";
+    Ui.File(QString::fromStdString(samples + "mail-client-3.0.vcf")).File(QString::fromStdString(samples + "outlook.csv"));
+    QString phoneChoice, shownPhone, phoneTip;
+    auto chooseMtsAndOk = [](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    };
+    Ui.Dialog(chooseMtsAndOk).Dialog([&](QDialog& d) {
+        phoneChoice = d.findChild<QComboBox*>("PhoneColumnCombo")->currentText();
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        shownPhone = rows->index(0, 1).data().toString();
+        phoneTip = rows->index(0, 1).data(Qt::ToolTipRole).toString();
+        chooseMtsAndOk(d);
+    });
+    Trigger("ImportContactsAction");
+    Trigger("ImportContactsAction");
+    EXPECT_EQ(Ui.Texts(TUiCallKind::Error), QStringList());
+
+    const int anna = M().Contacts().IndexOfName(U("Анна-Мария Константиновна Воскресенская-Преображенская"));
+    ASSERT_GE(anna, 0);
+    EXPECT_EQ(M().Contacts()[anna]->PhoneNumber, "+7 (916) 123-45-67");
+    ASSERT_NE(GroupNamed("Одноклассники, выпуск 1998"), nullptr);
+
+    EXPECT_EQ(phoneChoice, QStringLiteral("Мобильный, иначе первый"));
+    EXPECT_EQ(shownPhone, QStringLiteral("+7 (916) 100-00-02"));
+    EXPECT_TRUE(phoneTip.contains(QStringLiteral("+7 (495) 100-00-01"))) << phoneTip.toStdString();
+    EXPECT_TRUE(phoneTip.contains(QStringLiteral("+7 (495) 100-00-03"))) << phoneTip.toStdString();
+    const int sergey = M().Contacts().IndexOfName(U("Сергей Орлов"));
+    ASSERT_GE(sergey, 0);
+    EXPECT_EQ(M().Contacts()[sergey]->PhoneNumber, "+7 (916) 100-00-02");
+    ASSERT_NE(GroupNamed("Семья"), nullptr);
+    ASSERT_NE(GroupNamed("Друзья"), nullptr);
+    EXPECT_GE(GroupNamed("Друзья")->Contacts.IndexOf(M().Contacts()[sergey]), 0);
+    EXPECT_EQ(GroupNamed("Семья;Друзья"), nullptr);
+    // Gennady's only number is in "Other Phone".
+    EXPECT_GE(M().Contacts().IndexOfName(U("Геннадий Шаров")), 0);
+}
+
+TEST_F(TContactImportTest, APastedNumberTheBookHoldsSaysItWillBeARecipient)
+{
+    QApplication::clipboard()->setText(QStringLiteral("+7 916 000-00-07 Оля\n8 (916) 000-00-01"));
+    QStringList fates;
+    Ui.Dialog([&](QDialog& d) {
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        for (int r = 0; r < rows->rowCount(); ++r)
+            fates << rows->index(r, 3).data().toString();
+        d.reject();
+    });
+    auto* recipients = Form->findChild<QTreeView*>("RecepientsListView");
+    recipients->setFocus();
+    QTest::keyClick(recipients, Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(fates.size(), 2);
+    EXPECT_EQ(fates[1], QStringLiteral("Уже есть: Иван — будет получателем"));
+}
+
+namespace {
+
+// Cards enough for the import to plan off the window's thread and add in slices.
+std::string ManyCards(int count)
+{
+    std::string out;
+    for (int i = 0; i < count; ++i)
+        out += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Абонент " + std::to_string(i) + "\r\nTEL;TYPE=CELL:+7 903 " +
+               std::to_string(1000000 + i) + "\r\nCATEGORIES:Рассылка\r\nEND:VCARD\r\n";
+    return out;
+}
+
+// Presses "Отмена" of the progress window whose label starts with `label` as soon as it shows progress.
+void CancelProgressWhen(const QString& label, int atLeast, bool& pressed)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [=, &pressed] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* progress = qobject_cast<QProgressDialog*>(w);
+                progress && progress->isVisible() && progress->labelText().startsWith(label) && progress->value() >= atLeast) {
+                progress->findChild<QPushButton*>()->click();
+                pressed = true;
+                poll->deleteLater();
+                return;
+            }
+    });
+    poll->start(1);
+}
+
+} // namespace
+
+TEST_F(TContactImportTest, CancellingABigImportWhileItIsAddedChangesNothing)
+{
+    Data.dir().write("many.vcf", ManyCards(20000));
+    Ui.File(ToQt(Data.dir().file("many.vcf")));
+    bool pressed = false, stillOpen = false;
+    Ui.Dialog([&](QDialog& d) {
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        CancelProgressWhen(QStringLiteral("Добавление"), 1, pressed);
+        d.findChild<QPushButton*>("OkButton")->click();
+        stillOpen = d.result() != QDialog::Accepted;
+        d.reject();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(stillOpen) << "a cancelled addition leaves the preview as it was";
+    EXPECT_EQ(M().Contacts().Count(), 1);
+    EXPECT_EQ(GroupNamed("Рассылка"), nullptr);
+}
+
+TEST_F(TContactImportTest, CancellingABigPlanInThePreviewClosesItWithoutImporting)
+{
+    Data.dir().write("many.vcf", ManyCards(3000));
+    // The first stage (reading) goes on; the plan made anew waits for "Отмена".
+    int stages = 0;
+    SetImportWorkerHook([&stages](const std::atomic<bool>& cancel) {
+        if (++stages < 2)
+            return;
+        while (!cancel.load())
+            std::this_thread::yield();
+    });
+    Ui.File(ToQt(Data.dir().file("many.vcf")));
+    bool pressed = false;
+    int result = -1;
+    Ui.Dialog([&](QDialog& d) {
+        CancelProgressWhen(QStringLiteral("Сравнение"), 0, pressed);
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        result = d.result();
+        if (d.isVisible())
+            d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_EQ(M().Contacts().Count(), 1);
+}
+
+TEST_F(TContactImportTest, AHugeQuotedCsvFieldIsARefusedRowWithAShortName)
+{
+    // A spreadsheet's export whose first name cell holds 50 MB (a pasted document).
+    Data.dir().write("huge-field.csv", "Name,Mobile Phone\r\n\"" + std::string(50 * 1024 * 1024, 'x') +
+                                           "\",+7 916 000-00-41\r\nЗоя,+7 916 000-00-42\r\n");
+    Ui.File(ToQt(Data.dir().file("huge-field.csv")));
+    QString name, fate;
+    Ui.Dialog([&](QDialog& d) {
+        const QAbstractItemModel* rows = d.findChild<QTableView*>("RowsView")->model();
+        name = rows->index(0, 0).data().toString();
+        fate = rows->index(0, 3).data().toString();
+        auto* sender = d.findChild<QComboBox*>("SenderCombo");
+        sender->setCurrentIndex(sender->findText(QStringLiteral("МТС")));
+        d.findChild<QPushButton*>("OkButton")->click();
+    });
+    Trigger("ImportContactsAction");
+    EXPECT_LE(name.size(), 65);
+    EXPECT_EQ(fate, QStringLiteral("Отклонить: Имя длиннее 64 знаков"));
+    ASSERT_EQ(M().Contacts().Count(), 2);
+    EXPECT_EQ(M().Contacts()[1]->Name(), U("Зоя"));
 }

@@ -112,10 +112,8 @@ TContactEditor::TContactEditor(TContact* contact, bool creating, QWidget* parent
     setTabOrder(buttons->buttons().value(0), buttons->buttons().value(1));
     connect(SmsSenderButton, &QToolButton::clicked, this, [this] { Guard([&] { SmsSenderButtonClick(); }); });
 
-    SetLimitedText(NameEdit, ToQt(contact->Name()), 64);
-    // Room for a number written with blanks, brackets and dashes
-    // ("+7 (916) 123-45-03" is 18 characters): a formatted number is never cut.
-    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), PhoneFieldLength);
+    SetLimitedText(NameEdit, ToQt(contact->Name()), ContactNameLimit);
+    SetLimitedText(PhoneNumberEdit, ToQt(contact->PhoneNumber), PhoneFieldLimit);
     ShowSmsSender();
     setFixedSize(QSize(474, 351).expandedTo(sizeHint()));
 }

@@ -17,9 +17,6 @@ public:
     // True when closed with OK (the contact then carries the new values).
     static bool Execute(TContact* contact, bool creating, QWidget* parent = nullptr);
 
-    // The phone field's limit: a number with its formatting fits whole.
-    static constexpr int PhoneFieldLength = 40;
-
     TContactEditor(TContact* contact, bool creating, QWidget* parent);
     void accept() override; // a refusal shows its box and keeps the dialog open
 

@@ -25,13 +25,14 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
+#include <chrono>
 #include <memory>
 
 // The rows found, one per source row, with what the plan does with each.
 class TImportRowsModel : public QAbstractTableModel {
 public:
-    TImportRowsModel(const TImportSource& source, const TImportPlan& plan, QObject* parent)
-        : QAbstractTableModel(parent), FSource(source), FPlan(plan)
+    TImportRowsModel(const TImportSource& source, const TImportPlan& plan, bool forRecipients, QObject* parent)
+        : QAbstractTableModel(parent), FSource(source), FPlan(plan), FForRecipients(forRecipients)
     {
     }
     void Reset()
@@ -66,6 +67,13 @@ public:
         case 0:
             return ToQt(step.Name);
         case 1:
+            // The row's other numbers in the tooltip.
+            if (role == Qt::ToolTipRole && row.Phones.size() > 1) {
+                QStringList all;
+                for (const std::string& phone : row.Phones)
+                    all << ToQt(phone);
+                return QStringLiteral("Все номера: ") + all.join(QStringLiteral(", "));
+            }
             return ToQt(row.Phone);
         case 2: {
             QStringList groups;
@@ -74,6 +82,9 @@ public:
             return groups.join(QStringLiteral(", "));
         }
         default: {
+            // A paste makes the contact the book holds under the number a recipient.
+            if (FForRecipients && step.Action == TImportAction::Skip && step.Existing)
+                return QStringLiteral("Уже есть: ") + ToQt(step.Existing->Name()) + QStringLiteral(" — будет получателем");
             static const char* const actions[] = {"Добавить", "Обновить", "Пропустить", "Отклонить"};
             QString text = QString::fromUtf8(actions[static_cast<int>(step.Action)]);
             if (!step.Reason.empty())
@@ -86,19 +97,106 @@ public:
 private:
     const TImportSource& FSource;
     const TImportPlan& FPlan;
+    bool FForRecipients;
 };
 
-std::optional<TImportResult> TContactImportDialog::Execute(TImportSource source, QWidget* parent)
+namespace {
+
+// From this many rows on, planning and carrying out go off the window's
+// thread or in slices, under a progress window.
+constexpr size_t BigImportRows = 2000;
+
+std::function<void(const std::atomic<bool>&)> gWorkerHook;
+
+enum class TStageEnd { Done, Cancelled, Failed };
+
+// Runs `job` on a worker thread under a progress window with "Отмена" (over
+// `parent`, modal to it); the window's thread keeps serving its events. On
+// "Отмена" the job is told through its flag and waited for.
+TStageEnd RunStage(QWidget* parent, const QString& text, const std::function<void(const TImportProgress&)>& job,
+                   std::exception_ptr& error)
 {
-    TContactImportDialog dialog(std::move(source), parent);
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    auto percent = std::make_shared<std::atomic<int>>(0);
+    const auto hook = gWorkerHook;
+    QFutureWatcher<std::exception_ptr> watcher;
+    QProgressDialog progress(text, QStringLiteral("Отмена"), 0, 100, parent);
+    progress.setObjectName(QStringLiteral("ImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Импорт абонентов"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    QEventLoop loop;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &progress, [&] {
+        progress.setValue(percent->load());
+        if (progress.wasCanceled()) // cancelled otherwise than by its button
+            loop.quit();
+    });
+    QObject::connect(&watcher, &QFutureWatcher<std::exception_ptr>::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+        *cancel = true;
+        loop.quit();
+    });
+    watcher.setFuture(QtConcurrent::run([=, &job]() -> std::exception_ptr {
+        try {
+            if (hook)
+                hook(*cancel);
+            TImportProgress report;
+            report.Cancel = cancel.get();
+            report.Report = [percent](int p) { percent->store(p); };
+            job(report);
+        } catch (...) {
+            return std::current_exception();
+        }
+        return nullptr;
+    }));
+    progress.show();
+    ticker.start(100);
+    if (!watcher.isFinished())
+        loop.exec();
+    ticker.stop();
+    const bool cancelled = progress.wasCanceled() || cancel->load();
+    *cancel = true;
+    watcher.waitForFinished();
+    progress.hide();
+    if (cancelled)
+        return TStageEnd::Cancelled; // whatever the job made is dropped
+    error = watcher.result();
+    if (!error)
+        return TStageEnd::Done;
+    try {
+        std::rethrow_exception(error);
+    } catch (const TImportCancelled&) {
+        return TStageEnd::Cancelled;
+    } catch (...) {
+        return TStageEnd::Failed;
+    }
+}
+
+std::shared_ptr<const TImportBook> BookNow()
+{
+    TSmsManager& manager = SmsManager();
+    return std::make_shared<const TImportBook>(TImportBook::Of(manager.Contacts(), manager.SmsSenders));
+}
+
+} // namespace
+
+std::optional<TImportResult> TContactImportDialog::Execute(TImportSource source, QWidget* parent, bool forRecipients)
+{
+    TContactImportDialog dialog(std::move(source), parent, forRecipients);
     if (RunDialog(dialog) != QDialog::Accepted)
         return std::nullopt;
     return dialog.Result();
 }
 
-TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent)
+TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent, bool forRecipients,
+                                           std::optional<TImportPlan> plan, std::shared_ptr<const TImportBook> book)
     : QDialog(parent, Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
-      FSource(std::move(source)), FModel(new TImportRowsModel(FSource, FPlan, this))
+      FSource(std::move(source)), FBook(book ? std::move(book) : BookNow()),
+      FBookCount(static_cast<int>(FBook->Contacts.size())),
+      FModel(new TImportRowsModel(FSource, FPlan, forRecipients, this))
 {
     setObjectName(QStringLiteral("ContactImportDialog"));
     setWindowTitle(QStringLiteral("Импорт абонентов"));
@@ -112,13 +210,19 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
         PhoneColumnCombo = Named(new QComboBox(this), "PhoneColumnCombo");
         const TCsvTable& t = FSource.Csv;
         FGuessedFirstName = t.NameColumn;
+        FGuessedMiddleName = t.MiddleNameColumn;
         FGuessedLastName = t.LastNameColumn;
         NameColumnCombo->addItem(QStringLiteral("(нет: имя по номеру)"), -1);
         PhoneColumnCombo->addItem(QStringLiteral("(не выбран)"), -1);
-        if (t.NameColumn >= 0 && t.LastNameColumn >= 0)
-            NameColumnCombo->addItem(ToQt(t.Headers[static_cast<size_t>(t.NameColumn)]) + QStringLiteral(" + ") +
-                                         ToQt(t.Headers[static_cast<size_t>(t.LastNameColumn)]),
-                                     -2);
+        if (!t.PhoneColumns.empty())
+            PhoneColumnCombo->addItem(QStringLiteral("Мобильный, иначе первый"), CsvMobileElseFirst);
+        if (t.NameColumn >= 0 && t.LastNameColumn >= 0) {
+            QStringList joined;
+            for (int column : {t.NameColumn, t.MiddleNameColumn, t.LastNameColumn})
+                if (column >= 0)
+                    joined << ToQt(t.Headers[static_cast<size_t>(column)]);
+            NameColumnCombo->addItem(joined.join(QStringLiteral(" + ")), -2);
+        }
         for (size_t k = 0; k < t.Headers.size(); ++k) {
             const QString header = t.Headers[k].empty() ? QStringLiteral("Столбец %1").arg(k + 1) : ToQt(t.Headers[k]);
             NameColumnCombo->addItem(header, static_cast<int>(k));
@@ -190,7 +294,12 @@ TContactImportDialog::TContactImportDialog(TImportSource source, QWidget* parent
     connect(SenderCombo, &QComboBox::currentIndexChanged, this, [this] { Guard([&] { Replan(); }); });
     // The group changes no row's fate: typing its name does not plan again.
     resize(760, 560);
-    Replan();
+    if (plan && plan->Rows.size() == FSource.Rows.size()) {
+        FPlan = std::move(*plan);
+        ShowPlan();
+    } else {
+        Replan();
+    }
 }
 
 void TContactImportDialog::ColumnsChosen()
@@ -198,22 +307,56 @@ void TContactImportDialog::ColumnsChosen()
     TCsvTable& t = FSource.Csv;
     const int name = NameColumnCombo->currentData().toInt();
     t.NameColumn = name == -2 ? FGuessedFirstName : name;
+    t.MiddleNameColumn = name == -2 ? FGuessedMiddleName : -1;
     t.LastNameColumn = name == -2 ? FGuessedLastName : -1;
     t.PhoneColumn = PhoneColumnCombo->currentData().toInt();
-    MakeCsvRows(FSource);
-    Replan();
+    Replan(true);
 }
 
-void TContactImportDialog::Replan()
+TImportOptions TContactImportDialog::Options() const
 {
-    TSmsManager& manager = SmsManager();
     TImportOptions options;
     options.Sender = static_cast<TSmsSender*>(SenderCombo->currentData().value<void*>());
     options.GroupName = Trim(FromQt(GroupCombo->currentText()));
     options.Policy = UpdateRadio->isChecked()        ? TNamePolicy::UpdatePhone
                      : AddNumberedRadio->isChecked() ? TNamePolicy::AddNumbered
                                                      : TNamePolicy::Skip;
-    FPlan = PlanImport(FSource.Rows, manager.Contacts(), manager.SmsSenders, options);
+    return options;
+}
+
+void TContactImportDialog::Replan(bool csvRows)
+{
+    const TImportOptions options = Options();
+    if (FSource.Rows.size() < BigImportRows) {
+        if (csvRows)
+            MakeCsvRows(FSource);
+        FPlan = PlanImport(FSource.Rows, *FBook, options);
+        ShowPlan();
+        return;
+    }
+    // The table keeps showing the old rows and plan until the new ones are made.
+    std::vector<TImportedContact> rows;
+    TImportPlan plan;
+    std::exception_ptr error;
+    const TStageEnd end = RunStage(this, QStringLiteral("Сравнение с адресной книгой..."), [&](const TImportProgress& progress) {
+        if (csvRows)
+            rows = CsvRowsOf(FSource.Csv, progress);
+        plan = PlanImport(csvRows ? rows : FSource.Rows, *FBook, options, progress.Cancel);
+    }, error);
+    if (end == TStageEnd::Cancelled) {
+        reject();
+        return;
+    }
+    if (end == TStageEnd::Failed)
+        std::rethrow_exception(error);
+    if (csvRows)
+        FSource.Rows = std::move(rows);
+    FPlan = std::move(plan);
+    ShowPlan();
+}
+
+void TContactImportDialog::ShowPlan()
+{
     FModel->Reset();
     QString counts = ToQt(FPlan.CountsText());
     if (FPlan.NeedsSender)
@@ -225,27 +368,69 @@ void TContactImportDialog::Replan()
 void TContactImportDialog::accept()
 {
     Guard([&] {
-        Replan();
+        // The book changed since it was copied (a command from outside added a contact): plan anew.
+        if (static_cast<int>(SmsManager().Contacts().Count()) != FBookCount) {
+            FBook = BookNow();
+            FBookCount = static_cast<int>(FBook->Contacts.size());
+            Replan();
+            if (!isVisible() && result() == QDialog::Rejected)
+                return;
+        }
         if (!OkButton->isEnabled())
             return;
-        TImportOptions options;
-        options.Sender = static_cast<TSmsSender*>(SenderCombo->currentData().value<void*>());
-        options.GroupName = Trim(FromQt(GroupCombo->currentText()));
-        FResult = ApplyImportPlan(SmsManager(), FSource.Rows, FPlan, options);
+        if (!Apply())
+            return;
         MarkDataChanged(DataAddressBook);
         QDialog::accept();
     });
 }
 
+bool TContactImportDialog::Apply()
+{
+    TImportApplier applier(SmsManager(), FSource.Rows, FPlan, Options());
+    if (FSource.Rows.size() < BigImportRows) {
+        try {
+            applier.Step(std::chrono::steady_clock::duration::max());
+        } catch (...) {
+            applier.Undo();
+            throw;
+        }
+        FResult = applier.Result();
+        return true;
+    }
+    // Short slices, the window's events served between them.
+    QProgressDialog progress(QStringLiteral("Добавление абонентов в книгу..."), QStringLiteral("Отмена"), 0,
+                             static_cast<int>(applier.Total()), this);
+    progress.setObjectName(QStringLiteral("ImportProgress"));
+    progress.setWindowTitle(QStringLiteral("Импорт абонентов"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    progress.setMinimumDuration(0);
+    progress.show();
+    try {
+        for (bool done = false; !done;) {
+            done = applier.Step(std::chrono::milliseconds(10));
+            progress.setValue(static_cast<int>(applier.Done()));
+            QCoreApplication::processEvents();
+            // "Отмена" counts until the last slice's events are served.
+            if (progress.wasCanceled()) {
+                applier.Undo();
+                MarkDataChanged(DataAddressBook); // a save between the slices wrote part of it
+                return false;
+            }
+        }
+    } catch (...) {
+        applier.Undo();
+        MarkDataChanged(DataAddressBook);
+        throw;
+    }
+    FResult = applier.Result();
+    return true;
+}
+
 // --- reading off the window's thread ----------------------------------------------------------
 namespace {
-
-std::function<void(const std::atomic<bool>&)> gWorkerHook;
-
-struct TReadOutcome {
-    TImportSource Source;
-    std::exception_ptr Error;
-};
 
 void ShowImportError(const std::exception_ptr& error)
 {
@@ -263,63 +448,43 @@ void SetImportWorkerHook(std::function<void(const std::atomic<bool>& cancel)> ho
 
 std::optional<TImportResult> ImportContactsFromFile(QWidget* parent, const QString& path)
 {
-    auto cancel = std::make_shared<std::atomic<bool>>(false);
-    auto percent = std::make_shared<std::atomic<int>>(0);
     const std::string file = QFile::encodeName(path).toStdString();
-    const auto hook = gWorkerHook;
-    QFutureWatcher<TReadOutcome> watcher;
-    QProgressDialog progress(QStringLiteral("Чтение файла «%1»...").arg(QFileInfo(path).fileName()),
-                             QStringLiteral("Отмена"), 0, 100, parent);
-    progress.setObjectName(QStringLiteral("ImportProgress"));
-    progress.setWindowTitle(QStringLiteral("Импорт абонентов"));
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    QEventLoop loop;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, &progress, [&] { progress.setValue(percent->load()); });
-    QObject::connect(&watcher, &QFutureWatcher<TReadOutcome>::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
-        *cancel = true;
-        loop.quit();
-    });
-    watcher.setFuture(QtConcurrent::run([=] {
-        TReadOutcome outcome;
-        try {
-            if (hook)
-                hook(*cancel);
-            TImportProgress report;
-            report.Cancel = cancel.get();
-            report.Report = [percent](int p) { percent->store(p); };
-            outcome.Source = ReadContactFile(file, report);
-        } catch (...) {
-            outcome.Error = std::current_exception();
-        }
-        return outcome;
-    }));
-    progress.show();
-    ticker.start(100);
-    if (!watcher.isFinished())
-        loop.exec();
-    ticker.stop();
-    const bool cancelled = progress.wasCanceled() || cancel->load();
-    *cancel = true;
-    watcher.waitForFinished();
-    progress.hide();
-    if (cancelled)
+    // The book is copied here, on the window's thread; the worker compares the rows with the copy.
+    std::shared_ptr<const TImportBook> book = BookNow();
+    TImportSource source;
+    TImportPlan plan;
+    std::exception_ptr error;
+    const TStageEnd end =
+        RunStage(parent, QStringLiteral("Чтение файла «%1»...").arg(QFileInfo(path).fileName()),
+                 [&](const TImportProgress& progress) {
+                     source = ReadContactFile(file, progress);
+                     plan = PlanImport(source.Rows, *book, {}, progress.Cancel);
+                 },
+                 error);
+    if (end == TStageEnd::Cancelled)
         return std::nullopt; // whatever the reading found is dropped
-    TReadOutcome outcome = watcher.result();
-    if (outcome.Error) {
-        ShowImportError(outcome.Error);
+    if (end == TStageEnd::Failed) {
+        ShowImportError(error);
         return std::nullopt;
     }
-    return TContactImportDialog::Execute(std::move(outcome.Source), parent);
+    TContactImportDialog dialog(std::move(source), parent, false, std::move(plan), std::move(book));
+    if (RunDialog(dialog) != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Result();
 }
 
 bool TextHasContacts(const QString& text)
 {
-    const std::string utf8 = text.toStdString();
+    // A long text is judged by its beginning (whole lines; a vCard up to its
+    // last whole card): the window's thread reads no more than that here.
+    constexpr qsizetype Head = 16 * 1024;
+    std::string utf8 = text.left(Head).toStdString();
+    if (text.size() > Head) {
+        if (const size_t end = utf8.rfind('\n'); end != std::string::npos)
+            utf8.resize(end + 1);
+        if (const size_t card = utf8.rfind("END:VCARD"); card != std::string::npos)
+            utf8.resize(card + 9);
+    }
     try {
         for (const TImportedContact& row : ParseContacts(utf8).Rows)
             if (!row.Phone.empty())
@@ -331,13 +496,28 @@ bool TextHasContacts(const QString& text)
 
 std::optional<TImportResult> ImportContactsFromText(QWidget* parent, const QString& text)
 {
+    // A vCard, a table copied with its header row, or a list of numbers; a
+    // long text is read off the window's thread.
+    const std::string utf8 = text.toStdString();
+    TImportSource source;
     try {
-        // A vCard, a table copied with its header row, or a list of numbers.
-        return TContactImportDialog::Execute(ParseContacts(text.toStdString()), parent);
+        if (utf8.size() < 64 * 1024) {
+            source = ParseContacts(utf8);
+        } else {
+            std::exception_ptr error;
+            const TStageEnd end = RunStage(parent, QStringLiteral("Чтение вставленного текста..."),
+                                           [&](const TImportProgress& progress) { source = ParseContacts(utf8, progress); },
+                                           error);
+            if (end == TStageEnd::Cancelled)
+                return std::nullopt;
+            if (end == TStageEnd::Failed)
+                std::rethrow_exception(error);
+        }
     } catch (...) {
         ShowImportError(std::current_exception());
         return std::nullopt;
     }
+    return TContactImportDialog::Execute(std::move(source), parent, true);
 }
 
 void ExportContacts(const TGroup* group)

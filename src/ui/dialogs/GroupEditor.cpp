@@ -26,7 +26,7 @@ TGroupEditor::TGroupEditor(TGroup* group, bool creating, QWidget* parent)
     auto* label = new QLabel(QStringLiteral("Имя группы:"), this);
     NameEdit = Named(new QLineEdit(this), "NameEdit");
     label->setBuddy(NameEdit);
-    SetLimitedText(NameEdit, ToQt(group->Name()), 64);
+    SetLimitedText(NameEdit, ToQt(group->Name()), GroupNameLimit);
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);

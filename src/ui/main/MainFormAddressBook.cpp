@@ -339,6 +339,7 @@ void TMainForm::ImportContactsActionExecute()
     if (!path)
         return;
     if (ImportContactsFromFile(this, *path)) {
+        FSaveSoon->SaveNow(); // an import may bring thousands: on disk at once, not a second later
         FGroups->Sync();
         FContacts->Sync();
         FRecipients->Sync();
