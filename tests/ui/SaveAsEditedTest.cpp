@@ -147,6 +147,50 @@ TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsI
     EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsDraft.txt")));
 }
 
+// A kept text is a data file like the others: UTF-8 is read converted; a
+// UTF-16 or binary file, or one too big for a message, is refused with a
+// Russian box naming it, and typing on never writes over it.
+TEST_F(TSaveAsEdited, AKeptTextThatDoesNotReadIsReportedAndNeverWrittenOver)
+{
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : u"Привет, мир") {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    struct TCase {
+        const char* What;
+        std::string Bytes;
+        const char* Reason; // empty: it reads
+    } cases[] = {
+        {"UTF-8 from an editor", "Привет, мир\r\nдо встречи", ""},
+        {"UTF-16", utf16, "UTF-16"},
+        {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "нулевые байты"},
+        {"too big", std::string(3 * 1024 * 1024, 'x'), "слишком велик"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Data.dir().write("SmsDraft.txt", c.Bytes);
+        const qsizetype boxes = Ui.Texts(TUiCallKind::Error).size();
+        Start();
+        const QStringList errors = Ui.Texts(TUiCallKind::Error).mid(boxes);
+        if (!*c.Reason) {
+            EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+            EXPECT_EQ(Memo->Text(), U("Привет, мир\r\nдо встречи"));
+        } else {
+            ASSERT_EQ(errors.size(), 1);
+            EXPECT_TRUE(errors[0].contains(QStringLiteral("SmsDraft.txt")) && errors[0].contains(QString::fromUtf8(c.Reason)))
+                << errors[0].toStdString();
+            EXPECT_EQ(Memo->Text(), "");
+            Memo->setFocus();
+            TypeText(Memo, QStringLiteral("Новое"));
+            ASSERT_TRUE(SavedSoon());
+            EXPECT_EQ(Data.dir().read("SmsDraft.txt"), c.Bytes); // left as it was
+        }
+        Form->close();
+        Form.reset();
+    }
+}
+
 // A signal's close: no question although a message waits, and the edit of the
 // last moment (not yet due for its save) is written.
 TEST_F(TSaveAsEdited, ClosingWithoutAskingAsksNothingAndSavesTheLastEdit)
