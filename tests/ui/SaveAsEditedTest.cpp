@@ -6,6 +6,7 @@
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
 #include "model/SafeFile.h"
+#include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -126,6 +127,49 @@ TEST_F(TSaveAsEdited, AnOperatorEditIsSavedWhileItsWindowStaysOpen)
     ASSERT_TRUE(SavedSoon());
     EXPECT_TRUE(window->isVisible());
     EXPECT_NE(Data.dir().read("SmsGates.ini").find("WebGate=http://gw/send"), std::string::npos);
+}
+
+// The fields taken when they are left (the name, the reply patterns) reach
+// the disk too while the cursor stays in them: within about 2 s of the typing.
+// A pattern that does not compile yet is not taken, and says nothing until
+// the field is left.
+TEST_F(TSaveAsEdited, AnOperatorFieldThatKeepsTheFocusIsSavedWithinTwoSeconds)
+{
+    auto* sender = new TStdSmsSender;
+    sender->SetName("MTS");
+    SmsManager().AddSmsSender(sender);
+    SmsManager().SaveSmsSenders("SmsGates.ini");
+    Start();
+    TSmsSendersForm::Open(Form.get());
+    TSmsSendersForm* window = TSmsSendersForm::Existing();
+    ASSERT_TRUE(SelectRow(window->findChild<QTreeView*>("SmsSendersListView"), "MTS"));
+    struct TCase {
+        const char* Field;
+        QString Typed;
+        std::string Saved; // empty: nothing may be saved yet
+    } cases[] = {
+        {"NameEdit", QStringLiteral(" Мегафон"), U("Name=MTS Мегафон")},
+        {"ReplyOkPatternEdit", QStringLiteral("^OK (\\d+)"), "ReplyOkPattern=^OK (\\d+)"},
+        {"ReplyPermFailPatternEdit", QStringLiteral("ERR ("), ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Field);
+        auto* edit = window->findChild<QLineEdit*>(c.Field);
+        ASSERT_TRUE(edit);
+        window->activateWindow();
+        edit->setFocus();
+        edit->end(false);
+        const std::string before = Data.dir().read("SmsGates.ini");
+        TypeText(edit, c.Typed);
+        QTest::qWait(2300);
+        EXPECT_TRUE(edit->hasFocus());
+        const std::string file = Data.dir().read("SmsGates.ini");
+        if (c.Saved.empty())
+            EXPECT_EQ(file, before);
+        else
+            EXPECT_NE(file.find(c.Saved), std::string::npos) << Cp1251ToUtf8(file);
+    }
+    EXPECT_TRUE(Ui.Texts(TUiCallKind::Error).isEmpty()) << Ui.Texts(TUiCallKind::Error).join("|").toStdString();
 }
 
 TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsIt)

@@ -157,6 +157,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(PageControl, 1);
+    layout->addWidget(MakeSavedOnOkNote(this));
     layout->addWidget(MakeOkCancel(this));
     // 498 x 456, wider where the fonts need it so that no caption is cut.
     setFixedSize(std::max(498, sizeHint().width()), std::max(456, sizeHint().height()));

@@ -23,6 +23,7 @@
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QLabel;
 class QInputDialog;
 class QLineEdit;
 class QToolBar;
@@ -165,6 +166,9 @@ W* Named(W* widget, const char* name)
 
 // OK and Cancel ("OK", "Отмена") wired to the dialog's accept and reject.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog);
+// The line a dialog whose fields are taken only by OK shows above its buttons
+// ("SavedOnOkLabel"): when its edits are saved, and that "Отмена" drops them.
+QLabel* MakeSavedOnOkNote(QDialog* dialog);
 
 // Icons: freedesktop theme names with a style icon as the fallback.
 enum class TIcon {
