@@ -32,7 +32,7 @@ std::string QueueRestoreNote(const TQueueRestore& restore)
         note = Cp1251("Файл очереди сообщений был сохранён в кодировке UTF-16; он прочитан и записан заново. ");
     else
         return {}; // a newer file kept aside with the user's consent: the question said it all
-    note += Cp1251("Восстановлено сообщений: ") + IntToStr(restore.Restored + restore.Failed) +
+    note += Cp1251("Прочитано сообщений: ") + IntToStr(restore.Restored + restore.Failed) +
             Cp1251(". Прежний файл сохранён как \"") + PathText(restore.KeptAs) + "\".";
     return note;
 }
