@@ -374,6 +374,8 @@ int RunHeadless(const TCommandLine& command)
         Print(stderr, Line(state.ErrorText));
         return ExitFailed;
     }
+    if (const std::string note = QueueRestoreNote(state.Restore); !note.empty())
+        Print(stderr, Line(note));
     int code = ExitOk;
     try {
         TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)

@@ -8,6 +8,7 @@
 #include "model/Text.h"
 #include "model/Translit.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -48,8 +49,21 @@ std::vector<TGateTraceLine> TGateCheck::Lines(size_t from) const
 void TGateCheck::HideSecret(const std::string& secret)
 {
     std::lock_guard lock(FMutex);
-    if (secret.size() >= kShortestHiddenSecret)
-        FSecrets.push_back(secret);
+    if (secret.size() < kShortestHiddenSecret)
+        return;
+    for (std::string& form : SecretForms(secret))
+        if (form.size() >= kShortestHiddenSecret && std::find(FSecrets.begin(), FSecrets.end(), form) == FSecrets.end())
+            FSecrets.push_back(std::move(form));
+    // The longest first, so that no shorter form leaves a piece of a longer one.
+    std::stable_sort(FSecrets.begin(), FSecrets.end(),
+                     [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+}
+
+std::string TGateCheck::Masked(std::string text) const
+{
+    for (const auto& secret : FSecrets)
+        ReplaceAll(text, secret, GateSecretMask);
+    return text;
 }
 
 void TGateCheck::Step(TGateStep kind, const std::string& text)
@@ -67,9 +81,7 @@ void TGateCheck::Add(TGateStep kind, std::string text)
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - FStart).count();
     std::lock_guard lock(FMutex);
-    for (const auto& secret : FSecrets)
-        ReplaceAll(text, secret, GateSecretMask);
-    FLines.push_back({static_cast<long long>(ms), kind, std::move(text)});
+    FLines.push_back({static_cast<long long>(ms), kind, Masked(std::move(text))});
 }
 
 std::optional<TSmsFailure> TGateCheck::BuildRequests(const std::vector<std::string>& pieces)
@@ -146,6 +158,8 @@ void TGateCheck::Run()
     Add(TGateStep::Outcome, last);
     {
         std::lock_guard lock(FMutex);
+        if (outcome) // the dialog shows it too
+            outcome->Text = Masked(std::move(outcome->Text));
         FOutcome = std::move(outcome);
     }
     FDone.store(true);

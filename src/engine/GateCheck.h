@@ -48,6 +48,8 @@ public:
 private:
     void Step(TGateStep kind, const std::string& text) override;
     void HideSecret(const std::string& secret) override;
+    // The text with every form of every secret so far as "***" (FMutex held).
+    std::string Masked(std::string text) const;
     bool BuildOnly() const override { return FBuildOnly; }
     void Add(TGateStep kind, std::string text);
     std::optional<TSmsFailure> BuildRequests(const std::vector<std::string>& pieces);

@@ -86,7 +86,16 @@ inline constexpr std::string_view GateSecretMask = "***";
 // costs nothing in a check.
 bool IsSecretParameterName(std::string_view name);
 
+// Every form in which a secret may come back from a peer: as given, decoded
+// (percent-decoded, and with "+" read as a blank, as forms have it),
+// percent-encoded (upper- and lower-case hex), form-encoded, HTML- and
+// JSON-escaped, and base64 (standard and URL alphabets: the whole encoding,
+// and the part of it that stands for the secret alone inside a longer
+// base64 text, at each of the three alignments). Longest first.
+std::vector<std::string> SecretForms(std::string_view secret);
+
 // The URL with the password of its user information ("user:password@") and
 // the value of every secret query parameter replaced by "***". The values
-// replaced are added to `secrets` when it is given.
+// replaced are added to `secrets` when it is given, and so is the whole
+// user information ("user:password", which a Basic header carries).
 std::string MaskUrlSecrets(std::string_view url, std::vector<std::string>* secrets = nullptr);

@@ -1,6 +1,7 @@
 #include "engine/SmsManager.h"
 
 #include "engine/StdSmsSender.h"
+#include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/MessageText.h"
 #include "model/RecipientFields.h"
@@ -300,16 +301,27 @@ void TSmsManager::RewriteJournalIfDue()
         FJournal->Begun(FDelivery->Sms()->JournalId);
 }
 
-TQueueRestore TSmsManager::RestoreQueue(const std::string& path)
+TQueueRestore TSmsManager::RestoreQueue(const std::string& path, bool setAsideNewer)
 {
     auto journal = std::make_shared<TSmsQueueJournal>(path);
-    std::vector<TJournalPace> pace;
-    const std::vector<TJournalEntry> entries = journal->Read(&pace);
+    TJournalRead read = journal->Read();
+    TQueueRestore result;
+    if (read.NewerVersion > 0 && !setAsideNewer)
+        throw TNewerJournalError(Cp1251("Файл очереди сообщений \"") + PathText(path) +
+                                 Cp1251("\" записан более новой версией программы (формат ") +
+                                 IntToStr(read.NewerVersion) +
+                                 Cp1251("), эта версия не умеет его читать. Файл оставлен без изменений."));
+    // The file is kept as it was before the rewrite below drops what did not read.
+    if (read.NewerVersion > 0 || read.Damaged())
+        result.KeptAs = journal->KeepAside();
+    result.Unreadable = read.Unreadable;
+    result.Utf16 = read.Utf16;
+    const std::vector<TJournalEntry>& entries = read.Entries;
+    std::vector<TJournalPace>& pace = read.Pace;
     std::unordered_map<int, TContact*> contacts;
     if (!entries.empty()) // an empty queue (most starts) needs no index of the book
         for (TContact* contact : Contacts())
             contacts.emplace(contact->ContactId(), contact);
-    TQueueRestore result;
     std::vector<std::unique_ptr<TSms>> restored;
     std::vector<TJournalEntry> live;
     for (const TJournalEntry& entry : entries) {

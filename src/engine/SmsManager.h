@@ -8,6 +8,7 @@
 // TSmsDelivery::Run.
 #include "engine/SmsDelivery.h"
 #include "model/AddressBook.h"
+#include "model/Error.h"
 #include "model/SmsHistoryFile.h"
 #include "model/SmsHistoryIndex.h"
 #include "model/SmsQueue.h"
@@ -23,6 +24,16 @@ struct TQueueRestore {
     int Restored = 0;    // messages back in the queue
     int Interrupted = 0; // of them, those whose attempt was under way (they may have gone out)
     int Failed = 0;      // messages whose contact or operator was gone: written to the history as failed
+    int Unreadable = 0;  // records of a damaged journal that did not read
+    bool Utf16 = false;  // the journal was UTF-16 and was read converted
+    std::string KeptAs;  // where a damaged (or newer) journal was kept before it was rewritten; empty: it was not
+};
+
+// A queue journal written by a newer version of the program: not read, left
+// as it is. The message (CP1251) says so.
+class TNewerJournalError : public TError {
+public:
+    using TError::TError;
 };
 
 // What HoldRestored held back at the start.
@@ -174,7 +185,11 @@ public:
     // From then on every change of the queue is in the journal before it is
     // in the queue. Raises for a journal that does not read (it stays as it is
     // and no journal is kept).
-    TQueueRestore RestoreQueue(const std::string& path);
+    // A journal with records that do not read brings back every message that
+    // does; the file is first kept aside as it was (TQueueRestore::KeptAs).
+    // A journal of a newer format raises TNewerJournalError and stays as it
+    // is, unless `setAsideNewer`: it is then kept aside and the queue starts empty.
+    TQueueRestore RestoreQueue(const std::string& path, bool setAsideNewer = false);
     bool KeepsJournal() const { return FJournal != nullptr; }
 
     // Step 1 of a delivery: takes the first queued message that is due (its

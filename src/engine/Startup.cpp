@@ -4,6 +4,7 @@
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -12,11 +13,28 @@
 #include <system_error>
 #include <optional>
 
-TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions)
+TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions, const TAskStartEmpty& startEmpty)
 {
     TStartupLoad load;
     load.Begin();
-    return load.Finish(afterProgramOptions);
+    return load.Finish(afterProgramOptions, startEmpty);
+}
+
+std::string QueueRestoreNote(const TQueueRestore& restore)
+{
+    if (restore.KeptAs.empty())
+        return {};
+    std::string note;
+    if (restore.Unreadable > 0)
+        note = Cp1251("Файл очереди сообщений повреждён: не удалось прочитать записей: ") + IntToStr(restore.Unreadable) +
+               Cp1251(". ");
+    else if (restore.Utf16)
+        note = Cp1251("Файл очереди сообщений был сохранён в кодировке UTF-16; он прочитан и записан заново. ");
+    else
+        return {}; // a newer file kept aside with the user's consent: the question said it all
+    note += Cp1251("Прочитано сообщений: ") + IntToStr(restore.Restored + restore.Failed) +
+            Cp1251(". Прежний файл сохранён как \"") + PathText(restore.KeptAs) + "\".";
+    return note;
 }
 
 TStartupLoad::~TStartupLoad()
@@ -73,7 +91,7 @@ void TStartupLoad::Begin()
     }
 }
 
-TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOptions)
+TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOptions, const TAskStartEmpty& startEmpty)
 {
     if (!FBegun)
         Begin();
@@ -108,7 +126,14 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
         const TProgramOptions& names = ProgramOptions();
         LoadTranslitTable(names.TranslitFileName);
         state.TranslitLoaded = true;
-        state.Restore = SmsManager().RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
+        const std::string journal = ResolveDataFilePath(QueueJournalFileName);
+        try {
+            state.Restore = SmsManager().RestoreQueue(journal);
+        } catch (const TNewerJournalError& newer) {
+            if (!startEmpty || !startEmpty(newer.message()))
+                throw;
+            state.Restore = SmsManager().RestoreQueue(journal, true);
+        }
         state.QueueRestored = true;
     } catch (...) {
         state.ErrorText = StepErrorText(std::current_exception());

@@ -30,7 +30,17 @@ struct TStartupState {
 // (which loads the templates), loads the operators, the address book and the
 // transliteration table, and brings back the queue from its journal. The first failing step stops the sequence; its
 // message is returned in ErrorText (nothing is raised).
-TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions = {});
+// A queue journal of a newer format is not read: `startEmpty` is asked with
+// the reason (CP1251) whether to keep the file aside and start with an empty
+// queue; without it, or when it says no, the start stops with that reason.
+using TAskStartEmpty = std::function<bool(const std::string& reason)>;
+TStartupState LoadProgramData(const std::function<void()>& afterProgramOptions = {}, const TAskStartEmpty& startEmpty = {});
+
+// What the user is told about a queue journal that did not read whole
+// (CP1251): how many records were lost, how many messages came back, where
+// the old file is. Empty when the journal read whole (or was of a newer
+// version, which the user was asked about).
+std::string QueueRestoreNote(const TQueueRestore& restore);
 
 // The same sequence in two halves, so that the main window can be built while
 // the operators and the address book are read (the largest part of a start
@@ -48,7 +58,7 @@ public:
 
     void Begin();
     bool Begun() const { return FBegun; }
-    TStartupState Finish(const std::function<void()>& afterProgramOptions = {});
+    TStartupState Finish(const std::function<void()>& afterProgramOptions = {}, const TAskStartEmpty& startEmpty = {});
 
 private:
     enum TStep { ProgramOptionsStep, SmsOptionsStep, ManagerStep, SmsSendersStep, AddressBookStep, StepCount };

@@ -16,6 +16,8 @@ void ReportWebRequest(const THttpRequest& request)
     std::vector<std::string> secrets;
     const std::string url = MaskUrlSecrets(request.Url, &secrets);
     secrets.push_back(request.Proxy.Password);
+    if (!request.Proxy.Password.empty()) // as its Basic header carries it
+        secrets.push_back(request.Proxy.Username + ":" + request.Proxy.Password);
     for (const auto& secret : secrets)
         HideGateSecret(secret);
     ReportGateStep(TGateStep::Request, [&] { return "GET " + url; });

@@ -1,5 +1,6 @@
 #include "model/SmsDraft.h"
 
+#include "model/DataFileText.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/SafeFile.h"
@@ -16,7 +17,17 @@ const char* const DraftFileName = "SmsDraft.txt";
 std::string LoadSmsDraft()
 {
     const std::string path = ResolveDataFilePath(DraftFileName);
-    return PathMissing(path) ? std::string() : ReadWholeFile(path);
+    if (PathMissing(path))
+        return {};
+    // The size is looked at before anything is read: a huge file is not a
+    // message, and reading it would hold the window.
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > SmsDraftSizeLimit)
+        RefuseDataFile(path, Cp1251("он слишком велик для черновика сообщения (") +
+                                 IntToStr(static_cast<long long>(size / 1024)) + Cp1251(" КБ, не больше ") +
+                                 IntToStr(static_cast<long long>(SmsDraftSizeLimit / 1024)) + Cp1251(" КБ)"));
+    return ReadDataFileText(path);
 }
 
 void SaveSmsDraft(const std::string& text)

@@ -3,6 +3,7 @@
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/SafeFile.h"
+#include "model/SmsHistoryIndex.h"
 #include "model/SmsQueue.h"
 #include "model/Text.h"
 #include "model/TextLines.h"
@@ -21,21 +22,65 @@ namespace {
     throw TError(Cp1251("Не удалось записать в файл истории \"") + PathText(path) + "\":\r" + std::strerror(err));
 }
 
+// 80 rule characters, then nothing but blanks.
+bool RuleLike(std::string_view line)
+{
+    if (line.size() < 80 || (line[0] != '=' && line[0] != '-'))
+        return false;
+    if (line.substr(0, 80).find_first_not_of(line[0]) != std::string_view::npos)
+        return false;
+    return line.find_first_not_of(' ', 80) == std::string_view::npos;
+}
+
 } // namespace
+
+std::string GuardHistoryLines(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    size_t start = 0;
+    for (;;) {
+        const size_t end = FindLineBreak(text, start);
+        const std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        out.append(line);
+        if (RuleLike(line))
+            out += ' ';
+        if (end == std::string_view::npos)
+            return out;
+        out += text[end];
+        start = end + 1;
+    }
+}
+
+std::string UnguardHistoryLine(std::string_view line)
+{
+    if (line.size() > 80 && RuleLike(line))
+        line.remove_suffix(1);
+    return std::string(line);
+}
+
+const std::string& HistoryPhoneWord()
+{
+    static const std::string word = Cp1251("Телефон: ");
+    return word;
+}
 
 std::string TSmsHistoryFile::FormatRecord(const TSms& sms)
 {
     const std::string crlf = "\r\n";
     std::string r = std::string(80, '=') + crlf;
-    r += Cp1251("Для: ") + (sms.Contact ? sms.Contact->Name() : std::string()) + " (" +
-         (sms.Contact ? sms.Contact->PhoneNumber : std::string()) + ")" + crlf;
+    const std::string name = sms.Contact ? sms.Contact->Name() : std::string();
+    const std::string phone = sms.Contact ? sms.Contact->PhoneNumber : std::string();
+    r += Cp1251("Для: ") + name + " (" + phone + ")" + crlf;
+    if (!NamePhoneReadsBack(name, phone))
+        r += HistoryPhoneWord() + phone + crlf;
     r += Cp1251("Дата: ") + FormatDateTime(sms.Created) + crlf;
     switch (sms.Status) {
     case SmsStatusSent:
         r += Cp1251("Статус: Сообщение отправлено.") + crlf;
         break;
     case SmsStatusFailed:
-        r += Cp1251("Ошибка: ") + sms.ErrorText + crlf;
+        r += GuardHistoryLines(Cp1251("Ошибка: ") + sms.ErrorText) + crlf;
         break;
     case SmsStatusCancelled:
         r += Cp1251("Статус: Доставка прервана пользователем.") + crlf;
@@ -44,7 +89,7 @@ std::string TSmsHistoryFile::FormatRecord(const TSms& sms)
         break;
     }
     r += std::string(80, '-') + crlf;
-    r += sms.Text + crlf;
+    r += GuardHistoryLines(sms.Text) + crlf;
     return r;
 }
 

@@ -7,8 +7,14 @@
 //   the status line (none for a message never tried)
 //   80 "-" signs
 //   the message text
+// A status or text line that would read as one of the two rule lines (80 "="
+// or "-", blanks after them allowed) is written with one more blank and read
+// with one less: the record stays whole and looks the same to a person. A
+// name and phone that "Для: " name " (" phone ")" would not give back are
+// followed by "Телефон: " and the phone.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TSms;
@@ -28,6 +34,14 @@ public:
     // LoadLines would give them (the history window follows the file).
     std::function<void(const std::vector<std::string>& lines)> OnAdded;
 };
+
+// The lines of a record's status or text as written (GuardHistoryLines) and
+// as read (UnguardHistoryLine, one line): see the rule lines above. Line
+// breaks stay as they are.
+std::string GuardHistoryLines(std::string_view text);
+std::string UnguardHistoryLine(std::string_view line);
+// The word of the line that gives the phone when the "Для: " line cannot.
+const std::string& HistoryPhoneWord();
 
 // "dd.mm.yyyy[ hh:nn[:ss]]" as a number that orders dates (yyyymmddhhnnss); -1 for another text.
 long long HistoryDateKey(const std::string& date);

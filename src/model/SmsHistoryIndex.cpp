@@ -36,19 +36,26 @@ int Digits(const std::string& s, size_t at, size_t n)
 // Where "name (phone)" opens its phone: at the first " (" after which the
 // brackets balance up to the final ")", so that brackets in the phone
 // ("8 (900) 123-45-67") or in the name ("Иван (работа)") stay where they
-// belong; the last " (" when none balances.
+// belong; the last " (" when none balances. One pass from the end: after
+// position p the brackets up to the final ")" sum to depth[p], and they
+// balance from p on when that sum is 0 and no later position has a greater
+// one (no ")" closes more than was opened on the way).
 size_t PhoneOpening(const std::string& text)
 {
     if (text.empty() || text.back() != ')')
         return std::string::npos;
-    for (size_t open = text.find(" ("); open != std::string::npos; open = text.find(" (", open + 1)) {
-        int depth = 0;
-        size_t i = open + 2;
-        for (; i + 1 < text.size() && depth >= 0; ++i)
-            depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
-        if (depth == 0 && i + 1 == text.size())
-            return open;
+    const size_t end = text.size() - 1; // the final ")"
+    std::vector<bool> balanced(end + 1, false);
+    int depth = 0, highest = 0; // from position i to the end; the highest such sum at or after i
+    balanced[end] = true;
+    for (size_t i = end; i-- > 0;) {
+        depth += text[i] == '(' ? 1 : text[i] == ')' ? -1 : 0;
+        highest = std::max(highest, depth);
+        balanced[i] = depth == 0 && highest <= 0;
     }
+    for (size_t open = text.find(" ("); open != std::string::npos; open = text.find(" (", open + 1))
+        if (open + 2 <= end && balanced[open + 2])
+            return open;
     return text.rfind(" (");
 }
 
@@ -67,6 +74,25 @@ std::string CsvField(const std::string& cp1251)
 }
 
 } // namespace
+
+void SplitNamePhone(const std::string& text, std::string& name, std::string& phone)
+{
+    const size_t open = PhoneOpening(text);
+    if (open == std::string::npos) {
+        name = text;
+        phone.clear();
+        return;
+    }
+    name = text.substr(0, open);
+    phone = text.substr(open + 2, text.size() - open - 3);
+}
+
+bool NamePhoneReadsBack(const std::string& name, const std::string& phone)
+{
+    std::string n, p;
+    SplitNamePhone(name + " (" + phone + ")", n, p);
+    return n == name && p == phone;
+}
 
 bool TSmsHistoryRecord::Failed() const { return Status == SmsStatusFailed; }
 
@@ -108,18 +134,21 @@ std::string TSmsHistoryRecord::OneLineText() const
 
 std::vector<std::string> TSmsHistoryRecord::Lines() const
 {
-    std::vector<std::string> lines {std::string(80, '='), Words(ForWord) + Name + " (" + Phone + ")",
-                                    Words(DateWord) + Date};
+    std::vector<std::string> lines {std::string(80, '='), Words(ForWord) + Name + " (" + Phone + ")"};
+    if (!NamePhoneReadsBack(Name, Phone))
+        lines.push_back(HistoryPhoneWord() + Phone);
+    lines.push_back(Words(DateWord) + Date);
     if (Status != SmsStatusNone) {
         std::vector<std::string> status = SplitLines(StatusText);
         if (status.empty())
             status.emplace_back();
         status[0] = Words(Status == SmsStatusFailed ? ErrorWord : StatusWord) + status[0];
-        lines.insert(lines.end(), status.begin(), status.end());
+        for (std::string& line : status)
+            lines.push_back(GuardHistoryLines(line));
     }
     lines.push_back(std::string(80, '-'));
     for (std::string& line : SplitLines(Text))
-        lines.push_back(std::move(line));
+        lines.push_back(GuardHistoryLines(line));
     return lines;
 }
 
@@ -152,6 +181,7 @@ void TSmsHistoryIndex::AddLine(const std::string& line)
         FRecords.emplace_back().FirstLine = number;
         FPart = 0;
         FTextBegun = false;
+        FFor.clear();
         return;
     }
     if (FRecords.size() == FComplete)
@@ -160,18 +190,21 @@ void TSmsHistoryIndex::AddLine(const std::string& line)
     if (FPart < 2 && IsRule(line, '-')) {
         FPart = 2;
     } else if (FPart == 2) {
-        r.Text += FTextBegun ? "\r\n" + line : line; // an empty first line still counts as a line
+        // an empty first line still counts as a line
+        r.Text += FTextBegun ? "\r\n" + UnguardHistoryLine(line) : UnguardHistoryLine(line);
         FTextBegun = true;
     } else if (FPart == 1) {
-        r.StatusText += "\r" + line;
+        r.StatusText += "\r" + UnguardHistoryLine(line);
     } else if (StartsWith(line, Words(ForWord))) {
-        const std::string rest = line.substr(Words(ForWord).size());
-        const size_t open = PhoneOpening(rest);
-        if (open != std::string::npos && !rest.empty() && rest.back() == ')') {
-            r.Name = rest.substr(0, open);
-            r.Phone = rest.substr(open + 2, rest.size() - open - 3);
-        } else {
-            r.Name = rest;
+        FFor = line.substr(Words(ForWord).size());
+        SplitNamePhone(FFor, r.Name, r.Phone);
+    } else if (StartsWith(line, HistoryPhoneWord())) {
+        // The phone the "Для: " line could not give: the name is what is before it.
+        const std::string phone = line.substr(HistoryPhoneWord().size());
+        const std::string tail = " (" + phone + ")";
+        if (FFor.size() >= tail.size() && FFor.compare(FFor.size() - tail.size(), tail.size(), tail) == 0) {
+            r.Name = FFor.substr(0, FFor.size() - tail.size());
+            r.Phone = phone;
         }
     } else if (StartsWith(line, Words(DateWord))) {
         r.Date = line.substr(Words(DateWord).size());

@@ -57,7 +57,15 @@ private:
     size_t FLine = 0; // the number of the next line
     int FPart = 0;    // in the current record: 0 header, 1 status lines, 2 text
     bool FTextBegun = false;
+    std::string FFor; // the current record's "Для: " line without its word
 };
+
+// "name (phone)" of a "Для: " line split into its name and phone: at the
+// first " (" after which the brackets balance up to the final ")", else at the
+// last " ("; no phone without a final ")". Time in proportion to the length.
+void SplitNamePhone(const std::string& text, std::string& name, std::string& phone);
+// Whether SplitNamePhone gives back this name and phone.
+bool NamePhoneReadsBack(const std::string& name, const std::string& phone);
 
 // The record the history gets for a finished message.
 TSmsHistoryRecord HistoryRecordOf(const TSms& sms);

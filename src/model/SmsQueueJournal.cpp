@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <list>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace {
@@ -143,114 +145,185 @@ TSmsQueueJournal::~TSmsQueueJournal()
     FSyncer.join();
 }
 
-std::vector<TJournalEntry> TSmsQueueJournal::Read(std::vector<TJournalPace>* pace) const
+namespace {
+
+const std::string_view HeaderPrefix = "VELOTEXT-QUEUE ";
+
+// A UTF-16 file with its byte-order mark as CP1251 text (a character CP1251
+// has not becomes "?").
+std::string Utf16FileText(std::string_view bytes)
 {
-    std::vector<TJournalEntry> entries;
-    std::vector<TJournalPace> paces;
+    const bool bigEndian = bytes[0] == '\xFE';
+    std::u16string text;
+    text.reserve(bytes.size() / 2);
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        text += static_cast<char16_t>(hi << 8 | lo);
+    }
+    return Utf16ToCp1251(text);
+}
+
+bool HasUtf16Bom(std::string_view bytes)
+{
+    return bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+}
+
+// The messages of the queue being read back: kept in queue order in a list,
+// found by id through a hash, so that each record costs the same however long
+// the queue is.
+struct TReadSlot {
+    TJournalEntry Entry;
+    bool InFlight = false;
+};
+
+} // namespace
+
+TJournalRead TSmsQueueJournal::Read() const
+{
+    TJournalRead result;
     if (PathMissing(FPath))
-        return entries;
-    const std::string bytes = ReadWholeFile(FPath);
+        return result;
+    std::string bytes = ReadWholeFile(FPath);
     if (bytes.empty())
-        return entries;
-    auto refuse = [&](int line) {
-        throw TError(Cp1251("Файл очереди сообщений \"") + PathText(FPath) + Cp1251("\" повреждён (строка ") +
-                     std::to_string(line) + Cp1251("). Файл оставлен без изменений."));
-    };
-    if (bytes.compare(0, Header.size(), Header) != 0)
-        refuse(1);
-    auto find = [&](std::uint64_t id) {
-        for (size_t i = 0; i < entries.size(); ++i)
-            if (entries[i].Id == id)
-                return static_cast<long>(i);
-        return -1L;
-    };
-    std::vector<bool> inFlight; // beside entries
-    int lineNo = 1;
-    size_t pos = Header.size();
-    for (;;) {
-        const size_t end = bytes.find('\n', pos);
-        if (end == std::string::npos)
-            break; // nothing, or a last record cut by a crash
-        const std::string_view line(bytes.data() + pos, end - pos);
-        pos = end + 1;
-        ++lineNo;
+        return result;
+    if (HasUtf16Bom(bytes)) {
+        bytes = Utf16FileText(bytes);
+        result.Utf16 = true;
+    }
+    size_t pos = 0;
+    if (std::string_view(bytes).substr(0, HeaderPrefix.size()) == HeaderPrefix) {
+        const size_t eol = bytes.find('\n');
+        int version = 0;
+        std::string_view number =
+            std::string_view(bytes).substr(HeaderPrefix.size(), eol == std::string::npos ? std::string::npos
+                                                                                         : eol - HeaderPrefix.size());
+        if (!number.empty() && number.back() == '\r')
+            number.remove_suffix(1);
+        if (Number(number, version) && version > 1) {
+            result.NewerVersion = version;
+            return result;
+        }
+        if (eol != std::string::npos && version == 1)
+            pos = eol + 1;
+    }
+    // Without its first line every line is read as a record: the header may
+    // be what was lost, not the records after it.
+
+    std::list<TReadSlot> queue;
+    std::unordered_map<std::uint64_t, std::list<TReadSlot>::iterator> byId;
+    std::vector<TJournalPace>& paces = result.Pace;
+    // One record; false when it does not read (it is then skipped).
+    auto record = [&](std::string_view line) {
+        if (line.find('\0') != std::string_view::npos)
+            return false;
         const std::vector<std::string_view> f = Fields(line);
         if (f[0] == "P") {
             TJournalPace p;
             TDateTime last;
             if (f.size() != 5 || !Number(f[1], p.SenderId) || !Number(f[2], p.Day) || !Number(f[3], p.Pieces) ||
                 !ParseStamp(f[4], last))
-                refuse(lineNo);
+                return false;
             p.LastAttempt = LocalSeconds(last);
             std::erase_if(paces, [&](const TJournalPace& old) { return old.SenderId == p.SenderId; });
             paces.push_back(p);
-            continue;
+            return true;
         }
         std::uint64_t id = 0;
         if (f.size() < 2 || f[0].size() != 1 || !Number(f[1], id))
-            refuse(lineNo);
+            return false;
         if (f[0] == "+") {
-            TJournalEntry e;
+            TReadSlot slot;
+            TJournalEntry& e = slot.Entry;
             e.Id = id;
             int flags = 0;
             if (f.size() != 10 || !ParseStamp(f[2], e.Created) || !Number(f[3], e.TryCount) || !Number(f[4], flags) ||
-                !Number(f[5], e.ContactId) || !Number(f[6], e.SenderId) || find(id) >= 0)
-                refuse(lineNo);
+                !Number(f[5], e.ContactId) || !Number(f[6], e.SenderId) || byId.contains(id))
+                return false;
             e.Interrupted = flags & 1;
             e.ContactName = Unescaped(f[7]);
             e.Phone = Unescaped(f[8]);
             e.Text = Unescaped(f[9]);
-            entries.push_back(std::move(e));
-            inFlight.push_back(false);
-            continue;
+            byId.emplace(id, queue.insert(queue.end(), std::move(slot)));
+            return true;
         }
-        const long at = find(id);
+        const auto found = byId.find(id);
+        if (found == byId.end())
+            return false;
+        const auto at = found->second;
+        TJournalEntry& e = at->Entry;
         if (f[0] == "T") {
             TDateTime due;
-            if (f.size() != 4 || at < 0 || !ParseStamp(f[2], due) || (f[3] != "0" && f[3] != "1"))
-                refuse(lineNo);
-            entries[static_cast<size_t>(at)].NotBefore = LocalSeconds(due);
-            entries[static_cast<size_t>(at)].Scheduled = f[3] == "1";
-            continue;
+            if (f.size() != 4 || !ParseStamp(f[2], due) || (f[3] != "0" && f[3] != "1"))
+                return false;
+            e.NotBefore = LocalSeconds(due);
+            e.Scheduled = f[3] == "1";
+            return true;
         }
-        if (f.size() != 2 || at < 0)
-            refuse(lineNo);
-        const auto i = static_cast<size_t>(at);
+        if (f.size() != 2)
+            return false;
         switch (f[0][0]) {
         case 'B':
-            ++entries[i].TryCount;
-            inFlight[i] = true;
-            break;
-        case 'R': {
-            TJournalEntry e = std::move(entries[i]);
+            ++e.TryCount;
+            at->InFlight = true;
+            return true;
+        case 'R':
             e.Interrupted = false;
             e.NotBefore = 0; // a wait comes in a T record of its own
             e.Scheduled = false;
-            entries.erase(entries.begin() + at);
-            inFlight.erase(inFlight.begin() + at);
-            entries.push_back(std::move(e));
-            inFlight.push_back(false);
-            break;
-        }
+            at->InFlight = false;
+            queue.splice(queue.end(), queue, at);
+            return true;
         case 'U':
-            if (inFlight[i])
-                --entries[i].TryCount;
-            inFlight[i] = false;
-            break;
+            if (at->InFlight)
+                --e.TryCount;
+            at->InFlight = false;
+            return true;
         case 'D':
-            entries.erase(entries.begin() + at);
-            inFlight.erase(inFlight.begin() + at);
-            break;
+            queue.erase(at);
+            byId.erase(found);
+            return true;
         default:
-            refuse(lineNo);
+            return false;
         }
+    };
+    for (;;) {
+        const size_t end = bytes.find('\n', pos);
+        if (end == std::string::npos) {
+            // A last record cut by a crash is ignored; anything else there is damage.
+            const std::string_view rest(bytes.data() + pos, bytes.size() - pos);
+            if (!rest.empty() && (std::string_view("+BRUDTP").find(rest[0]) == std::string_view::npos ||
+                                  (rest.size() > 1 && rest[1] != '\t') || rest.find('\0') != std::string_view::npos))
+                ++result.Unreadable;
+            break;
+        }
+        std::string_view line(bytes.data() + pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1); // an editor's line end: a CR of a field is written "\r"
+        if (!record(line))
+            ++result.Unreadable;
     }
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (inFlight[i])
-            entries[i].Interrupted = true;
-    if (pace)
-        *pace = std::move(paces);
-    return entries;
+    result.Entries.reserve(queue.size());
+    for (TReadSlot& slot : queue) {
+        if (slot.InFlight)
+            slot.Entry.Interrupted = true;
+        result.Entries.push_back(std::move(slot.Entry));
+    }
+    return result;
+}
+
+std::string TSmsQueueJournal::KeepAside() const
+{
+    const TDateTime now = Now();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.Year, now.Month, now.Day, now.Hour, now.Minute,
+                  now.Second);
+    std::string kept = FPath + ".damaged-" + stamp;
+    for (int n = 2; !PathMissing(kept); ++n)
+        kept = FPath + ".damaged-" + stamp + "-" + std::to_string(n);
+    SaveFileSafely(kept, ReadWholeFile(FPath), 0600, false);
+    return kept;
 }
 
 void TSmsQueueJournal::Open(const std::vector<TJournalEntry>& live, const std::vector<TJournalPace>& pace)

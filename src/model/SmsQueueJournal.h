@@ -17,7 +17,9 @@
 //                    (yyyymmdd) and the start of its last attempt (yyyymmddhhnnss)
 // `created` is yyyymmddhhnnss (local time); `flags` is 1 for a message whose
 // attempt was under way when the program stopped (it may have gone out).
-// A last line without its LF (a write cut by a crash) is ignored. The file is
+// A last line without its LF (a write cut by a crash) is ignored. A line that
+// does not read (damage, a hand edit) is skipped and counted; the rest reads.
+// The file is
 // rewritten whole (safe save) when it is opened and when the dead records far
 // outnumber the live ones, and emptied down to its first line when the queue is.
 #include "model/Clock.h"
@@ -53,6 +55,18 @@ struct TJournalPace {
     long long LastAttempt = 0; // LocalSeconds
 };
 
+// What a read of the journal found.
+struct TJournalRead {
+    std::vector<TJournalEntry> Entries; // the messages owed, in queue order
+    std::vector<TJournalPace> Pace;
+    int Unreadable = 0;     // records (lines) that did not read and were skipped
+    bool Utf16 = false;     // the file was UTF-16 (an editor saved it so): read converted
+    int NewerVersion = 0;   // the format version of a file a newer program wrote: nothing read
+    // Whether the file is not what this program writes: it must be kept
+    // aside before it is rewritten.
+    bool Damaged() const { return Unreadable > 0 || Utf16; }
+};
+
 class TSmsQueueJournal {
 public:
     explicit TSmsQueueJournal(std::string path);
@@ -64,9 +78,14 @@ public:
 
     // The messages the file says are still owed, in queue order; a message
     // whose attempt had begun without an outcome comes back Interrupted.
-    // A missing or empty file gives none. Raises TError naming the file and
-    // line for a file that is not a queue journal.
-    std::vector<TJournalEntry> Read(std::vector<TJournalPace>* pace = nullptr) const;
+    // A missing or empty file gives none. Lines that do not read are skipped
+    // and counted; a file of a newer format is not read at all. Time in
+    // proportion to the file's size. Raises TError only when the file cannot
+    // be read from the disk.
+    TJournalRead Read() const;
+    // Copies the file as it is to "<file>.damaged-yyyymmdd-hhnnss" beside it
+    // (owner-only) and returns that path; raises TError when it cannot.
+    std::string KeepAside() const;
 
     // Rewrites the file to hold exactly these messages (safe save) and keeps
     // it open for appending; also the way to compact an open journal. Raises

@@ -1,6 +1,8 @@
 // The queue on disk: what the journal brings back after a restart or a crash.
 #include "ManagerFixture.h"
 
+#include "engine/Startup.h"
+#include "model/Text.h"
 #include "model/SafeFile.h"
 #include "model/SmsQueueJournal.h"
 
@@ -117,7 +119,7 @@ TEST_F(QueueJournalTest, AnAttemptCalledOffAtExitIsOwedAgainMarkedOnlyIfItHadBeg
     EXPECT_EQ(Restart({"a", "b", "c"}).Restored, 0);
 }
 
-TEST_F(QueueJournalTest, ARecordCutByACrashIsIgnoredAndAForeignFileIsRefusedUntouched)
+TEST_F(QueueJournalTest, ARecordCutByACrashIsIgnoredAndAForeignFileIsKeptAsideNotRead)
 {
     M().RestoreQueue(JournalPath());
     TBook book = Build({"a", "b"});
@@ -127,15 +129,100 @@ TEST_F(QueueJournalTest, ARecordCutByACrashIsIgnoredAndAForeignFileIsRefusedUnto
     std::string bytes = Read("SmsQueue.journal") + "+\t9\t2026020109";
     SaveFileSafely(JournalPath(), bytes);
     Build({"a", "b"});
-    EXPECT_EQ(M().RestoreQueue(JournalPath()).Restored, 2);
+    const TQueueRestore cut = M().RestoreQueue(JournalPath());
+    EXPECT_EQ(cut.Restored, 2);
+    EXPECT_EQ(cut.Unreadable, 0);
+    EXPECT_EQ(cut.KeptAs, ""); // a cut record is no damage
 
     ResetSmsManagerForTests();
     SaveFileSafely(JournalPath(), "[Contact1]\r\nName=a\r\n");
     Build({"a", "b"});
-    const std::string error = ErrorOf([&] { M().RestoreQueue(JournalPath()); });
-    EXPECT_NE(error.find(U("повреждён (строка 1)")), std::string::npos) << error;
-    EXPECT_EQ(Read("SmsQueue.journal"), "[Contact1]\r\nName=a\r\n");
+    const TQueueRestore foreign = M().RestoreQueue(JournalPath());
+    EXPECT_EQ(foreign.Restored, 0);
+    EXPECT_EQ(foreign.Unreadable, 2);
+    ASSERT_NE(foreign.KeptAs, "");
+    EXPECT_EQ(Data.dir().read(std::filesystem::path(foreign.KeptAs).filename().string()), "[Contact1]\r\nName=a\r\n");
+    EXPECT_EQ(Read("SmsQueue.journal"), "VELOTEXT-QUEUE 1\n");
+    EXPECT_TRUE(M().KeepsJournal());
+}
+
+// Damage of every kind a journal meets: every message that reads comes back,
+// the lines that do not are counted, and the file as it was is kept beside
+// the data before it is rewritten.
+TEST_F(QueueJournalTest, ADamagedJournalBringsBackEveryMessageThatReadsAndKeepsTheFile)
+{
+    M().RestoreQueue(JournalPath());
+    TBook book = Build({"a", "b", "c"});
+    Queue(book.Contacts, U("Встреча в 10:00"));
+    ResetSmsManagerForTests();
+    const std::string good = Read("SmsQueue.journal");
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : Cp1251ToUtf16(good)) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    const std::string header = "VELOTEXT-QUEUE 1\n";
+    const std::string firstPlus = good.substr(header.size(), good.find('\n', header.size()) + 1 - header.size());
+    const std::string rest = good.substr(header.size() + firstPlus.size());
+    struct TCase {
+        const char* What;
+        std::string Bytes;
+        int Restored, Unreadable;
+    } cases[] = {
+        {"a garbage line at the end", good + U("мусор от текстового редактора\n"), 3, 1},
+        {"a garbage line in the middle", header + firstPlus + "garbage\n" + rest, 3, 1},
+        {"an unknown record letter", good + "X\t1\n", 3, 1},
+        {"an extra field", good + "D\t1\textra\n", 3, 1},
+        {"a record of a message never queued", good + "D\t77\n", 3, 1},
+        {"binary junk", good + std::string("\x7f" "ELF\0\0\x01\n\x02\0\xff\n", 12), 3, 2},
+        {"binary junk without a line end", good + std::string("\0\0\x01\xfe", 4), 3, 1},
+        {"the header lost", firstPlus + rest, 3, 0},
+        {"a hand edit with CR LF", header + "B\t1\r\n" + good.substr(header.size()), 3, 1},
+        {"UTF-16", utf16, 3, 0},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        ResetSmsManagerForTests();
+        std::filesystem::remove_all(Data.dir().path());
+        std::filesystem::create_directories(Data.dir().path());
+        SaveFileSafely(JournalPath(), c.Bytes);
+        Build({"a", "b", "c"});
+        const TQueueRestore restore = M().RestoreQueue(JournalPath());
+        EXPECT_EQ(restore.Restored, c.Restored);
+        EXPECT_EQ(restore.Unreadable, c.Unreadable);
+        EXPECT_EQ(QueueNames(), (std::vector<std::string> {"a", "b", "c"}));
+        EXPECT_EQ(M().Queue.Items(0)->Text, U("Встреча в 10:00"));
+        const bool damaged = c.Bytes != firstPlus + rest;
+        ASSERT_EQ(restore.KeptAs.empty(), !damaged);
+        if (damaged) {
+            const std::filesystem::path kept(restore.KeptAs);
+            EXPECT_EQ(kept.parent_path(), std::filesystem::path(JournalPath()).parent_path());
+            EXPECT_EQ(kept.filename().string().rfind("SmsQueue.journal.damaged-20260201-0905", 0), 0u) << kept;
+            EXPECT_EQ(Data.dir().read(kept.filename().string()), c.Bytes);
+            EXPECT_NE(QueueRestoreNote(restore), "");
+        }
+        EXPECT_EQ(Read("SmsQueue.journal"), good); // rewritten as this program writes it
+    }
+}
+
+TEST_F(QueueJournalTest, AJournalOfANewerVersionIsRefusedUntouchedOrKeptAsideForAnEmptyQueue)
+{
+    const std::string newer = "VELOTEXT-QUEUE 2\n+\t1\tsomething new\n";
+    SaveFileSafely(JournalPath(), newer);
+    Build({"a"});
+    try {
+        M().RestoreQueue(JournalPath());
+        FAIL() << "a newer journal was read";
+    } catch (const TNewerJournalError& e) {
+        EXPECT_NE(e.message().find(U("более новой версией программы")), std::string::npos) << e.message();
+    }
+    EXPECT_EQ(Read("SmsQueue.journal"), newer);
     EXPECT_FALSE(M().KeepsJournal());
+
+    const TQueueRestore restore = M().RestoreQueue(JournalPath(), true);
+    EXPECT_EQ(restore.Restored, 0);
+    EXPECT_EQ(Data.dir().read(std::filesystem::path(restore.KeptAs).filename().string()), newer);
+    EXPECT_EQ(Read("SmsQueue.journal"), "VELOTEXT-QUEUE 1\n");
 }
 
 } // namespace

@@ -1,5 +1,9 @@
 #include "model/SmsHistoryFile.h"
 
+#include "model/SmsHistoryIndex.h"
+#include "model/Text.h"
+#include "model/TextLines.h"
+
 #include "model/AddressBook.h"
 #include "model/Error.h"
 #include "model/SafeFile.h"
@@ -8,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -153,6 +158,74 @@ TEST_F(SmsHistoryFileTest, AWriteThatFailsHalfwayLeavesNoHalfRecord)
     EXPECT_EQ(Data.dir().read("SmsHistory.txt"), before);
     History.AddSms(Finished(SmsStatusSent, "third"));
     EXPECT_EQ(History.LoadLines().size(), 12u);
+}
+
+} // namespace
+
+namespace {
+
+// What the index reads back from the file the writer wrote.
+std::vector<TSmsHistoryRecord> ReadBack(const TSmsHistoryFile& history)
+{
+    TSmsHistoryIndex index;
+    const std::vector<std::string> lines = history.LoadLines();
+    index.AddLines(lines, 0, lines.size());
+    index.Finish();
+    return index.Records();
+}
+
+// Whatever a text, an error, a name or a phone holds, its record reads back
+// whole and the same, and looks the same to a person reading the file.
+TEST_F(SmsHistoryFileTest, EveryRecordReadsBackWholeWhateverItHolds)
+{
+    struct TCase {
+        const char* What;
+        std::string Name, Phone, Text, Error;
+    } cases[] = {
+        {"a text holding a line of '='", U("Анна"), "+7 (916) 123-45-01", U("Итоги:\r\n") + Equals + U("\r\nвсё"), ""},
+        {"a text holding a line of '-'", U("Анна"), "+79161234501", Dashes + U("\r\nподпись"), ""},
+        {"an error holding a line of '-'", U("Анна"), "+79161234501", "x", U("Шлюз ответил:\r") + Dashes + "\r500"},
+        {"an error holding a line of '='", U("Анна"), "+79161234501", "x", Equals + U("\rконец")},
+        {"a rule line that already ends in blanks", U("Анна"), "1", Equals + "  \r\n" + Dashes + " ", ""},
+        {"a phone with an unclosed bracket", U("Иван"), "8 (96 ", U("Привет"), ""},
+        {"a phone with a closing bracket", U("Иван"), "96) 1", U("Привет"), ""},
+        {"brackets in the name and the phone", U("Иван (работа)"), "8 (900) 123-45-67", "t", ""},
+        {"a name ending in an open bracket", U("Иван ("), "8 (900)", "t", ""},
+        {"an empty phone", U("Иван (дом)"), "", "t", ""},
+    };
+    std::vector<TContact> contacts(std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        contacts[i].SetName(cases[i].Name);
+        contacts[i].PhoneNumber = cases[i].Phone;
+        TSms sms(&contacts[i], cases[i].Text);
+        sms.Status = cases[i].Error.empty() ? SmsStatusSent : SmsStatusFailed;
+        sms.ErrorText = cases[i].Error;
+        History.AddSms(sms);
+    }
+    const std::vector<TSmsHistoryRecord> records = ReadBack(History);
+    ASSERT_EQ(records.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].What);
+        EXPECT_EQ(records[i].Name, cases[i].Name);
+        EXPECT_EQ(records[i].Phone, cases[i].Phone);
+        EXPECT_EQ(records[i].Text, cases[i].Text);
+        if (!cases[i].Error.empty()) {
+            EXPECT_EQ(records[i].StatusText, cases[i].Error);
+        }
+        // The record shows as the file has it; a person sees the text's lines as typed.
+        const std::vector<std::string> shown = records[i].Lines();
+        for (const std::string& line : SplitLines(cases[i].Text))
+            EXPECT_TRUE(std::any_of(shown.begin(), shown.end(),
+                                    [&](const std::string& s) { return TrimRight(s) == TrimRight(line); }))
+                << line;
+    }
+    // Each record's lines are the file's own lines, in order.
+    const std::vector<std::string> file = History.LoadLines();
+    size_t at = 0;
+    for (const TSmsHistoryRecord& r : records) {
+        for (const std::string& line : r.Lines())
+            ASSERT_EQ(file.at(at++), line);
+    }
 }
 
 } // namespace

@@ -18,6 +18,7 @@
 #include <QTreeView>
 
 #include <filesystem>
+#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -144,4 +145,56 @@ TEST_F(TGateCheckDlgTest, StopAndCloseCancelACheckWaitingOnASilentGateway)
     SetHttpSettings(saved);
     EXPECT_EQ(SmsManager().Queue.Count(), 0);
     EXPECT_FALSE(std::filesystem::exists(Data.dir().path() + "/SmsHistory.txt"));
+}
+
+namespace {
+
+// A gateway that answers one request with a refusal echoing the password it
+// was given, decoded, in its status line, a header and the body.
+class TEchoGateway : public TSilentGateway {
+public:
+    TEchoGateway()
+        : Server([this] {
+              const int client = accept(Fd, nullptr, nullptr);
+              if (client < 0)
+                  return;
+              char buffer[4096];
+              (void)!read(client, buffer, sizeof buffer);
+              const std::string body = "password=S3cr+t/p@ss=w&rd; base64 UzNjcit0L3BAc3M9dyZyZA==\n";
+              const std::string reply = "HTTP/1.1 403 Bad password S3cr+t/p@ss=w&rd\r\nX-Echo: S3cr%2bt%2fp%40ss%3dw%26rd\r\n"
+                                        "Content-Length: " + std::to_string(body.size()) +
+                                        "\r\nConnection: close\r\n\r\n" + body;
+              (void)!write(client, reply.data(), reply.size());
+              close(client);
+          })
+    {
+    }
+    ~TEchoGateway() { Server.join(); }
+    std::thread Server;
+};
+
+} // namespace
+
+// What the dialog shows and "Копировать" copies never holds the secret, in
+// whatever form the gateway gives it back; the status under the buttons neither.
+TEST_F(TGateCheckDlgTest, AReplyEchoingTheDecodedPasswordShowsAndCopiesItMasked)
+{
+    TEchoGateway gateway;
+    AddWebOperator("http://127.0.0.1:" + std::to_string(gateway.Port) +
+                   "/send?login=acct&password=S3cr%2Bt%2Fp%40ss%3Dw%26rd&to={phone}&text={message}");
+    QString report, status;
+    RunCheck([&](TGateCheckDlg& dialog) {
+        dialog.findChild<QLineEdit*>("PhoneEdit")->setText(QStringLiteral("+7 (916) 123-45-03"));
+        Click(dialog, "SendButton");
+        ASSERT_TRUE(Finish(dialog));
+        Click(dialog, "CopyButton");
+        report = QApplication::clipboard()->text();
+        status = dialog.findChild<QLabel*>("StatusLabel")->text();
+        Click(dialog, "CloseButton");
+    });
+    EXPECT_TRUE(report.contains(QStringLiteral("password=***;"))) << report.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("403"))) << status.toStdString();
+    for (const QString& text : {report, status})
+        for (const char* secret : {"S3cr", "s3cr", "UzNjcit0L3BAc3M9dyZy"})
+            EXPECT_FALSE(text.contains(QString::fromLatin1(secret))) << secret << "\n" << text.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "engine/StdSmsSender.h"
 #include "engine/StdSmsSenderIo.h"
 #include "model/SafeFile.h"
+#include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -128,6 +129,49 @@ TEST_F(TSaveAsEdited, AnOperatorEditIsSavedWhileItsWindowStaysOpen)
     EXPECT_NE(Data.dir().read("SmsGates.ini").find("WebGate=http://gw/send"), std::string::npos);
 }
 
+// The fields taken when they are left (the name, the reply patterns) reach
+// the disk too while the cursor stays in them: within about 2 s of the typing.
+// A pattern that does not compile yet is not taken, and says nothing until
+// the field is left.
+TEST_F(TSaveAsEdited, AnOperatorFieldThatKeepsTheFocusIsSavedWithinTwoSeconds)
+{
+    auto* sender = new TStdSmsSender;
+    sender->SetName("MTS");
+    SmsManager().AddSmsSender(sender);
+    SmsManager().SaveSmsSenders("SmsGates.ini");
+    Start();
+    TSmsSendersForm::Open(Form.get());
+    TSmsSendersForm* window = TSmsSendersForm::Existing();
+    ASSERT_TRUE(SelectRow(window->findChild<QTreeView*>("SmsSendersListView"), "MTS"));
+    struct TCase {
+        const char* Field;
+        QString Typed;
+        std::string Saved; // empty: nothing may be saved yet
+    } cases[] = {
+        {"NameEdit", QStringLiteral(" Мегафон"), U("Name=MTS Мегафон")},
+        {"ReplyOkPatternEdit", QStringLiteral("^OK (\\d+)"), "ReplyOkPattern=^OK (\\d+)"},
+        {"ReplyPermFailPatternEdit", QStringLiteral("ERR ("), ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Field);
+        auto* edit = window->findChild<QLineEdit*>(c.Field);
+        ASSERT_TRUE(edit);
+        window->activateWindow();
+        edit->setFocus();
+        edit->end(false);
+        const std::string before = Data.dir().read("SmsGates.ini");
+        TypeText(edit, c.Typed);
+        QTest::qWait(2300);
+        EXPECT_TRUE(edit->hasFocus());
+        const std::string file = Data.dir().read("SmsGates.ini");
+        if (c.Saved.empty())
+            EXPECT_EQ(file, before);
+        else
+            EXPECT_NE(file.find(c.Saved), std::string::npos) << Cp1251ToUtf8(file);
+    }
+    EXPECT_TRUE(Ui.Texts(TUiCallKind::Error).isEmpty()) << Ui.Texts(TUiCallKind::Error).join("|").toStdString();
+}
+
 TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsIt)
 {
     Start();
@@ -145,6 +189,50 @@ TEST_F(TSaveAsEdited, TheComposerTextComesBackAtTheNextStartAndANewMessageDropsI
     ASSERT_TRUE(Trigger(Form.get(), "NewSmsAction"));
     ASSERT_TRUE(SavedSoon());
     EXPECT_FALSE(std::filesystem::exists(Data.dir().file("SmsDraft.txt")));
+}
+
+// A kept text is a data file like the others: UTF-8 is read converted; a
+// UTF-16 or binary file, or one too big for a message, is refused with a
+// Russian box naming it, and typing on never writes over it.
+TEST_F(TSaveAsEdited, AKeptTextThatDoesNotReadIsReportedAndNeverWrittenOver)
+{
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t c : u"Привет, мир") {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    struct TCase {
+        const char* What;
+        std::string Bytes;
+        const char* Reason; // empty: it reads
+    } cases[] = {
+        {"UTF-8 from an editor", "Привет, мир\r\nдо встречи", ""},
+        {"UTF-16", utf16, "UTF-16"},
+        {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "нулевые байты"},
+        {"too big", std::string(3 * 1024 * 1024, 'x'), "слишком велик"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        Data.dir().write("SmsDraft.txt", c.Bytes);
+        const qsizetype boxes = Ui.Texts(TUiCallKind::Error).size();
+        Start();
+        const QStringList errors = Ui.Texts(TUiCallKind::Error).mid(boxes);
+        if (!*c.Reason) {
+            EXPECT_TRUE(errors.isEmpty()) << errors.join("|").toStdString();
+            EXPECT_EQ(Memo->Text(), U("Привет, мир\r\nдо встречи"));
+        } else {
+            ASSERT_EQ(errors.size(), 1);
+            EXPECT_TRUE(errors[0].contains(QStringLiteral("SmsDraft.txt")) && errors[0].contains(QString::fromUtf8(c.Reason)))
+                << errors[0].toStdString();
+            EXPECT_EQ(Memo->Text(), "");
+            Memo->setFocus();
+            TypeText(Memo, QStringLiteral("Новое"));
+            ASSERT_TRUE(SavedSoon());
+            EXPECT_EQ(Data.dir().read("SmsDraft.txt"), c.Bytes); // left as it was
+        }
+        Form->close();
+        Form.reset();
+    }
 }
 
 // A signal's close: no question although a message waits, and the edit of the

@@ -103,6 +103,7 @@ TContactEditor::TContactEditor(TContact* contact, bool creating, QWidget* parent
     auto* bottom = new QVBoxLayout;
     bottom->setContentsMargins(12, 0, 12, 0);
     bottom->addWidget(line);
+    bottom->addWidget(MakeSavedOnOkNote(this));
     bottom->addWidget(buttons);
     layout->addLayout(bottom);
 

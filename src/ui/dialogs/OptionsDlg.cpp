@@ -169,6 +169,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent) : QDialog(parent)
     firstRun->setVisible(ProgramOptions().FirstRun);
     layout->addWidget(firstRun);
     layout->addWidget(PageControl, 1);
+    layout->addWidget(MakeSavedOnOkNote(this));
     layout->addWidget(MakeOkCancel(this));
     // 498 x 456, wider where the fonts need it so that no caption is cut.
     setFixedSize(std::max(498, sizeHint().width()), std::max(456, sizeHint().height()));

@@ -188,8 +188,17 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
         form->addRow(label, field);
     };
 
+    FCommitSoon = new QTimer(this);
+    FCommitSoon->setSingleShot(true);
+    FCommitSoon->setInterval(CommitDelayMs);
+    connect(FCommitSoon, &QTimer::timeout, this, [this] {
+        if (FTyped)
+            CommitField(std::exchange(FTyped, nullptr), true);
+    });
+
     NameEdit = Named(new QLineEdit(panel), "NameEdit");
     NameEdit->installEventFilter(this);
+    connect(NameEdit, &QLineEdit::textEdited, this, [this] { FieldTyped(NameEdit); });
     addRow(QStringLiteral("Наименование оператора:"), NameEdit);
     form->addRow(Separator(panel));
 
@@ -226,6 +235,7 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
         edit->setToolTip(GateHint());
         edit->installEventFilter(this);
         addRow(caption, edit);
+        connect(edit, &QLineEdit::textEdited, this, [this, edit] { FieldTyped(edit); });
         return edit;
     };
     ReplyOkPatternEdit = patternEdit("ReplyOkPatternEdit", QStringLiteral("Успешный ответ шлюза:"));
@@ -468,14 +478,38 @@ void TSmsSendersForm::CommitFocusedField()
             CommitField(edit);
 }
 
-bool TSmsSendersForm::CommitField(QObject* field)
+bool TSmsSendersForm::CommitField(QObject* field, bool quiet)
 {
     if (field == NameEdit)
-        return NameEditExit();
+        return NameEditExit(quiet);
     for (const auto& [edit, member] : PatternFields())
         if (field == edit)
-            return PatternEditExit(edit, member);
+            return PatternEditExit(edit, member, quiet);
     return true;
+}
+
+void TSmsSendersForm::FieldTyped(QLineEdit* edit)
+{
+    if (FTyped && FTyped != edit) // another field was typed in before: it goes first
+        CommitField(FTyped, true);
+    FTyped = edit;
+    // Not restarted by later keys: typing on never holds the value back.
+    if (!FCommitSoon->isActive())
+        FCommitSoon->start();
+}
+
+// Runs `take`; quietly, a refusal is only the answer false.
+template <class F>
+static bool TakeField(bool quiet, F&& take)
+{
+    if (!quiet)
+        return Guard(take);
+    try {
+        take();
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> TSmsSendersForm::PatternFields() const
@@ -485,11 +519,11 @@ std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> TSmsSendersForm
             {ReplyPermFailPatternEdit, &TStdSmsSender::ReplyPermFailPattern}};
 }
 
-bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member)
+bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member, bool quiet)
 {
     if (!FSender)
         return true;
-    const bool taken = Guard([&] {
+    const bool taken = TakeField(quiet, [&] {
         const std::string pattern = Trim(FromQt(edit->text()));
         if (std::optional<std::string> error = CheckReplyPattern(pattern))
             throw TError(*error);
@@ -498,16 +532,16 @@ bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender
             MarkDataChanged(DataOperators);
         }
     });
-    if (!taken && edit->isVisible() && edit->isEnabled())
+    if (!taken && !quiet && edit->isVisible() && edit->isEnabled())
         edit->setFocus(Qt::OtherFocusReason);
     return taken;
 }
 
-bool TSmsSendersForm::NameEditExit()
+bool TSmsSendersForm::NameEditExit(bool quiet)
 {
     if (!FSender)
         return true;
-    const bool renamed = Guard([&] {
+    const bool renamed = TakeField(quiet, [&] {
         const std::string name = Trim(FromQt(NameEdit->text()));
         if (name.empty())
             throw TError(Cp1251("Не указано наименование оператора."));
@@ -522,7 +556,7 @@ bool TSmsSendersForm::NameEditExit()
             SmsSendersListView->scrollTo(SmsSendersListView->currentIndex());
         }
     });
-    if (!renamed && NameEdit->isVisible() && NameEdit->isEnabled())
+    if (!renamed && !quiet && NameEdit->isVisible() && NameEdit->isEnabled())
         NameEdit->setFocus(Qt::OtherFocusReason);
     return renamed;
 }

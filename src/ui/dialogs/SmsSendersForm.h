@@ -1,7 +1,8 @@
 #pragma once
 // The operators window: the manager's operators listed by name, the selected
-// one edited in place (every field written back as it changes, the name when
-// its field is left), operators added, imported from another operators file
+// one edited in place (every field written back as it changes; the name and
+// the reply patterns when their field is left, and shortly after typing in
+// them when the value is one that can be taken), operators added, imported from another operators file
 // and deleted. One instance per run, modeless, hidden when closed; closing
 // writes the operators file.
 #include "ui/ObjectListModel.h"
@@ -20,6 +21,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QTimer;
 class QTreeView;
 class TSmsSender;
 class TStdSmsSender;
@@ -66,12 +68,18 @@ private:
     void SelectSortedRow(int row);
     void SmsSendersListViewSelectItem();
     void RefreshEditor();
-    bool NameEditExit();
-    bool PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member);
+    // `quiet`: a value that cannot be taken is left as typed, without a word
+    // (the field is still being typed in); else it is refused with a box.
+    bool NameEditExit(bool quiet = false);
+    bool PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member, bool quiet = false);
     std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> PatternFields() const;
     // The fields written back when they are left (the name, the reply patterns).
-    bool CommitField(QObject* field);
+    bool CommitField(QObject* field, bool quiet = false);
     void CommitFocusedField();
+    // Typing in such a field: it is taken (quietly) CommitDelayMs after the
+    // first key, so that it reaches the disk while the cursor stays in it.
+    void FieldTyped(QLineEdit* edit);
+    static constexpr int CommitDelayMs = 700;
     // Runs a write-back when an operator is shown; its errors are not the window's.
     template <class F>
     void WriteBack(F&& write);
@@ -107,4 +115,6 @@ private:
     bool FSelecting = false;          // selection changed by the window itself
     bool FShowing = false;            // the editor is being filled from the operator
     int FNotesLimit = 0;              // typed-length limit of NotesMemo
+    QTimer* FCommitSoon = nullptr;    // takes FTyped a moment after typing in it
+    QLineEdit* FTyped = nullptr;
 };

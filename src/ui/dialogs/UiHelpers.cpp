@@ -405,6 +405,17 @@ QDialogButtonBox* MakeOkCancel(QDialog* dialog)
     return buttons;
 }
 
+QLabel* MakeSavedOnOkNote(QDialog* dialog)
+{
+    auto* note = new QLabel(QStringLiteral("Изменения сохраняются только кнопкой «OK» (на диск — в течение секунды); "
+                                           "«Отмена» оставляет всё как было."),
+                            dialog);
+    note->setObjectName(QStringLiteral("SavedOnOkLabel"));
+    note->setWordWrap(true);
+    note->setEnabled(false); // a quiet hint, not a field
+    return note;
+}
+
 namespace {
 // A style's own icon, read when it is first drawn: the style reads every size
 // of an icon at once, and most of the program's icons (menus, windows not yet

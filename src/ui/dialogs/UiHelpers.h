@@ -25,6 +25,7 @@ class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QDialogButtonBox;
+class QLabel;
 class QInputDialog;
 class QLineEdit;
 class QToolBar;
@@ -191,6 +192,9 @@ W* Named(W* widget, const char* name)
 
 // OK and Cancel ("OK", "Отмена") wired to the dialog's accept and reject.
 QDialogButtonBox* MakeOkCancel(QDialog* dialog);
+// The line a dialog whose fields are taken only by OK shows above its buttons
+// ("SavedOnOkLabel"): when its edits are saved, and that "Отмена" drops them.
+QLabel* MakeSavedOnOkNote(QDialog* dialog);
 
 // Icons: freedesktop theme names with a style icon as the fallback.
 enum class TIcon {

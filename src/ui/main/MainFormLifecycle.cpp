@@ -67,7 +67,14 @@ void TMainForm::FormShow()
 {
     std::string error;
     const auto place = [this] { PlaceWindows(false); };
-    FStartup = FStartupLoad ? FStartupLoad->Finish(place) : LoadProgramData(place);
+    // A queue file of a newer version: the user chooses between an empty
+    // queue (the file kept aside) and no start at all.
+    const auto startEmpty = [](const std::string& reason) {
+        return AskConfirmation(ToQt(reason) + QStringLiteral("\r\rНачать работу с пустой очередью? Файл будет сохранён "
+                                                             "рядом под другим именем, его сообщения не будут отправлены."),
+                               QStringLiteral("Файл очереди сообщений"));
+    };
+    FStartup = FStartupLoad ? FStartupLoad->Finish(place, startEmpty) : LoadProgramData(place, startEmpty);
     if (!FStartup.Complete()) {
         error = FStartup.ErrorText;
     } else {
@@ -91,6 +98,8 @@ void TMainForm::FormShow()
             FillGroups();
             UpdateStatus();
             ApplyOptions();
+            if (const std::string note = QueueRestoreNote(FStartup.Restore); !note.empty())
+                ShowInfoBox(ToQt(note), QStringLiteral("Файл очереди сообщений"));
             if (const std::string note = TakeSecretStoreMessage(); !note.empty())
                 ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
             NewMessage();
