@@ -4,6 +4,7 @@
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
+#include "model/StartupTrace.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -60,8 +61,10 @@ void TStartupLoad::Begin()
         try {
             manager.LoadSmsSenders(gates);
             FDone[SmsSendersStep] = true;
+            StartupMark("reader: operators read");
             manager.LoadAddressBook(book);
             FDone[AddressBookStep] = true;
+            StartupMark("reader: address book read");
         } catch (...) {
             Fail(FDone[SmsSendersStep] ? AddressBookStep : SmsSendersStep, std::current_exception());
         }
@@ -79,12 +82,14 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
         Begin();
     if (FReader.joinable())
         FReader.join();
+    StartupMark("operators and address book waited for");
     TStartupState state;
     try {
         if (FDone[ProgramOptionsStep]) {
             state.ProgramOptionsLoaded = true;
             if (afterProgramOptions)
                 afterProgramOptions();
+            StartupMark("windows placed");
             SmsOptions().Load(ProgramOptions().OptionsFileName);
             FDone[SmsOptionsStep] = true;
         }
@@ -110,6 +115,7 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
         state.TranslitLoaded = true;
         state.Restore = SmsManager().RestoreQueue(ResolveDataFilePath(QueueJournalFileName));
         state.QueueRestored = true;
+        StartupMark("options, transliteration, queue read");
     } catch (...) {
         state.ErrorText = StepErrorText(std::current_exception());
     }

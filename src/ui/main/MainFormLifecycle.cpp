@@ -6,6 +6,7 @@
 #include "model/Error.h"
 #include "model/SmsDraft.h"
 #include "model/SmsLink.h"
+#include "model/StartupTrace.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -85,6 +86,7 @@ void TMainForm::FormShow()
             if (FStartup.Restore.Restored > 0)
                 FSmsQueueForm->Pause();
             FillGroups();
+            StartupMark("lists filled");
             UpdateStatus();
             ApplyOptions();
             if (const std::string note = TakeSecretStoreMessage(); !note.empty())
@@ -92,6 +94,7 @@ void TMainForm::FormShow()
             NewMessage();
             RestoreDraft();
             UpdateQueueActions();
+            StartupMark("composer, draft and options applied");
         } catch (...) {
             error = ExceptionMessage(std::current_exception());
             FStartup.ErrorText = error.empty() ? std::string(" ") : error;
