@@ -40,6 +40,23 @@ public:
     void SetVisible(bool) override {}
 };
 
+// Restores the placement of a lasting window: at once when it comes back
+// shown, else once the main window is up (at the first turn of the event
+// loop), so that a hidden window costs nothing on the way to the main
+// window's first appearance. One the user opened meanwhile keeps its place.
+template <class TForm>
+void RestoreLastingWindow(QWidget* main, const char* name)
+{
+    auto restore = [main] {
+        if (!TForm::Existing())
+            ProgramOptions().RestoreWindow(*TForm::Instance(main));
+    };
+    if (ProgramOptions().StoredVisible(name))
+        restore();
+    else
+        QTimer::singleShot(0, main, [restore] { Guard(restore); });
+}
+
 QString CriticalErrorText(const std::string& message)
 {
     return QStringLiteral("Критическая ошибка:\r\r%1\r\rДействие не может быть выполнено.").arg(ToQt(Trim(message)));
@@ -163,7 +180,7 @@ void TMainForm::PlaceWindows(bool save)
     // The main window, the templates window, the operators window and the queue
     // window, in this order. Restoring a secondary window creates it (creating
     // the queue window starts its send timer); saving skips one that a failed
-    // start never created.
+    // start never created, or a hidden one not made yet.
     TMainPlacement main(this);
     if (save) {
         for (TPlacedWindow* window : {static_cast<TPlacedWindow*>(&main),
@@ -175,8 +192,8 @@ void TMainForm::PlaceWindows(bool save)
         return;
     }
     ProgramOptions().RestoreWindow(main);
-    ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(this));
-    ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(this));
+    RestoreLastingWindow<TSmsTemplatesForm>(this, "SmsTemplatesForm");
+    RestoreLastingWindow<TSmsSendersForm>(this, "SmsSendersForm");
     if (!FSmsQueueForm)
         FSmsQueueForm = new TSmsQueueForm(this);
     ProgramOptions().RestoreWindow(*FSmsQueueForm);
