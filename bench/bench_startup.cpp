@@ -12,9 +12,13 @@
 // The cases take turns (yardstick, empty, book, yardstick, ...), so that a
 // machine whose speed drifts affects them alike; each round gives each case's
 // ratio to the yardstick of the same round; medians over the rounds.
-//   build/bench/bench_startup [ROUNDS]            (21 by default)
-//   build/bench/bench_startup --phases [ROUNDS]   where the time goes: the same starts with
-//                                                 VELOTEXT_STARTUP_TRACE set, medians per phase
+// The programs run with a runtime folder of their own and, with --bus, on a
+// session bus of their own (dbus-daemon), as in a desktop session.
+//   build/bench/bench_startup [--bus] [--program PATH] [ROUNDS]   (21 rounds by default;
+//                                                 PATH: another build of the program)
+//   build/bench/bench_startup --phases [--bus] [--program PATH] [ROUNDS]   where the time goes:
+//                                                 the same starts with VELOTEXT_STARTUP_TRACE set,
+//                                                 medians per phase (11 rounds by default)
 //   build/bench/bench_startup --make-book DIR [CONFIG]   (the book alone into DIR; CONFIG as
 //                                                 XDG_CONFIG_HOME of a later start)
 #include "engine/SmsManager.h"
@@ -148,6 +152,45 @@ struct TXServer {
     }
 
     ~TXServer()
+    {
+        if (Pid > 0) {
+            kill(Pid, SIGTERM);
+            waitpid(Pid, nullptr, 0);
+        }
+    }
+};
+
+// A session bus of our own, as a desktop session has one.
+struct TSessionBus {
+    pid_t Pid = -1;
+    std::string Address;
+
+    bool Start()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        Pid = fork();
+        if (Pid == 0) {
+            close(fds[0]);
+            dup2(fds[1], 1);
+            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char text[512] = {};
+        const ssize_t n = read(fds[0], text, sizeof text - 1);
+        close(fds[0]);
+        if (n <= 0)
+            return false;
+        Address.assign(text, static_cast<size_t>(n));
+        while (!Address.empty() && (Address.back() == '\n' || Address.back() == '\r'))
+            Address.pop_back();
+        return !Address.empty();
+    }
+
+    ~TSessionBus()
     {
         if (Pid > 0) {
             kill(Pid, SIGTERM);
@@ -374,10 +417,22 @@ int main(int argc, char** argv)
             PrepareSettings(argv[3]);
         return 0;
     }
-    const bool phases = argc > 1 && std::strcmp(argv[1], "--phases") == 0;
-    const int roundsArg = phases ? 2 : 1;
-    const int rounds = argc > roundsArg ? std::max(1, std::atoi(argv[roundsArg])) : (phases ? 11 : 21);
-    QTemporaryDir empty, book, config;
+    bool phases = false, bus = false;
+    std::string program = VELOTEXT_PROGRAM;
+    int rounds = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--phases") == 0)
+            phases = true;
+        else if (std::strcmp(argv[i], "--bus") == 0)
+            bus = true;
+        else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc)
+            program = argv[++i];
+        else
+            rounds = std::max(1, std::atoi(argv[i]));
+    }
+    if (rounds == 0)
+        rounds = phases ? 11 : 21;
+    QTemporaryDir empty, book, config, runtime;
     {
         int qargc = 1;
         QCoreApplication app(qargc, argv); // the manager's files need no display, but the Qt text codecs do
@@ -389,12 +444,21 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Xvfb did not start\n");
         return 1;
     }
-    const std::vector<std::string> env = {"DISPLAY=" + server.Display, "QT_QPA_PLATFORM=xcb",
-                                          "XDG_CONFIG_HOME=" + config.path().toStdString()};
+    std::vector<std::string> env = {"DISPLAY=" + server.Display, "QT_QPA_PLATFORM=xcb",
+                                    "XDG_CONFIG_HOME=" + config.path().toStdString(),
+                                    "XDG_RUNTIME_DIR=" + runtime.path().toStdString()};
+    TSessionBus sessionBus;
+    if (bus) {
+        if (!sessionBus.Start()) {
+            std::fprintf(stderr, "dbus-daemon did not start\n");
+            return 1;
+        }
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + sessionBus.Address);
+    }
     const std::vector<TCase> cases = {
         {"yardstick: QApplication, empty QMainWindow", {VELOTEXT_YARDSTICK}, "Yardstick"},
-        {"Velotext, empty data folder", {VELOTEXT_PROGRAM, "--data-dir", empty.path().toStdString()}, "Velotext"},
-        {"Velotext, 20,000 contacts", {VELOTEXT_PROGRAM, "--data-dir", book.path().toStdString()}, "Velotext"},
+        {"Velotext, empty data folder", {program, "--data-dir", empty.path().toStdString()}, "Velotext"},
+        {"Velotext, 20,000 contacts", {program, "--data-dir", book.path().toStdString()}, "Velotext"},
     };
     // One connection watches the screen for the whole run: windows mapped on the root window.
     xcb_connection_t* x = xcb_connect(server.Display.c_str(), nullptr);
@@ -406,6 +470,8 @@ int main(int argc, char** argv)
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(x, xcb_setup_roots_iterator(xcb_get_setup(x)).data->root, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(x);
+    std::printf("program: %s; session bus: %s\n", program.c_str(),
+                bus ? "of its own" : std::getenv("DBUS_SESSION_BUS_ADDRESS") ? "the caller's" : "none");
     std::printf("load average before: %.2f\n", LoadAverage());
     if (phases)
         Phases(cases, x, env, rounds);
