@@ -282,8 +282,9 @@ int main(int argc, char** argv)
         TKeyringStore keyring; // the passwords in the desktop keyring when there is one
         SetSecretStore(&keyring);
         fontConfig.Wait();
+        StartupMark("font configuration waited for");
         TMainForm form;
-        StartupMark("main window built");
+        StartupMark("main window built (widgets, fonts)");
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;

@@ -3,8 +3,8 @@
 #include "ui/main/MainForm.h"
 
 #include "engine/SmsManager.h"
-#include "model/Translit.h"
 #include "model/StartupTrace.h"
+#include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "ui/dialogs/AboutDialog.h"
 #include "ui/dialogs/OptionsDlg.h"
@@ -70,19 +70,14 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Velotext"));
     setWindowIcon(AppIcon(TIcon::Application));
-    StartupMark("ctor: window icon");
+    StartupMark("window icon (the icon theme read)");
     CreateActions();
     CreateComposerActions();
-    StartupMark("ctor: actions");
     CreatePanels();
     CreateComposerPanel(MsgPanel);
-    StartupMark("ctor: panels");
     CreateMenus();
-    StartupMark("ctor: menus");
     CreateLists();
-    StartupMark("ctor: lists");
     CreateTrayIcon();
-    StartupMark("ctor: tray icon, notifier");
     FSaveSoon = new TSaveSoon([this](unsigned files) { return SaveChangedFiles(files); }, this);
     resize(800, 514);
 }

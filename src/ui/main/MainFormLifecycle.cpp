@@ -103,7 +103,7 @@ void TMainForm::FormShow()
             if (FStartup.Restore.Restored > 0)
                 FSmsQueueForm->Pause();
             FillGroups();
-            StartupMark("lists filled");
+            StartupMark("lists filled (collation keys)");
             UpdateStatus();
             ApplyOptions();
             if (const std::string note = TakeSecretStoreMessage(); !note.empty())
