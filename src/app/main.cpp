@@ -203,9 +203,7 @@ protected:
         if (event->type() == QEvent::Expose && watched->isWindowType() && static_cast<QWindow*>(watched)->isExposed()) {
             QCoreApplication::instance()->removeEventFilter(this);
             StartupMark("exposed");
-            QTimer::singleShot(0, [] {
-                StartupMark("painted");
-            });
+            QTimer::singleShot(0, [] { StartupMark("painted"); });
         }
         return false;
     }
