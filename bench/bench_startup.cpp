@@ -26,6 +26,7 @@
 #include "model/DataPaths.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -95,6 +96,7 @@ void BuildBook(const std::string& folder)
     }
     manager.SaveSmsSenders("SmsGates.ini");
     manager.SaveAddressBook("SmsAddressBook.ini");
+    SmsOptions().Save("SmsOptions.ini"); // as the program leaves it: every key, the passwords empty
 }
 
 // A settings store that marks a later start (no options dialog at start-up).
