@@ -16,6 +16,8 @@
 #include "model/SmsLink.h"
 #include "model/StartupTrace.h"
 #include "model/Translit.h"
+#include "storage/ProgramOptions.h"
+#include "storage/SmsOptions.h"
 #include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
@@ -277,8 +279,7 @@ int main(int argc, char** argv)
         if (!startup.Begun())
             startup.Begin();
         TShutdownSignals shutdownSignals;
-        TKeyringStore keyring; // the passwords in the desktop keyring when there is one
-        SetSecretStore(&keyring);
+        TKeyringStore keyring; // the passwords in the desktop keyring when there is one (see below)
         fontConfig.Wait();
         StartupMark("font configuration waited for");
         TMainForm form;
@@ -296,6 +297,28 @@ int main(int argc, char** argv)
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                          [&form](QSessionManager&) { form.SaveAllNow(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.CloseWithoutAsking(); });
+        // The keyring is asked for the passwords once the window is up, not on
+        // the way to it (a keyring answers in tens of milliseconds): the sending
+        // options load from their file as the window first shows, and again with
+        // the keyring at the first turn of the event loop, before anything can
+        // send or open the options. A start that failed never asks it, and its
+        // exit writes no password there.
+        QTimer::singleShot(0, &form, [&form, &keyring] {
+            if (!form.StartupState().Complete())
+                return;
+            Guard([&] {
+                SetSecretStore(&keyring);
+                try {
+                    SmsOptions().Load(ProgramOptions().OptionsFileName);
+                } catch (...) {
+                    SetSecretStore(nullptr); // what it holds was not read: nothing is written over
+                    throw;
+                }
+                StartupMark("keyring asked");
+                if (const std::string note = TakeSecretStoreMessage(); !note.empty())
+                    ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
+            });
+        });
         form.show();
         StartupMark("main window shown");
         if (StartupTraceExitAtShow())
