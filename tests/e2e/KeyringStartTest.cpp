@@ -11,12 +11,24 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
+
+// The keyring's daemon registers on the bus a moment after it was started.
+bool KeyringUp()
+{
+    for (int i = 0; i < 50; ++i) {
+        if (TKeyringStore().Available())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
 
 // The position of the first trace line of that mark, or npos.
 size_t MarkAt(const std::string& trace, const std::string& mark)
@@ -28,11 +40,8 @@ TEST(KeyringStart, ThePasswordsAreAskedOnceTheWindowIsUpAndStayInTheKeyring)
 {
     if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_KEYRING"))
         GTEST_SKIP() << "needs the private keyring of the e2e_keyring test";
-    {
-        TKeyringStore keyring;
-        ASSERT_TRUE(keyring.Available());
-        keyring.Write("SmtpPassword", U("секрет smtp"));
-    }
+    ASSERT_TRUE(KeyringUp());
+    TKeyringStore().Write("SmtpPassword", U("секрет smtp"));
     TTempDir home;
     std::filesystem::create_directories(home.file("config/Velotext"));
     std::filesystem::create_directories(home.file("data"));
@@ -67,11 +76,8 @@ TEST(KeyringStart, AFailedStartLeavesTheKeyringAlone)
 {
     if (!qEnvironmentVariableIsSet("VELOTEXT_PRIVATE_KEYRING"))
         GTEST_SKIP() << "needs the private keyring of the e2e_keyring test";
-    {
-        TKeyringStore keyring;
-        ASSERT_TRUE(keyring.Available());
-        keyring.Write("ProxyPassword", U("прокси 1"));
-    }
+    ASSERT_TRUE(KeyringUp());
+    TKeyringStore().Write("ProxyPassword", U("прокси 1"));
     TTempDir home;
     std::filesystem::create_directories(home.file("config/Velotext"));
     std::filesystem::create_directories(home.file("data"));
