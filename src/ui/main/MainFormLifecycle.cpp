@@ -7,6 +7,7 @@
 #include "model/MessageText.h"
 #include "model/SmsDraft.h"
 #include "model/SmsLink.h"
+#include "model/StartupTrace.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -39,6 +40,23 @@ public:
     bool Visible() const override { return true; }
     void SetVisible(bool) override {}
 };
+
+// Restores the placement of a lasting window: at once when it comes back
+// shown, else once the main window is up (at the first turn of the event
+// loop), so that a hidden window costs nothing on the way to the main
+// window's first appearance. One the user opened meanwhile keeps its place.
+template <class TForm>
+void RestoreLastingWindow(QWidget* main, const char* name)
+{
+    auto restore = [main] {
+        if (!TForm::Existing())
+            ProgramOptions().RestoreWindow(*TForm::Instance(main));
+    };
+    if (ProgramOptions().StoredVisible(name))
+        restore();
+    else
+        QTimer::singleShot(0, main, [restore] { Guard(restore); });
+}
 
 QString CriticalErrorText(const std::string& message)
 {
@@ -96,6 +114,7 @@ void TMainForm::FormShow()
             if (hold.Overdue > 0)
                 QTimer::singleShot(0, this, [this, overdue = hold.Overdue] { Guard([&] { AskAboutOverdue(overdue); }); });
             FillGroups();
+            StartupMark("lists filled (collation keys)");
             UpdateStatus();
             ApplyOptions();
             if (const std::string note = QueueRestoreNote(FStartup.Restore); !note.empty())
@@ -105,6 +124,7 @@ void TMainForm::FormShow()
             NewMessage();
             RestoreDraft();
             UpdateQueueActions();
+            StartupMark("composer, draft and options applied");
         } catch (...) {
             error = ExceptionMessage(std::current_exception());
             FStartup.ErrorText = error.empty() ? std::string(" ") : error;
@@ -185,7 +205,7 @@ void TMainForm::PlaceWindows(bool save)
     // The main window, the templates window, the operators window and the queue
     // window, in this order. Restoring a secondary window creates it (creating
     // the queue window starts its send timer); saving skips one that a failed
-    // start never created.
+    // start never created, or a hidden one not made yet.
     TMainPlacement main(this);
     if (save) {
         for (TPlacedWindow* window : {static_cast<TPlacedWindow*>(&main),
@@ -197,8 +217,8 @@ void TMainForm::PlaceWindows(bool save)
         return;
     }
     ProgramOptions().RestoreWindow(main);
-    ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(this));
-    ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(this));
+    RestoreLastingWindow<TSmsTemplatesForm>(this, "SmsTemplatesForm");
+    RestoreLastingWindow<TSmsSendersForm>(this, "SmsSendersForm");
     if (!FSmsQueueForm)
         FSmsQueueForm = new TSmsQueueForm(this);
     ProgramOptions().RestoreWindow(*FSmsQueueForm);
