@@ -324,7 +324,7 @@ THttpResponse HttpGet(const THttpRequest& request)
             throw TError(exchange.LastStatusLine);
         if (rc == CURLE_OPERATION_TIMEDOUT) // the limit in the words, so the user knows what to change
             Fail(FailureCause(rc, viaProxy), Cp1251("за " + std::to_string((limit + 999) / 1000) + " с; ") +
-                                                 (errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
+                                                 (errorBuffer[0] ? errorBuffer : curl.EasyStrerror(rc)));
         Fail(rc, viaProxy, errorBuffer);
     }
     // libcurl takes a connection closed inside the header as the end of the

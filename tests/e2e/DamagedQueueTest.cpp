@@ -115,7 +115,8 @@ TEST_F(DamagedQueue, TheWindowStartsWithTheMessagesThatReadAndTheDamagedFileIsKe
     Home.write("data/SmsQueue.journal", damaged);
     std::unique_ptr<TPeerProcess> run;
     ASSERT_NO_THROW(run = Run(Start() + " 2>err & a=$!; " + FocusWindow("Файл очереди сообщений") +
-                              "box=$w; xdotool key Return; " + FocusWindow("Velotext \\(2\\)") + "main=$w; kill -TERM $a; wait $a; echo READY box=$box main=$main rc=$?"));
+                              "box=$w; xdotool key Return; " + FocusWindow("Подтверждение") + "xdotool key Escape; " +
+                              FocusWindow("Velotext \\(2\\)") + "main=$w; kill -TERM $a; wait $a; echo READY box=$box main=$main rc=$?"));
     EXPECT_NE(run->value("box"), "") << Home.read("err");
     EXPECT_NE(run->value("main"), "");
     EXPECT_EQ(run->value("rc"), "0");

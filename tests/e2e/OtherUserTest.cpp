@@ -190,7 +190,10 @@ TEST_F(OtherUser, TheDataFilesAndFoldersAreClosedToAnotherUser)
 {
     // The program makes the folders and its empty files; an operator is then
     // saved into its file by the program's own code.
-    const std::string made = "cd '" + Home.path() + "'; umask 022; " + Env(true, "fresh/data") + " queue >/dev/null";
+    // (A command refuses a data folder that is not there: the window makes it.)
+    const std::string made = "cd '" + Home.path() + "'; umask 022; " + Env(true, "fresh/data") +
+                             " & a=$!; until [ -e fresh/data/Velotext.lock ]; do sleep 0.1; done; sleep 1; "
+                             "kill -TERM $a; wait $a";
     ASSERT_EQ(std::system(made.c_str()), 0);
     const mode_t umaskBefore = ::umask(022);
     SetDataDir(Home.file("fresh/data"));

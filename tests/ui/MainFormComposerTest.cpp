@@ -723,7 +723,7 @@ TEST_F(TMainFormComposer, AManagerThatCannotStartGivesOneCriticalBoxOnly)
     Start();
     QApplication::processEvents(); // the close posted by the start-up runs
     EXPECT_FALSE(Form->isVisible());
-    ASSERT_EQ(ErrorTexts().size(), 1); // the close neither saves nor creates anything
+    ASSERT_EQ(ErrorTexts().size(), 1) << ErrorTexts().join(QStringLiteral(" || ")).toStdString(); // the close neither saves nor creates anything
     EXPECT_TRUE(ErrorTexts()[0].startsWith(QStringLiteral("Критическая ошибка:\r\r")));
     EXPECT_EQ(Data.dir().read("SmsAddressBook.ini"), "keep");
 }

@@ -82,7 +82,7 @@ TEST_F(SmsQueueFormTest, FailedMessageRetriesBehindTheOthersThenGivesUpIntoHisto
     EXPECT_EQ(Rows(Grid()), (QStringList{QStringLiteral("Список сообщений"),
                                          QStringLiteral("Для: Борис (102)   Дата: 01.02.2026 09:05:03\rПривет"),
                                          QStringLiteral("Для: Анна (101)   Дата: 01.02.2026 09:05:03   Попытка № 2"
-                                                        "\rПривет\rПрошлая попытка не удалась: Нет связи; "
+                                                        "\rПривет\rПрошлая попытка не удалась: Нет связи\r"
                                                         "Следующая попытка в 09:05:08")}));
     EXPECT_TRUE(Timer()->isActive()); // re-armed after the attempt
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -91,7 +91,7 @@ TEST_F(SmsQueueFormTest, FailedMessageRetriesBehindTheOthersThenGivesUpIntoHisto
     Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 8));
     ASSERT_TRUE(TickAndFinish()); // Анна, attempt 2
     EXPECT_TRUE(Rows(Grid())[1].endsWith(QStringLiteral(
-        "Попытка № 3\rПривет\rПрошлая попытка не удалась: Нет связи; Следующая попытка в 09:05:38")));
+        "Попытка № 3\rПривет\rПрошлая попытка не удалась: Нет связи\rСледующая попытка в 09:05:38")));
     Clock.set(MakeDateTime(2026, 2, 1, 9, 5, 38));
     ASSERT_TRUE(TickAndFinish()); // Анна, attempt 3: given up
     EXPECT_EQ(Rows(Grid()), QStringList{QStringLiteral("Список сообщений пуст")});

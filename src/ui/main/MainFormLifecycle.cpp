@@ -55,7 +55,12 @@ void RestoreLastingWindow(QWidget* main, const char* name)
     if (ProgramOptions().StoredVisible(name))
         restore();
     else
-        QTimer::singleShot(0, main, [restore] { Guard(restore); });
+        QTimer::singleShot(0, main, [main, restore] {
+            // A start that failed makes no more windows: their files would be read (and refused) again.
+            if (auto* form = dynamic_cast<TMainForm*>(main); form && !form->StartupState().Complete())
+                return;
+            Guard(restore);
+        });
 }
 
 QString CriticalErrorText(const std::string& message)
@@ -111,8 +116,6 @@ void TMainForm::FormShow()
             // came due while the program was closed wait for the user's word.
             const TQueueHold hold = SmsManager().HoldRestored(LocalSeconds(Now()));
             FSmsQueueForm->RefreshQueue(); // a queue window reopened before the queue was read
-            if (hold.Overdue > 0)
-                QTimer::singleShot(0, this, [this, overdue = hold.Overdue] { Guard([&] { AskAboutOverdue(overdue); }); });
             FillGroups();
             StartupMark("lists filled (collation keys)");
             UpdateStatus();
@@ -125,6 +128,10 @@ void TMainForm::FormShow()
             RestoreDraft();
             UpdateQueueActions();
             StartupMark("composer, draft and options applied");
+            // Asked once the boxes of the start (queue file, keyring, draft) are closed:
+            // one question at a time.
+            if (hold.Overdue > 0)
+                QTimer::singleShot(0, this, [this, overdue = hold.Overdue] { Guard([&] { AskAboutOverdue(overdue); }); });
         } catch (...) {
             error = ExceptionMessage(std::current_exception());
             FStartup.ErrorText = error.empty() ? std::string(" ") : error;
