@@ -8,6 +8,7 @@
 #include "model/SmsQueue.h"
 #include "model/Text.h"
 #include "storage/SmsOptions.h"
+#include "support/SilentServer.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Listens on 127.0.0.1; the system completes each connection, nobody answers.
-class TSilentServer {
-public:
-    TSilentServer()
-    {
-        Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (Fd < 0 || bind(Fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(Fd, 8) != 0 ||
-            getsockname(Fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-            throw std::runtime_error("silent server");
-        Port = ntohs(a.sin_port);
-    }
-    ~TSilentServer() { close(Fd); }
-    int Port = 0;
-
-private:
-    int Fd = -1;
-};
 
 class GateTimeout : public ::testing::Test {
 protected:
