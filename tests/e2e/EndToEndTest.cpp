@@ -433,7 +433,9 @@ TEST(EndToEndProgram, FiveRestartsUnderAWindowManagerKeepEveryWindowInPlace)
     const std::string script =
         "XDG_CONFIG_HOME='" + home.path() + "/config' '" VELOTEXT_PROGRAM "' --data-dir '" + home.path() +
         "/data' & pid=$!; trap 'kill $pid 2>/dev/null' EXIT; "
-        "wid=$(xdotool search --sync --onlyvisible --name '^Velotext$' | head -n 1); sleep 1.5; "
+        "xdotool search --sync --onlyvisible --name '^Velotext$' >/dev/null; sleep 1.5; "
+        // Looked up once settled: a helper window of Qt's may carry the same title for a moment.
+        "wid=$(xdotool search --onlyvisible --name '^Velotext$' | head -n 1); "
         "eval $(xdotool getwindowgeometry --shell $wid); "
         "xdotool windowactivate --sync $wid; sleep 0.3; xdotool key alt+F4; wait $pid; "
         "echo READY x=$X y=$Y w=$WIDTH h=$HEIGHT";
