@@ -10,13 +10,18 @@
 
 namespace {
 
-// The reply-pattern keys and the fields they hold.
+// The reply-pattern and status keys and the fields they hold, each written only when set.
 template <typename TSender>
 auto ReplyPatternKeys(TSender& sender)
 {
     return std::array {std::pair {"ReplyOkPattern", &sender.ReplyOkPattern},
                        std::pair {"ReplyTempFailPattern", &sender.ReplyTempFailPattern},
-                       std::pair {"ReplyPermFailPattern", &sender.ReplyPermFailPattern}};
+                       std::pair {"ReplyPermFailPattern", &sender.ReplyPermFailPattern},
+                       std::pair {"StatusIdPattern", &sender.StatusIdPattern},
+                       std::pair {"StatusUrl", &sender.StatusUrl},
+                       std::pair {"StatusDeliveredPattern", &sender.StatusDeliveredPattern},
+                       std::pair {"StatusFailedPattern", &sender.StatusFailedPattern},
+                       std::pair {"StatusPendingPattern", &sender.StatusPendingPattern}};
 }
 
 } // namespace
@@ -38,6 +43,8 @@ void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         if (!value->empty())
             ini.WriteString(section, key, *value);
+    if (sender->DlrMask != 0)
+        ini.WriteInteger(section, "DlrMask", sender->DlrMask);
 }
 
 void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
@@ -59,6 +66,7 @@ void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string&
         sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         *value = ini.ReadString(section, key, *value);
+    sender->DlrMask = ini.ReadInteger(section, "DlrMask", sender->DlrMask);
 }
 
 void RegisterIoClasses()
