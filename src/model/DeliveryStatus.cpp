@@ -188,6 +188,18 @@ bool TDeliveryBook::Report(const std::string& token, TStatusAnswer answer, const
     return true;
 }
 
+void TDeliveryBook::GiveUp(std::uint64_t id, const std::string& reason, long long now)
+{
+    TDeliveryEntry* entry = Mutable(id);
+    if (!entry || DeliveryStateFinal(entry->State))
+        return;
+    entry->State = TDeliveryState::Unknown;
+    entry->Reason = reason;
+    entry->FinalAt = now;
+    entry->NextQueryAt = 0;
+    FChanged = true;
+}
+
 const TDeliveryEntry* TDeliveryBook::Find(const std::string& name, const std::string& phone,
                                           const std::string& date) const
 {

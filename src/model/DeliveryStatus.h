@@ -68,6 +68,9 @@ public:
     // A delivery report carrying `token`: false (nothing changes) when no
     // message has that token. Pending and NoAnswer keep the state.
     bool Report(const std::string& token, TStatusAnswer answer, const std::string& reason, long long now);
+    // Ends the waiting of a message at once as "неизвестно" with the reason
+    // (the send reply named no id to ask about).
+    void GiveUp(std::uint64_t id, const std::string& reason, long long now);
 
     const TDeliveryEntry* Find(const std::string& name, const std::string& phone, const std::string& date) const;
     const TDeliveryEntry* FindToken(const std::string& token) const;

@@ -31,5 +31,10 @@ void LoadDeliveryBook(TDeliveryBook& book, const std::string& fileName)
 
 void SaveDeliveryBook(const TDeliveryBook& book, const std::string& fileName)
 {
-    SaveFileSafely(ResolveDataFilePath(fileName), book.Serialize(), 0600);
+    SaveDeliveryText(book.Serialize(), fileName);
+}
+
+void SaveDeliveryText(const std::string& bytes, const std::string& fileName)
+{
+    SaveFileSafely(ResolveDataFilePath(fileName), bytes, 0600);
 }

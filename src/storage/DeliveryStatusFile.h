@@ -17,3 +17,5 @@ std::string DeliveryStatusFileName(const std::string& historyFileName);
 void LoadDeliveryBook(TDeliveryBook& book, const std::string& fileName);
 // Writes the book through a safe save; raises TError naming the file.
 void SaveDeliveryBook(const TDeliveryBook& book, const std::string& fileName);
+// The same for the book's text form taken earlier (TDeliveryBook::Serialize).
+void SaveDeliveryText(const std::string& bytes, const std::string& fileName);
