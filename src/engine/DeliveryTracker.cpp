@@ -247,7 +247,11 @@ void TDeliveryTracker::EnsureListenerLocked()
         if (target.rfind("/dlr?", 0) != 0 || !QueryParameter(target, "t", token) || !QueryParameter(target, "d", type))
             return 403;
         QueryParameter(target, "a", text);
-        return Report(token, type, text);
+        return Report(token, type, text, false);
+    }, [this] {
+        // The state file is written once the gateway has its answer: the answer stays quick.
+        std::unique_lock lock(FMutex);
+        SaveIfChanged(lock);
     });
 }
 
@@ -258,7 +262,7 @@ std::string TDeliveryTracker::ReportUrl(const std::string& token)
     return "http://127.0.0.1:" + IntToStr(FListener->Port()) + "/dlr?t=" + token + "&d=%d&a=%A";
 }
 
-int TDeliveryTracker::Report(const std::string& token, const std::string& type, const std::string& text)
+int TDeliveryTracker::Report(const std::string& token, const std::string& type, const std::string& text, bool save)
 {
     TStatusAnswer answer;
     if (!DlrTypeAnswer(type, answer))
@@ -268,7 +272,8 @@ int TDeliveryTracker::Report(const std::string& token, const std::string& type, 
         reason = Cp1251("центр SMS отклонил сообщение") + (reason.empty() ? "" : ": " + reason);
     std::unique_lock lock(FMutex);
     if (FBook.Report(token, answer, reason, NowSeconds())) {
-        SaveIfChanged(lock);
+        if (save)
+            SaveIfChanged(lock);
         return 200;
     }
     if (FExpected.count(token)) {

@@ -58,8 +58,10 @@ public:
     // A report as the listener got it: Kannel's %d (1 delivered, 2 failed,
     // 4 buffered, 8 smsc submit, 16 smsc reject) and %A. Returns the HTTP
     // status to answer: 200 for a report of a message the program sent, 403
-    // for an unknown token, 400 for a type that is not Kannel's.
-    int Report(const std::string& token, const std::string& type, const std::string& text);
+    // for an unknown token, 400 for a type that is not Kannel's. A changed
+    // state is saved at once unless `save` is false (the listener saves after
+    // its answer has gone out).
+    int Report(const std::string& token, const std::string& type, const std::string& text, bool save = true);
 
     class TRound {
     public:

@@ -79,7 +79,8 @@ bool QueryParameter(const std::string& target, const std::string& name, std::str
     return false;
 }
 
-TReportListener::TReportListener(int port, THandler handler) : FHandler(std::move(handler))
+TReportListener::TReportListener(int port, THandler handler, TAfterAnswer after)
+    : FHandler(std::move(handler)), FAfter(std::move(after))
 {
     auto fail = [&](int error) {
         const std::string text = Cp1251("Не удалось открыть порт ") + IntToStr(port) +
@@ -136,6 +137,8 @@ void TReportListener::Run()
             continue;
         Serve(fd);
         ::close(fd);
+        if (FAfter)
+            FAfter();
     }
 }
 

@@ -13,9 +13,12 @@ public:
     // listener's thread.
     using THandler = std::function<int(const std::string& target)>;
 
+    // Runs after each answer has gone out (work the gateway need not wait for).
+    using TAfterAnswer = std::function<void()>;
+
     // Opens the port (0: any free one) on 127.0.0.1; raises TError with a
     // Russian text naming the port when it cannot be opened.
-    TReportListener(int port, THandler handler);
+    TReportListener(int port, THandler handler, TAfterAnswer after = {});
     // Stops the thread and closes the port.
     ~TReportListener();
     TReportListener(const TReportListener&) = delete;
@@ -28,6 +31,7 @@ private:
     void Serve(int fd);
 
     THandler FHandler;
+    TAfterAnswer FAfter;
     int FListenFd = -1;
     int FStopPipe[2] = {-1, -1};
     int FPort = 0;
