@@ -15,6 +15,7 @@
 #include "model/Error.h"
 #include "model/SmsLink.h"
 #include "model/Translit.h"
+#include "ui/DeliveryPoller.h"
 #include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
@@ -221,6 +222,7 @@ int main(int argc, char** argv)
         TKeyringStore keyring; // the passwords in the desktop keyring when there is one
         SetSecretStore(&keyring);
         TMainForm form;
+        TDeliveryPoller deliveryPoller; // what became of the messages gateways accepted
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;
