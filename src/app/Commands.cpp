@@ -1,5 +1,6 @@
 #include "app/Commands.h"
 
+#include "engine/DeliveryTracker.h"
 #include "engine/SmsManager.h"
 #include "engine/Startup.h"
 #include "model/DataPaths.h"
@@ -9,6 +10,7 @@
 #include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
+#include "storage/DeliveryStatusFile.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/UiText.h"
@@ -226,14 +228,28 @@ TCommandResult ListHistory(const TCommandLine& command)
         return result; // nothing recorded yet
     if (command.Csv)
         result.Text = QStringLiteral("Дата,Кому,Статус,Текст\n");
+    // What became of the messages gateways accepted, from the running program
+    // or the state file beside the history (one that does not read is left out).
+    TDeliveryBook states;
+    try {
+        if (DeliveryTracker().IsOpen())
+            states = DeliveryTracker().Book();
+        else
+            LoadDeliveryBook(states, DeliveryStatusFileName(history.FileName()));
+    } catch (const TError&) {
+    }
     TSmsHistoryIndex index;
     const std::vector<std::string> lines = history.LoadLines();
     index.AddLines(lines, 0, lines.size());
     index.Finish();
     for (const TSmsHistoryRecord& r : index.Records()) {
-        if ((command.FailedOnly && !r.Failed()) || (since >= 0 && HistoryDateKey(r.Date) < since))
+        const TDeliveryEntry* state = states.Find(r.Name, r.Phone, r.Date);
+        const bool notDelivered = state && state->State == TDeliveryState::NotDelivered;
+        if ((command.FailedOnly && !r.Failed() && !notDelivered) || (since >= 0 && HistoryDateKey(r.Date) < since))
             continue;
-        const QStringList fields {ToQt(r.Date), ToQt(r.Name + " (" + r.Phone + ")"), ToQt(r.WordedStatusLine()),
+        const std::string status =
+            r.WordedStatusLine() + (state ? "; " + ControlCharsToSpaces(DeliveryStatusLine(*state)) : std::string());
+        const QStringList fields {ToQt(r.Date), ToQt(r.Name + " (" + r.Phone + ")"), ToQt(status),
                                   ToQt(r.OneLineText())};
         if (command.Csv) {
             QStringList quoted;

@@ -362,6 +362,12 @@ std::optional<TDeliveryEntry> TDeliveryTracker::Entry(const std::string& name, c
     return std::nullopt;
 }
 
+TDeliveryBook TDeliveryTracker::Book() const
+{
+    std::lock_guard lock(FMutex);
+    return FBook;
+}
+
 std::vector<TDeliveryEntry> TDeliveryTracker::Entries() const
 {
     std::lock_guard lock(FMutex);

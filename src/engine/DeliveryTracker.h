@@ -89,6 +89,8 @@ public:
     // The state of one history record's message, if it was accepted.
     std::optional<TDeliveryEntry> Entry(const std::string& name, const std::string& phone,
                                         const std::string& date) const;
+    // A copy of the whole book.
+    TDeliveryBook Book() const;
     // A copy of every entry.
     std::vector<TDeliveryEntry> Entries() const;
     int Waiting() const;

@@ -80,6 +80,14 @@ std::string DeliveryStateText(TDeliveryState state)
     return "";
 }
 
+std::string DeliveryStatusLine(const TDeliveryEntry& entry)
+{
+    std::string line = Cp1251("Доставка: ") + DeliveryStateText(entry.State);
+    if (entry.State == TDeliveryState::NotDelivered && !entry.Reason.empty())
+        line += ": " + entry.Reason;
+    return line;
+}
+
 bool DeliveryStateFinal(TDeliveryState state)
 {
     return state == TDeliveryState::Delivered || state == TDeliveryState::NotDelivered ||

@@ -13,6 +13,9 @@ enum class TDeliveryState { Queued, Accepted, Delivered, NotDelivered, Unknown }
 
 // "в очереди", "передано шлюзу", "доставлено", "не доставлено", "неизвестно" (CP1251).
 std::string DeliveryStateText(TDeliveryState state);
+// "Доставка: " and the state, with the reason of "не доставлено" after ": " (CP1251).
+struct TDeliveryEntry;
+std::string DeliveryStatusLine(const TDeliveryEntry& entry);
 // Delivered, NotDelivered or Unknown: nothing more is asked.
 bool DeliveryStateFinal(TDeliveryState state);
 
