@@ -336,6 +336,49 @@ int DeliverQueued(const std::vector<std::uint64_t>& ids)
     return failed;
 }
 
+// send --wait: asks the status queries as they fall due and takes reports
+// until every message of this run has its final state or the time is up;
+// prints each final state. 0: all delivered (or followed by no operator),
+// 1: one not delivered, 3: one still unknown.
+int WaitForDelivery(size_t first, long long seconds)
+{
+    const long long start = LocalSeconds(Now());
+    const long long deadline = start + (seconds > 0 ? seconds : SmsOptions().DeliveryWaitHours * 3600LL);
+    std::vector<bool> told;
+    for (;;) {
+        DeliveryTracker().PollNow();
+        const std::vector<TDeliveryEntry> entries = DeliveryTracker().Entries();
+        told.resize(entries.size(), false);
+        bool waiting = false, notDelivered = false, unknown = false;
+        for (size_t i = first; i < entries.size(); ++i) {
+            const TDeliveryEntry& e = entries[i];
+            if (!DeliveryStateFinal(e.State)) {
+                waiting = true;
+                continue;
+            }
+            notDelivered = notDelivered || e.State == TDeliveryState::NotDelivered;
+            unknown = unknown || e.State == TDeliveryState::Unknown;
+            if (!told[i]) {
+                told[i] = true;
+                Print(e.State == TDeliveryState::Delivered ? stdout : stderr,
+                      ToQt(e.Name + " (" + e.Phone + "): " + ControlCharsToSpaces(DeliveryStatusLine(e))));
+            }
+        }
+        const long long now = LocalSeconds(Now());
+        if (!waiting || now >= deadline) {
+            if (notDelivered)
+                return ExitFailed;
+            if (waiting)
+                Print(stderr, QStringLiteral("Время ожидания вышло: шлюз ещё не сказал, доставлено ли сообщение."));
+            return waiting || unknown ? ExitStillUnknown : ExitOk;
+        }
+        // Reports may come at any moment: a look every second at least.
+        QEventLoop pause;
+        QTimer::singleShot(1000, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
 } // namespace
 
 int RunHeadless(const TCommandLine& command)
@@ -353,7 +396,12 @@ int RunHeadless(const TCommandLine& command)
         return ExitFailed;
     }
     int code = ExitOk;
+    size_t firstFollowed = 0; // --wait: the states of this run's messages come after the ones before
     try {
+        if (command.WaitSeconds >= 0) {
+            DeliveryTracker().Open(DeliveryStatusFileName(SmsManager().History.FileName()));
+            firstFollowed = DeliveryTracker().Entries().size();
+        }
         TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
                                 : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
                                                                              : ListHistory(command);
@@ -375,5 +423,7 @@ int RunHeadless(const TCommandLine& command)
         Print(stderr, Line(ExceptionMessage(std::current_exception())));
         code = ExitFailed;
     }
+    if (code == ExitOk && command.WaitSeconds >= 0)
+        code = WaitForDelivery(firstFollowed, command.WaitSeconds);
     return code;
 }
