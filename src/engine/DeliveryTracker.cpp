@@ -71,6 +71,41 @@ TStatusAnswer JudgeStatusReply(const std::string& body, const TStatusQuery& quer
     return TStatusAnswer::NoAnswer;
 }
 
+std::string StatusQueryUrl(const TStdSmsSender& sent, const std::string& phone, const std::string& text)
+{
+    if (sent.GateMessageId.empty() || sent.StatusUrl.empty())
+        return "";
+    std::string url = sent.StatusUrl;
+    const std::string id = FormUrlEncode(sent.GateMessageId);
+    for (size_t pos = 0; (pos = url.find("{id}", pos)) != std::string::npos; pos += id.size())
+        url.replace(pos, 4, id);
+    return TStdSmsSender::ExpandMacros(url, FormUrlEncode(GatePhone(phone)),
+                                       FormUrlEncode(ConvertFromCp1251(text, CharsetFromName(sent.Charset))));
+}
+
+TStatusAnswer AskStatus(const TStatusQuery& query, const TSmsOptions& options, std::string& reason, std::string* reply)
+{
+    try {
+        THttpRequest request;
+        request.Url = query.Url;
+        request.Proxy.Host = options.ProxyServer;
+        request.Proxy.Port = options.ProxyPort;
+        request.Proxy.BasicAuth = options.ProxyAuthFlag;
+        request.Proxy.Username = options.ProxyUsername;
+        request.Proxy.Password = options.ProxyPassword;
+        const THttpResponse response = HttpGet(request);
+        const std::string body = ConvertToCp1251(response.Body, CharsetFromName(query.Charset));
+        if (reply)
+            *reply = ReasonText(body);
+        return JudgeStatusReply(body, query, reason);
+    } catch (const std::exception& e) {
+        reason = e.what(); // asked again later
+        if (reply)
+            *reply = reason;
+        return TStatusAnswer::NoAnswer;
+    }
+}
+
 TDeliveryTracker::TDeliveryTracker() = default;
 TDeliveryTracker::~TDeliveryTracker() = default;
 
@@ -182,17 +217,10 @@ void TDeliveryTracker::Accepted(const TSmsHistoryRecord& record, const TStdSmsSe
     entry.FailedPattern = sent.StatusFailedPattern;
     entry.PendingPattern = sent.StatusPendingPattern;
     std::string error;
-    if (!entry.GateId.empty() && !sent.StatusUrl.empty()) {
-        try {
-            std::string url = sent.StatusUrl;
-            const std::string id = FormUrlEncode(entry.GateId);
-            for (size_t pos = 0; (pos = url.find("{id}", pos)) != std::string::npos; pos += id.size())
-                url.replace(pos, 4, id);
-            entry.QueryUrl = TStdSmsSender::ExpandMacros(
-                url, FormUrlEncode(GatePhone(phone)), FormUrlEncode(ConvertFromCp1251(text, CharsetFromName(sent.Charset))));
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
+    try {
+        entry.QueryUrl = StatusQueryUrl(sent, phone, text);
+    } catch (const std::exception& e) {
+        error = e.what();
     }
     entry.AcceptedAt = NowSeconds();
     std::unique_lock lock(FMutex);
@@ -317,20 +345,7 @@ void TDeliveryTracker::TRound::Run()
     std::vector<TVerdict> verdicts;
     for (const TStatusQuery& query : FQueries) {
         TVerdict verdict {query.Id, TStatusAnswer::NoAnswer, ""};
-        try {
-            THttpRequest request;
-            request.Url = query.Url;
-            request.Proxy.Host = FOptions.ProxyServer;
-            request.Proxy.Port = FOptions.ProxyPort;
-            request.Proxy.BasicAuth = FOptions.ProxyAuthFlag;
-            request.Proxy.Username = FOptions.ProxyUsername;
-            request.Proxy.Password = FOptions.ProxyPassword;
-            const THttpResponse response = HttpGet(request);
-            verdict.Answer = JudgeStatusReply(ConvertToCp1251(response.Body, CharsetFromName(query.Charset)), query,
-                                              verdict.Reason);
-        } catch (const std::exception& e) {
-            verdict.Reason = e.what(); // asked again later
-        }
+        verdict.Answer = AskStatus(query, FOptions, verdict.Reason);
         verdicts.push_back(std::move(verdict));
     }
     std::unique_lock lock(FTracker->FMutex);

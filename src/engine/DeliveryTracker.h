@@ -119,6 +119,16 @@ private:
 
 TDeliveryTracker& DeliveryTracker();
 
+// The status query of a message the operator's copy sent: its status URL with
+// "{id}" and the web gate's placeholders filled in (the phone as the gateway
+// got it, the text in the operator's charset); empty when there is no id or URL.
+std::string StatusQueryUrl(const TStdSmsSender& sent, const std::string& phone, const std::string& text);
+// Asks one status query through the options' proxy and judges the reply;
+// NoAnswer (with the reason) for a network failure or a reply no pattern
+// matches. `reply` gets the reply's first line. Any thread.
+TStatusAnswer AskStatus(const TStatusQuery& query, const TSmsOptions& options, std::string& reason,
+                        std::string* reply = nullptr);
+
 // Kannel's report type (%d) as a status answer; false for another value.
 bool DlrTypeAnswer(const std::string& type, TStatusAnswer& answer);
 // The verdict of a status reply (CP1251) by the three patterns: failed first,
