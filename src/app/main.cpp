@@ -223,6 +223,8 @@ int main(int argc, char** argv)
         SetSecretStore(&keyring);
         TMainForm form;
         TDeliveryPoller deliveryPoller; // what became of the messages gateways accepted
+        QObject::connect(&deliveryPoller, &TDeliveryPoller::NotDelivered, &form,
+                         [&form](const QStringList& lines) { Guard([&] { form.CountNotDelivered(lines); }); });
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;

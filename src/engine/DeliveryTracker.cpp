@@ -377,6 +377,16 @@ std::optional<TDeliveryEntry> TDeliveryTracker::Entry(const std::string& name, c
     return std::nullopt;
 }
 
+std::vector<TDeliveryEntry> TDeliveryTracker::TakeNewlyNotDelivered()
+{
+    std::lock_guard lock(FMutex);
+    std::vector<TDeliveryEntry> entries;
+    for (std::uint64_t id : FBook.TakeNewlyNotDelivered())
+        if (const TDeliveryEntry* entry = FBook.FindId(id))
+            entries.push_back(*entry);
+    return entries;
+}
+
 TDeliveryBook TDeliveryTracker::Book() const
 {
     std::lock_guard lock(FMutex);

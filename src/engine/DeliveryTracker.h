@@ -89,6 +89,8 @@ public:
     // The state of one history record's message, if it was accepted.
     std::optional<TDeliveryEntry> Entry(const std::string& name, const std::string& phone,
                                         const std::string& date) const;
+    // The messages that became "не доставлено" since the last call.
+    std::vector<TDeliveryEntry> TakeNewlyNotDelivered();
     // A copy of the whole book.
     TDeliveryBook Book() const;
     // A copy of every entry.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 
@@ -172,6 +173,8 @@ void TDeliveryBook::Answer(std::uint64_t id, TStatusAnswer answer, const std::st
         entry->Reason = answer == TStatusAnswer::NotDelivered ? reason : std::string();
         entry->FinalAt = now;
         entry->NextQueryAt = 0;
+        if (entry->State == TDeliveryState::NotDelivered)
+            FNewlyNotDelivered.push_back(entry->Id);
         return;
     }
     entry->NextQueryAt = now + StatusQueryDelaySeconds(entry->Queries);
@@ -191,6 +194,8 @@ bool TDeliveryBook::Report(const std::string& token, TStatusAnswer answer, const
             entry.FinalAt = now;
             entry.NextQueryAt = 0;
             FChanged = true;
+            if (entry.State == TDeliveryState::NotDelivered)
+                FNewlyNotDelivered.push_back(entry.Id);
         }
     }
     return true;
@@ -247,6 +252,8 @@ long long TDeliveryBook::NextDue(long long waitSeconds) const
     }
     return next;
 }
+
+std::vector<std::uint64_t> TDeliveryBook::TakeNewlyNotDelivered() { return std::exchange(FNewlyNotDelivered, {}); }
 
 bool TDeliveryBook::TakeChanged()
 {

@@ -85,6 +85,9 @@ public:
     // The earliest moment something is due (a query, or an expiry after
     // `waitSeconds`); 0 when nothing waits.
     long long NextDue(long long waitSeconds) const;
+    // The messages that became "не доставлено" since the last call (for the
+    // failure count and the notification), oldest first.
+    std::vector<std::uint64_t> TakeNewlyNotDelivered();
     // Changed since the last TakeChanged (something to save).
     bool TakeChanged();
 
@@ -106,4 +109,5 @@ private:
     std::unordered_map<std::uint64_t, bool> FAsked;
     std::uint64_t FNextId = 1;
     bool FChanged = false;
+    std::vector<std::uint64_t> FNewlyNotDelivered;
 };

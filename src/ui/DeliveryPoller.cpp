@@ -6,6 +6,7 @@
 #include "model/Error.h"
 #include "model/Text.h"
 #include "storage/DeliveryStatusFile.h"
+#include "ui/UiText.h"
 
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -17,7 +18,10 @@ TDeliveryPoller::TDeliveryPoller(QObject* parent, int intervalMs)
 {
     FTimer->setObjectName(QStringLiteral("DeliveryPollTimer"));
     connect(FTimer, &QTimer::timeout, this, &TDeliveryPoller::Tick);
-    connect(&FWatcher, &QFutureWatcher<void>::finished, this, &TDeliveryPoller::RoundFinished);
+    connect(&FWatcher, &QFutureWatcher<void>::finished, this, [this] {
+        TellNotDelivered();
+        emit RoundFinished();
+    });
     FTimer->start(intervalMs);
 }
 
@@ -27,8 +31,18 @@ TDeliveryPoller::~TDeliveryPoller()
     FWatcher.waitForFinished();
 }
 
+void TDeliveryPoller::TellNotDelivered()
+{
+    QStringList failed;
+    for (const TDeliveryEntry& e : DeliveryTracker().TakeNewlyNotDelivered())
+        failed << ToQt(e.Name + " (" + e.Phone + "): " + ControlCharsToSpaces(DeliveryStatusLine(e)));
+    if (!failed.isEmpty())
+        emit NotDelivered(failed);
+}
+
 void TDeliveryPoller::Tick()
 {
+    TellNotDelivered(); // reports come between rounds
     if (FWatcher.isRunning())
         return; // never two rounds at once
     try {

@@ -5,6 +5,7 @@
 // first tick, once the data files are loaded.
 #include <QFutureWatcher>
 #include <QObject>
+#include <QStringList>
 
 #include <memory>
 
@@ -26,8 +27,13 @@ public:
 signals:
     // A round has ended: the states may have changed.
     void RoundFinished();
+    // Messages became "не доставлено" (by a query or a report), one line each:
+    // "name (phone): reason".
+    void NotDelivered(const QStringList& lines);
 
 private:
+    void TellNotDelivered();
+
     QTimer* FTimer;
     QFutureWatcher<void> FWatcher;
     std::shared_ptr<TCancelToken> FCancel;

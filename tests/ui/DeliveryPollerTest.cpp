@@ -61,4 +61,32 @@ TEST_F(DeliveryPollerTest, ATickAsksOnAWorkerOneRoundAtATime)
     DeliveryTracker().Close();
 }
 
+TEST_F(DeliveryPollerTest, AReportOfANotDeliveredMessageIsToldAtTheNextTick)
+{
+    DeliveryTracker().Close();
+    DeliveryTracker().SetListenerPortForTests(0);
+    TDeliveryBook book;
+    TDeliveryEntry entry;
+    entry.Name = U("Олег");
+    entry.Phone = "8 903 555-00-01";
+    entry.Date = "08.12.2026 10:00:00";
+    entry.Token = "5f2a";
+    entry.AcceptedAt = LocalSeconds(Now());
+    book.Add(entry);
+    SaveDeliveryBook(book, DeliveryStatusFileName(SmsManager().History.FileName()));
+    TDeliveryPoller poller(nullptr, 3600 * 1000);
+    QSignalSpy told(&poller, &TDeliveryPoller::NotDelivered);
+    poller.Tick(); // opens the state file
+    EXPECT_EQ(DeliveryTracker().Report("5f2a", "2", "UNDELIV"), 200);
+    EXPECT_EQ(DeliveryTracker().Report("5f2b", "2", "forged"), 403);
+    poller.Tick();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told.at(0).at(0).toStringList(),
+              QStringList {QStringLiteral("Олег (8 903 555-00-01): Доставка: не доставлено: UNDELIV")});
+    poller.Tick();
+    EXPECT_EQ(told.size(), 1); // told once
+    DeliveryTracker().Close();
+    DeliveryTracker().SetListenerPortForTests(std::nullopt);
+}
+
 } // namespace
