@@ -52,6 +52,9 @@ public:
     std::string ReplyTempFailPattern; // a matching body fails (retried)
     std::string ReplyPermFailPattern; // a matching body fails for good (no retry)
 
+    // Not owned; copied by Clone(). nullptr means the process-wide options.
+    const TSmsOptions* Options = nullptr;
+
     // Delivery status (web gate only; all empty / 0: the operator works as it
     // always did). By query: StatusIdPattern takes the gateway's message id
     // out of the 2xx send reply (its first group, or the whole match); the
@@ -72,9 +75,6 @@ public:
     // the operator asks no status.
     std::string GateMessageId;
     std::string ReportToken;
-
-    // Not owned; copied by Clone(). nullptr means the process-wide options.
-    const TSmsOptions* Options = nullptr;
 };
 
 // Form encoding of bytes: digits and Latin letters are copied, a space becomes

@@ -39,12 +39,12 @@ void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string
     ini.WriteString(section, "EmailBody", sender->EmailBody);
     ini.WriteInteger(section, "GateType", sender->GateType);
     ini.WriteString(section, "Notes", EncodeNotes(sender->Notes));
+    if (sender->DlrMask != 0) // Kannel's delivery reports
+        ini.WriteInteger(section, "DlrMask", sender->DlrMask);
     // Written only when set, so files that never used them stay as they were.
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         if (!value->empty())
             ini.WriteString(section, key, *value);
-    if (sender->DlrMask != 0)
-        ini.WriteInteger(section, "DlrMask", sender->DlrMask);
 }
 
 void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section)
@@ -64,9 +64,9 @@ void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string&
     sender->GateType = ini.ReadInteger(section, "GateType", sender->GateType);
     if (ini.ValueExists(section, "Notes")) // a missing key leaves the notes as they are
         sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
+    sender->DlrMask = ini.ReadInteger(section, "DlrMask", sender->DlrMask);
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         *value = ini.ReadString(section, key, *value);
-    sender->DlrMask = ini.ReadInteger(section, "DlrMask", sender->DlrMask);
 }
 
 void RegisterIoClasses()
