@@ -15,11 +15,11 @@
 #include "model/Error.h"
 #include "model/SmsLink.h"
 #include "model/Translit.h"
-#include "ui/DeliveryPoller.h"
 #include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
 #include "ui/UiText.h"
+#include "ui/DeliveryPoller.h"
 #include "ui/main/MainForm.h"
 
 #include <QApplication>
@@ -222,13 +222,13 @@ int main(int argc, char** argv)
         TKeyringStore keyring; // the passwords in the desktop keyring when there is one
         SetSecretStore(&keyring);
         TMainForm form;
-        TDeliveryPoller deliveryPoller; // what became of the messages gateways accepted
-        QObject::connect(&deliveryPoller, &TDeliveryPoller::NotDelivered, &form,
-                         [&form](const QStringList& lines) { Guard([&] { form.CountNotDelivered(lines); }); });
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
+        TDeliveryPoller deliveryPoller; // what became of the messages gateways accepted
+        QObject::connect(&deliveryPoller, &TDeliveryPoller::NotDelivered, &form,
+                         [&form](const QStringList& lines) { Guard([&] { form.CountNotDelivered(lines); }); });
         channel.SetHandler([&form](const QStringList& handed) { return AnswerHandedOver(form, ParseCommandLine(handed)); });
         QObject::connect(&shutdownSignals, &TShutdownSignals::Received, &form, [&form] {
             form.CloseWithoutAsking();
