@@ -17,6 +17,14 @@
 
 namespace {
 
+// One GET of the URL (raises TError for a status other than 2xx).
+THttpResponse GetUrl(const std::string& url)
+{
+    THttpRequest request;
+    request.Url = url;
+    return HttpGet(request);
+}
+
 class DeliveryStatusTest : public ManagerTest {
 protected:
     DeliveryStatusTest()
@@ -238,7 +246,7 @@ TEST_F(DeliveryStatusTest, ReportsOfTheMessagesSentAreTakenAForgedOneIsRefused)
     OnSend = [&](const std::string& target) {
         sends.push_back(target);
         if (sends.size() == 1) // this gateway reports before it answers the send
-            HttpGet({KannelCallback(target, "8", "ACK%2F"), {}, {}});
+            GetUrl(KannelCallback(target, "8", "ACK%2F"));
     };
     SendTo({anna, oleg});
     ASSERT_EQ(sends.size(), 2u);
@@ -246,8 +254,8 @@ TEST_F(DeliveryStatusTest, ReportsOfTheMessagesSentAreTakenAForgedOneIsRefused)
     EXPECT_NE(DeliveryTracker().ListenerPort(), 0);
     EXPECT_EQ(StateOf(anna).State, TDeliveryState::Accepted);
 
-    HttpGet({KannelCallback(sends[0], "1", "DELIVRD"), {}, {}});
-    HttpGet({KannelCallback(sends[1], "2", "UNDELIV+absent"), {}, {}});
+    GetUrl(KannelCallback(sends[0], "1", "DELIVRD"));
+    GetUrl(KannelCallback(sends[1], "2", "UNDELIV+absent"));
     EXPECT_EQ(StateOf(anna).State, TDeliveryState::Delivered);
     EXPECT_EQ(StateOf(oleg).State, TDeliveryState::NotDelivered);
     EXPECT_EQ(StateOf(oleg).Reason, "UNDELIV absent");
@@ -259,7 +267,7 @@ TEST_F(DeliveryStatusTest, ReportsOfTheMessagesSentAreTakenAForgedOneIsRefused)
     for (const std::string& forged : {base + "/dlr?t=0123456789abcdef0123456789abcdef&d=1&a=",
                                       base + "/dlr?d=1", base + "/other?t=" + token + "&d=1",
                                       base + "/dlr?t=" + token + "&d=3"}) {
-        const std::string error = ErrorOf([&] { HttpGet({forged, {}, {}}); });
+        const std::string error = ErrorOf([&] { GetUrl(forged); });
         EXPECT_TRUE(error.find("403") != std::string::npos || error.find("400") != std::string::npos)
             << forged << ": " << error;
     }
