@@ -74,6 +74,10 @@ QString HelpText()
         "  --text ТЕКСТ          текст сообщения.\n"
         "  --text-file ФАЙЛ      текст сообщения из файла (UTF-8); \"-\" вместо параметра:\n"
         "                        со стандартного ввода.\n"
+        "  --wait[=СЕКУНДЫ]      без запущенной программы: дождаться, что шлюз скажет о доставке\n"
+        "                        (не дольше указанного или времени ожидания из настроек);\n"
+        "                        код 0 - доставлено, 1 - не доставлено или не отправлено,\n"
+        "                        3 - состояние неизвестно.\n"
         "  --allow-replace       отправить текст, даже если в нём есть символы, которых нет\n"
         "                        в кодировке CP1251 (они уйдут как \"?\"); без него такой\n"
         "                        текст не принимается.\n"
@@ -83,7 +87,8 @@ QString HelpText()
         "  -h, --help            эта справка.\n"
         "\n"
         "Коды завершения: 0 - успешно, 1 - сообщение не удалось отправить или данные не\n"
-        "загрузились, 2 - неверные параметры или неизвестное имя.\n");
+        "загрузились, 2 - неверные параметры или неизвестное имя, 3 - с --wait: состояние\n"
+        "доставки неизвестно.\n");
 }
 
 TCommandLine ParseCommandLine(const QStringList& arguments)
@@ -102,8 +107,14 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const QCommandLineOption failed(QStringLiteral("failed"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     const QCommandLineOption allowReplace(QStringLiteral("allow-replace"));
-    parser.addOptions({help, dataDir, to, group, oper, text, textFile, later, since, failed, csv, allowReplace});
-    if (!parser.parse(QStringList {QStringLiteral("velotext")} + arguments))
+    const QCommandLineOption wait(QStringLiteral("wait"), QString(), QStringLiteral("seconds"));
+    parser.addOptions({help, dataDir, to, group, oper, text, textFile, later, since, failed, csv, allowReplace, wait});
+    // "--wait" alone waits as long as the options say: the parser wants a value.
+    QStringList given = arguments;
+    for (QString& word : given)
+        if (word == QLatin1String("--wait") || word == QLatin1String("-wait"))
+            word = QStringLiteral("--wait=0");
+    if (!parser.parse(QStringList {QStringLiteral("velotext")} + given))
         return Refused(RussianParserError(parser.errorText()));
 
     TCommandLine c;
@@ -127,7 +138,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         command != QLatin1String("history") && !command.startsWith(QLatin1String("sms:"), Qt::CaseInsensitive))
         return Refused(QStringLiteral("Неизвестная команда: %1. Справка: velotext --help").arg(command));
     QString misplaced;
-    for (const auto* option : {&to, &group, &oper, &text, &textFile, &later, &allowReplace})
+    for (const auto* option : {&to, &group, &oper, &text, &textFile, &later, &allowReplace, &wait})
         if (misplaced.isEmpty() && command != QLatin1String("send"))
             misplaced = onlyFor(*option, "send");
     for (const auto* option : {&since, &failed, &csv})
@@ -144,6 +155,14 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         c.Operator = operators.isEmpty() ? QString() : operators.last();
         c.Later = parser.value(later);
         c.AllowReplace = parser.isSet(allowReplace);
+        if (parser.isSet(wait)) {
+            bool number = false;
+            c.WaitSeconds = parser.value(wait).toLongLong(&number);
+            if (!number || c.WaitSeconds < 0)
+                return Refused(QStringLiteral("Время --wait указано неверно: %1 (нужно число секунд).").arg(parser.value(wait)));
+            if (parser.isSet(later))
+                return Refused(QStringLiteral("Параметры --wait и --later несовместимы."));
+        }
         if (parser.isSet(later) &&
             !QDateTime::fromString(c.Later, QStringLiteral("dd.MM.yyyy HH:mm")).isValid())
             return Refused(QStringLiteral("Время --later указано неверно: %1 (нужно \"дд.мм.гггг чч:мм\").").arg(c.Later));

@@ -23,6 +23,9 @@ struct TCommandLine {
     bool TextFromStdin = false;
     bool AllowReplace = false; // --allow-replace: characters CP1251 lacks go as "?"
     QString Later; // --later "дд.мм.гггг чч:мм": the messages wait for that moment
+    // --wait[=SECONDS]: wait for the delivery states of the messages sent
+    // (-1: no wait; 0: up to the options' waiting time).
+    long long WaitSeconds = -1;
 
     // history
     QString Since;
@@ -52,3 +55,4 @@ void PrintToTerminal(FILE* stream, const QString& text);
 constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;   // a message finally failed, or the data did not load
 constexpr int ExitBadUsage = 2; // bad arguments or an unknown name
+constexpr int ExitStillUnknown = 3; // send --wait: a delivery state still unknown at the deadline

@@ -1,5 +1,6 @@
 #include "app/Commands.h"
 
+#include "engine/DeliveryTracker.h"
 #include "engine/SmsManager.h"
 #include "engine/Startup.h"
 #include "model/DataPaths.h"
@@ -9,6 +10,7 @@
 #include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
+#include "storage/DeliveryStatusFile.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 #include "ui/UiText.h"
@@ -255,14 +257,28 @@ TCommandResult ListHistory(const TCommandLine& command)
         return result; // nothing recorded yet
     if (command.Csv)
         result.Text = QStringLiteral("Дата,Кому,Статус,Текст\n");
+    // What became of the messages gateways accepted, from the running program
+    // or the state file beside the history (one that does not read is left out).
+    TDeliveryBook states;
+    try {
+        if (DeliveryTracker().IsOpen())
+            states = DeliveryTracker().Book();
+        else
+            LoadDeliveryBook(states, DeliveryStatusFileName(history.FileName()));
+    } catch (const TError&) {
+    }
     TSmsHistoryIndex index;
     const std::vector<std::string> lines = history.LoadLines();
     index.AddLines(lines, 0, lines.size());
     index.Finish();
     for (const TSmsHistoryRecord& r : index.Records()) {
-        if ((command.FailedOnly && !r.Failed()) || (since >= 0 && HistoryDateKey(r.Date) < since))
+        const TDeliveryEntry* state = states.Find(r.Name, r.Phone, r.Date);
+        const bool notDelivered = state && state->State == TDeliveryState::NotDelivered;
+        if ((command.FailedOnly && !r.Failed() && !notDelivered) || (since >= 0 && HistoryDateKey(r.Date) < since))
             continue;
-        const QStringList fields {ToQt(r.Date), ToQt(r.Name + " (" + r.Phone + ")"), ToQt(r.WordedStatusLine()),
+        const std::string status =
+            r.WordedStatusLine() + (state ? "; " + ControlCharsToSpaces(DeliveryStatusLine(*state)) : std::string());
+        const QStringList fields {ToQt(r.Date), ToQt(r.Name + " (" + r.Phone + ")"), ToQt(status),
                                   ToQt(r.OneLineText())};
         if (command.Csv) {
             QStringList quoted;
@@ -356,6 +372,49 @@ int DeliverQueued(const std::vector<std::uint64_t>& ids)
     return failed;
 }
 
+// send --wait: asks the status queries as they fall due and takes reports
+// until every message of this run has its final state or the time is up;
+// prints each final state. 0: all delivered (or followed by no operator),
+// 1: one not delivered, 3: one still unknown.
+int WaitForDelivery(size_t first, long long seconds)
+{
+    const long long start = LocalSeconds(Now());
+    const long long deadline = start + (seconds > 0 ? seconds : SmsOptions().DeliveryWaitHours * 3600LL);
+    std::vector<bool> told;
+    for (;;) {
+        DeliveryTracker().PollNow();
+        const std::vector<TDeliveryEntry> entries = DeliveryTracker().Entries();
+        told.resize(entries.size(), false);
+        bool waiting = false, notDelivered = false, unknown = false;
+        for (size_t i = first; i < entries.size(); ++i) {
+            const TDeliveryEntry& e = entries[i];
+            if (!DeliveryStateFinal(e.State)) {
+                waiting = true;
+                continue;
+            }
+            notDelivered = notDelivered || e.State == TDeliveryState::NotDelivered;
+            unknown = unknown || e.State == TDeliveryState::Unknown;
+            if (!told[i]) {
+                told[i] = true;
+                Print(e.State == TDeliveryState::Delivered ? stdout : stderr,
+                      ToQt(e.Name + " (" + e.Phone + "): " + ControlCharsToSpaces(DeliveryStatusLine(e))));
+            }
+        }
+        const long long now = LocalSeconds(Now());
+        if (!waiting || now >= deadline) {
+            if (notDelivered)
+                return ExitFailed;
+            if (waiting)
+                Print(stderr, QStringLiteral("Время ожидания вышло: шлюз ещё не сказал, доставлено ли сообщение."));
+            return waiting || unknown ? ExitStillUnknown : ExitOk;
+        }
+        // Reports may come at any moment: a look every second at least.
+        QEventLoop pause;
+        QTimer::singleShot(1000, &pause, &QEventLoop::quit);
+        pause.exec();
+    }
+}
+
 } // namespace
 
 int RunHeadless(const TCommandLine& command)
@@ -377,7 +436,12 @@ int RunHeadless(const TCommandLine& command)
     if (const std::string note = QueueRestoreNote(state.Restore); !note.empty())
         Print(stderr, Line(note));
     int code = ExitOk;
+    size_t firstFollowed = 0; // --wait: the states of this run's messages come after the ones before
     try {
+        if (command.WaitSeconds >= 0) {
+            DeliveryTracker().Open(DeliveryStatusFileName(SmsManager().History.FileName()));
+            firstFollowed = DeliveryTracker().Entries().size();
+        }
         TCommandResult result = command.Kind == TCommandLine::TKind::Send    ? QueueFromCommandLine(command)
                                 : command.Kind == TCommandLine::TKind::Queue ? ListQueue()
                                                                              : ListHistory(command);
@@ -399,5 +463,7 @@ int RunHeadless(const TCommandLine& command)
         Print(stderr, Line(ExceptionMessage(std::current_exception())));
         code = ExitFailed;
     }
+    if (code == ExitOk && command.WaitSeconds >= 0)
+        code = WaitForDelivery(firstFollowed, command.WaitSeconds);
     return code;
 }

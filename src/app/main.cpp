@@ -22,6 +22,7 @@
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
 #include "ui/UiText.h"
+#include "ui/DeliveryPoller.h"
 #include "ui/main/MainForm.h"
 #include "ui/main/SmsQueueForm.h"
 
@@ -313,6 +314,9 @@ int main(int argc, char** argv)
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;
         form.installEventFilter(&quitOnClose);
+        TDeliveryPoller deliveryPoller; // what became of the messages gateways accepted
+        QObject::connect(&deliveryPoller, &TDeliveryPoller::NotDelivered, &form,
+                         [&form](const QStringList& lines) { Guard([&] { form.CountNotDelivered(lines); }); });
         channel.SetHandler([&form](const QStringList& handed) { return AnswerHandedOver(form, ParseCommandLine(handed)); });
         // A start during the close waits for this program to end, then starts on its own.
         QObject::connect(&form, &TMainForm::ClosingStarted, &channel, [&channel] { channel.SetClosing(); });

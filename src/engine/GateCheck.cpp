@@ -1,4 +1,5 @@
 #include "engine/GateCheck.h"
+#include "engine/DeliveryTracker.h"
 
 #include "engine/Charset.h"
 #include "engine/SmsDelivery.h"
@@ -106,6 +107,40 @@ std::optional<TSmsFailure> TGateCheck::BuildRequests(const std::vector<std::stri
     }
 }
 
+void TGateCheck::AskFirstStatus()
+{
+    const auto* sent = dynamic_cast<const TStdSmsSender*>(FDelivery->SmsSender());
+    if (!sent || sent->StatusIdPattern.empty())
+        return;
+    TStatusQuery query;
+    query.Url = StatusQueryUrl(*sent, FDelivery->Phone(), FDelivery->Text());
+    if (query.Url.empty()) {
+        Add(TGateStep::Note, Cp1251("Статус доставки не узнать: нет номера сообщения или адреса запроса статуса."));
+        return;
+    }
+    query.Charset = sent->Charset;
+    query.DeliveredPattern = sent->StatusDeliveredPattern;
+    query.FailedPattern = sent->StatusFailedPattern;
+    query.PendingPattern = sent->StatusPendingPattern;
+    std::vector<std::string> secrets;
+    const std::string shown = MaskUrlSecrets(query.Url, &secrets);
+    for (const auto& secret : secrets)
+        HideSecret(secret);
+    Add(TGateStep::Request, Cp1251("Первый запрос статуса: GET ") + shown);
+    TCancelScope scope(FCancel);
+    std::string reason, reply;
+    const TStatusAnswer answer = AskStatus(query, sent->SendingOptions(), reason, &reply);
+    Add(TGateStep::Received, Cp1251("Ответ: ") + reply);
+    std::string verdict = Cp1251("Статус доставки: ");
+    switch (answer) {
+    case TStatusAnswer::Delivered: verdict += Cp1251("доставлено"); break;
+    case TStatusAnswer::NotDelivered: verdict += Cp1251("не доставлено: ") + reason; break;
+    case TStatusAnswer::Pending: verdict += Cp1251("ожидает; программа спросит снова"); break;
+    case TStatusAnswer::NoAnswer: verdict += Cp1251("ответ не распознан; программа спросит снова"); break;
+    }
+    Add(TGateStep::Verdict, verdict);
+}
+
 void TGateCheck::Run()
 {
     if (FStarted.exchange(true))
@@ -139,6 +174,8 @@ void TGateCheck::Run()
         FDelivery->Run();
         if (auto error = FDelivery->Error())
             outcome = TSmsFailure {*error, FDelivery->PermanentFailure()};
+        else
+            AskFirstStatus();
     }
 
     std::string last;

@@ -53,6 +53,9 @@ private:
     bool BuildOnly() const override { return FBuildOnly; }
     void Add(TGateStep kind, std::string text);
     std::optional<TSmsFailure> BuildRequests(const std::vector<std::string>& pieces);
+    // After a delivery through an operator that asks the status: the first
+    // status query at once, with its reply and verdict.
+    void AskFirstStatus();
 
     std::shared_ptr<TSmsDelivery> FDelivery;
     const bool FBuildOnly;

@@ -179,3 +179,49 @@ std::string TReplyRules::RefusalText(std::string_view body)
         line.resize(kRefusalTextLimit);
     return Cp1251("Шлюз отклонил сообщение: ") + line;
 }
+
+struct TCompiledPattern::TCodeHolder {
+    TCode Code;
+};
+
+TCompiledPattern::TCompiledPattern(const std::string& pattern)
+{
+    if (pattern.empty())
+        return;
+    std::string error;
+    TCode code = Compile(pattern, error);
+    if (!code)
+        throw TError(error);
+    FCode = std::make_unique<TCodeHolder>(TCodeHolder {std::move(code)});
+}
+
+TCompiledPattern::~TCompiledPattern() = default;
+
+bool TCompiledPattern::Matches(std::string_view body) const { return Capture(body).has_value(); }
+
+std::optional<std::string> TCompiledPattern::Capture(std::string_view body) const
+{
+    if (!FCode)
+        return std::nullopt;
+    const std::string folded = FoldCyrillic(body); // byte for byte: offsets stay those of the body
+    std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> data(
+        pcre2_match_data_create_from_pattern(FCode->Code.get(), nullptr), pcre2_match_data_free);
+    std::unique_ptr<pcre2_match_context, decltype(&pcre2_match_context_free)> context(
+        pcre2_match_context_create(nullptr), pcre2_match_context_free);
+    if (!data || !context)
+        throw TError(Cp1251("Недостаточно памяти для проверки ответа шлюза."));
+    pcre2_set_match_limit(context.get(), kMatchLimit);
+    pcre2_set_heap_limit(context.get(), kHeapLimitKb);
+    const int rc = pcre2_match(FCode->Code.get(), reinterpret_cast<PCRE2_SPTR>(folded.data()), folded.size(), 0, 0,
+                               data.get(), context.get());
+    if (rc == PCRE2_ERROR_NOMATCH)
+        return std::nullopt;
+    if (rc < 0)
+        throw TError(Cp1251("Не удалось проверить ответ шлюза: шаблон слишком сложен для такого ответа."));
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data.get());
+    const int pairs = rc == 0 ? static_cast<int>(pcre2_get_ovector_count(data.get())) : rc;
+    for (int group = 1; group < pairs; ++group)
+        if (ovector[2 * group] != PCRE2_UNSET)
+            return std::string(body.substr(ovector[2 * group], ovector[2 * group + 1] - ovector[2 * group]));
+    return std::string(body.substr(ovector[0], ovector[1] - ovector[0]));
+}

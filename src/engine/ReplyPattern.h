@@ -14,6 +14,32 @@ class TStdSmsSender;
 // (for the operators window, to refuse a pattern where it is entered).
 std::optional<std::string> CheckReplyPattern(const std::string& pattern);
 
+// One pattern compiled once for many bodies (the message id in a send reply,
+// the verdicts of status replies), with the same syntax, case rules and
+// limits as the reply patterns.
+class TCompiledPattern {
+public:
+    // Raises TError with the Russian reason (CheckReplyPattern's text) when the
+    // pattern does not compile. An empty pattern matches nothing.
+    explicit TCompiledPattern(const std::string& pattern);
+    ~TCompiledPattern();
+    TCompiledPattern(const TCompiledPattern&) = delete;
+    TCompiledPattern& operator=(const TCompiledPattern&) = delete;
+
+    bool Empty() const { return FCode == nullptr; }
+    // The pattern matches somewhere in the body. Raises TError when the
+    // matching exceeds its limits.
+    bool Matches(std::string_view body) const;
+    // The text of the first group that took part in the match (the whole match
+    // when the pattern has no group), as the body has it; nothing when it does
+    // not match.
+    std::optional<std::string> Capture(std::string_view body) const;
+
+private:
+    struct TCodeHolder;
+    std::unique_ptr<TCodeHolder> FCode;
+};
+
 // The three patterns of one operator, compiled for one delivery.
 class TReplyRules {
 public:

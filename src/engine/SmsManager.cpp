@@ -1,4 +1,5 @@
 #include "engine/SmsManager.h"
+#include "engine/DeliveryTracker.h"
 
 #include "engine/StdSmsSender.h"
 #include "model/DataPaths.h"
@@ -8,6 +9,7 @@
 #include "model/SmsLink.h"
 #include "model/Text.h"
 #include "model/Translit.h"
+#include "storage/DeliveryStatusFile.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
 
@@ -592,6 +594,11 @@ void TSmsManager::FinishDelivery(const std::shared_ptr<TSmsDelivery>& delivery)
     if (sms->Status == SmsStatusFailed)
         ++Queue.FailedCount;
     Finished = HistoryRecordOf(*sms);
+    // A message the gateway accepted from an operator that tells what became of it.
+    if (const auto* sent = dynamic_cast<const TStdSmsSender*>(delivery->SmsSender());
+        sent && sms->Status == SmsStatusSent && sent->AsksDeliveryStatus())
+        DeliveryTracker().Accepted(*Finished, *sent, delivery->Phone(), delivery->Text(),
+                                   DeliveryStatusFileName(History.FileName()));
     if (FJournal)
         FJournal->Removed({sms->JournalId});
     RewriteJournalIfDue();

@@ -61,6 +61,27 @@ public:
 
     // Not owned; copied by Clone(). nullptr means the process-wide options.
     const TSmsOptions* Options = nullptr;
+
+    // Delivery status (web gate only; all empty / 0: the operator works as it
+    // always did). By query: StatusIdPattern takes the gateway's message id
+    // out of the 2xx send reply (its first group, or the whole match); the
+    // status URL (the usual placeholders and "{id}") is then asked until one of
+    // the status patterns (the reply-pattern syntax) gives a final answer.
+    std::string StatusIdPattern;
+    std::string StatusUrl;
+    std::string StatusDeliveredPattern; // "доставлено"
+    std::string StatusFailedPattern;    // "не доставлено" (the reply is the reason)
+    std::string StatusPendingPattern;   // "ожидает": asked again later
+    // By report (Kannel): not 0, the send URL gets "dlr-mask" with this value
+    // and a "dlr-url" to the program's report listener.
+    int DlrMask = 0;
+    bool AsksDeliveryStatus() const { return !StatusIdPattern.empty() || DlrMask != 0; }
+
+    // The outcome of the last web-gate send made by this object (a delivery's
+    // own copy): the gateway's message id and the report token, empty when
+    // the operator asks no status.
+    std::string GateMessageId;
+    std::string ReportToken;
 };
 
 // Form encoding of bytes: digits and Latin letters are copied, a space becomes

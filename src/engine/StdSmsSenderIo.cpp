@@ -11,13 +11,18 @@
 
 namespace {
 
-// The reply-pattern keys and the fields they hold.
+// The reply-pattern and status keys and the fields they hold, each written only when set.
 template <typename TSender>
 auto ReplyPatternKeys(TSender& sender)
 {
     return std::array {std::pair {"ReplyOkPattern", &sender.ReplyOkPattern},
                        std::pair {"ReplyTempFailPattern", &sender.ReplyTempFailPattern},
-                       std::pair {"ReplyPermFailPattern", &sender.ReplyPermFailPattern}};
+                       std::pair {"ReplyPermFailPattern", &sender.ReplyPermFailPattern},
+                       std::pair {"StatusIdPattern", &sender.StatusIdPattern},
+                       std::pair {"StatusUrl", &sender.StatusUrl},
+                       std::pair {"StatusDeliveredPattern", &sender.StatusDeliveredPattern},
+                       std::pair {"StatusFailedPattern", &sender.StatusFailedPattern},
+                       std::pair {"StatusPendingPattern", &sender.StatusPendingPattern}};
 }
 
 } // namespace
@@ -35,6 +40,8 @@ void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string
     ini.WriteString(section, "EmailBody", sender->EmailBody);
     ini.WriteInteger(section, "GateType", sender->GateType);
     ini.WriteString(section, "Notes", EncodeNotes(sender->Notes));
+    if (sender->DlrMask != 0) // Kannel's delivery reports
+        ini.WriteInteger(section, "DlrMask", sender->DlrMask);
     // Written only when set, so files that never used them stay as they were.
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         if (!value->empty())
@@ -60,6 +67,7 @@ void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string&
     sender->GateType = ini.ReadInteger(section, "GateType", sender->GateType);
     if (ini.ValueExists(section, "Notes")) // a missing key leaves the notes as they are
         sender->Notes = DecodeNotes(ini.ReadString(section, "Notes", ""));
+    sender->DlrMask = ini.ReadInteger(section, "DlrMask", sender->DlrMask);
     for (const auto& [key, value] : ReplyPatternKeys(*sender))
         *value = ini.ReadString(section, key, *value);
     sender->TimeoutSeconds = std::max(0, ini.ReadInteger(section, "Timeout", sender->TimeoutSeconds));

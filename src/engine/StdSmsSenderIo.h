@@ -8,8 +8,10 @@
 class TIniFile;
 
 // The five keys of every operator, then WebGate, EmailGate, EmailSubj,
-// EmailBody, GateType and the Notes on one line; then ReplyOkPattern,
-// ReplyTempFailPattern and ReplyPermFailPattern, each only when not empty.
+// EmailBody, GateType and the Notes on one line; then DlrMask, ReplyOkPattern,
+// ReplyTempFailPattern, ReplyPermFailPattern, StatusIdPattern, StatusUrl,
+// StatusDeliveredPattern, StatusFailedPattern and StatusPendingPattern, each
+// only when set.
 void WriteStdSmsSender(TIniFile& ini, const TIoObject& object, const std::string& prefix);
 // An empty reference gets a new standard operator with its defaults.
 void ReadStdSmsSender(const TIniFile& ini, TIoObject& object, const std::string& section);

@@ -249,6 +249,12 @@ void TSmsOptions::Load(const std::string& fileName)
     MinimizeToTrayFlag = ini.ReadBool(SmsSection, "MinimizeToTrayFlag", MinimizeToTrayFlag);
     QuietFrom = MinuteOfDay(ini.ReadString(SmsSection, "QuietFrom", ""), QuietFrom);
     QuietTo = MinuteOfDay(ini.ReadString(SmsSection, "QuietTo", ""), QuietTo);
+    const int port = ini.ReadInteger(SmsSection, "DeliveryReportPort", DeliveryReportPort);
+    if (port > 0 && port < 65536)
+        DeliveryReportPort = port;
+    const int hours = ini.ReadInteger(SmsSection, "DeliveryWaitHours", DeliveryWaitHours);
+    if (hours > 0 && hours <= 24 * 366)
+        DeliveryWaitHours = hours;
 }
 
 // What the options file gets for a password: empty once the keyring holds
@@ -323,6 +329,10 @@ void TSmsOptions::Save(const std::string& fileName, bool moveFilePasswords) cons
         ini.WriteString(SmsSection, "QuietFrom", MinuteOfDayText(QuietFrom));
         ini.WriteString(SmsSection, "QuietTo", MinuteOfDayText(QuietTo));
     }
+    if (DeliveryReportPort != DefaultDeliveryReportPort)
+        ini.WriteInteger(SmsSection, "DeliveryReportPort", DeliveryReportPort);
+    if (DeliveryWaitHours != DefaultDeliveryWaitHours)
+        ini.WriteInteger(SmsSection, "DeliveryWaitHours", DeliveryWaitHours);
 
     ini.Save(OptionsFileMode);
 }

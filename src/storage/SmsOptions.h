@@ -62,6 +62,15 @@ public:
     int QuietFrom = -1;
     int QuietTo = -1;
     bool QuietHoursOn() const { return QuietFrom >= 0 && QuietTo >= 0 && QuietFrom != QuietTo; }
+    // Delivery status: the port of the report listener on 127.0.0.1 (opened
+    // only while an operator asks for reports) and the hours a message waits
+    // for a final answer before it is "неизвестно". The keys
+    // "DeliveryReportPort" and "DeliveryWaitHours" are written only when not
+    // the defaults.
+    static constexpr int DefaultDeliveryReportPort = 13580;
+    static constexpr int DefaultDeliveryWaitHours = 72;
+    int DeliveryReportPort = DefaultDeliveryReportPort;
+    int DeliveryWaitHours = DefaultDeliveryWaitHours;
 
     // Reads the options file (name resolved in the data folder; the folder and
     // an empty file are created when missing). A missing key leaves its field

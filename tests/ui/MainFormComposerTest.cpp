@@ -902,3 +902,14 @@ TEST_F(TMainFormComposer, OnAPrivateBusWithoutAServiceTheTrayBalloonTellsAndTheB
     EXPECT_EQ(shown[1][0].toString(), QStringLiteral("tray"));
     EXPECT_EQ(shown[1][2].toString(), QStringLiteral("Отправлено 0 из 1 SMS"));
 }
+
+// A message the gateway did not deliver counts with the failures under the composer.
+TEST_F(TMainFormComposer, NotDeliveredCountsWithTheFailures)
+{
+    Start();
+    FailOneMessage("Анна", "101");
+    Form->CountNotDelivered({QStringLiteral("Борис (102): Доставка: не доставлено: absent subscriber"),
+                             QStringLiteral("Вера (103): Доставка: не доставлено: rejected")});
+    auto* label = Form->findChild<QLabel*>("SmsErrorLabel");
+    EXPECT_TRUE(label->text().contains(QStringLiteral("Не удалось отправить 3 SMS"))) << label->text().toStdString();
+}

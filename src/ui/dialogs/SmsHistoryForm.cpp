@@ -1,10 +1,12 @@
 #include "ui/dialogs/SmsHistoryForm.h"
 
+#include "engine/DeliveryTracker.h"
 #include "engine/SmsManager.h"
 #include "model/SafeFile.h"
 #include "model/SmsHistoryFile.h"
 #include "model/SmsQueue.h"
 #include "model/Text.h"
+#include "storage/DeliveryStatusFile.h"
 #include "model/TextLines.h"
 #include "ui/dialogs/UiHelpers.h"
 
@@ -33,9 +35,16 @@
 // The shown records as rows; the records stay in the window's index.
 class THistoryRowsModel : public QAbstractTableModel {
 public:
-    enum { DateColumn, NameColumn, PhoneColumn, StatusColumn, TextColumn, ColumnCount };
+    enum { DateColumn, NameColumn, PhoneColumn, StatusColumn, TextColumn, DeliveryColumn, ColumnCount };
 
-    THistoryRowsModel(const TSmsHistoryIndex& index, QObject* parent) : QAbstractTableModel(parent), FIndex(index) {}
+    THistoryRowsModel(const TSmsHistoryIndex& index, const TDeliveryBook& states, QObject* parent)
+        : QAbstractTableModel(parent), FIndex(index), FStates(states) {}
+    const TDeliveryEntry* StateOf(const TSmsHistoryRecord& r) const { return FStates.Find(r.Name, r.Phone, r.Date); }
+    void StatesChanged()
+    {
+        if (!Rows.empty())
+            emit dataChanged(index(0, DeliveryColumn), index(static_cast<int>(Rows.size()) - 1, DeliveryColumn));
+    }
 
     void SetRows(std::vector<int> rows)
     {
@@ -66,7 +75,8 @@ public:
         const TSmsHistoryRecord* r = RecordAt(index);
         if (!r)
             return {};
-        if (role == Qt::ForegroundRole && r->Failed())
+        const TDeliveryEntry* state = StateOf(*r);
+        if (role == Qt::ForegroundRole && (r->Failed() || (state && state->State == TDeliveryState::NotDelivered)))
             return QColor(0x80, 0, 0); // maroon, as the main window's failure count
         if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
             return {};
@@ -75,12 +85,18 @@ public:
         case NameColumn: return ToQt(r->Name);
         case PhoneColumn: return ToQt(r->Phone);
         case StatusColumn: return ToQt(r->StatusLine());
+        case DeliveryColumn:
+            return state ? ToQt(ControlCharsToSpaces(DeliveryStateText(state->State) +
+                                                     (state->Reason.empty() || state->State != TDeliveryState::NotDelivered
+                                                          ? std::string()
+                                                          : ": " + state->Reason)))
+                         : QVariant();
         default: return ToQt(LineBreaksToBlanks(r->Text));
         }
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        static const char* const titles[] = {"Дата", "Абонент", "Телефон", "Состояние", "Сообщение"};
+        static const char* const titles[] = {"Дата", "Абонент", "Телефон", "Состояние", "Сообщение", "Доставка"};
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
             return {};
         return QString::fromUtf8(titles[section]);
@@ -90,6 +106,7 @@ public:
 
 private:
     const TSmsHistoryIndex& FIndex;
+    const TDeliveryBook& FStates;
 };
 
 namespace {
@@ -165,6 +182,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     ContactComboBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     ContactComboBox->addItem(QStringLiteral("(все)"));
     FailedOnlyCheckBox = Named(new QCheckBox(QStringLiteral("Только неотправленные"), this), "FailedOnlyCheckBox");
+    NotDeliveredCheckBox = Named(new QCheckBox(QStringLiteral("Не доставленные"), this), "NotDeliveredCheckBox");
     PeriodCheckBox = Named(new QCheckBox(QStringLiteral("С"), this), "PeriodCheckBox");
     FromDateEdit = Named(new QDateEdit(QDate::currentDate().addMonths(-1), this), "FromDateEdit");
     ToDateEdit = Named(new QDateEdit(QDate::currentDate(), this), "ToDateEdit");
@@ -182,6 +200,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     filters->addWidget(label(QStringLiteral("Абонент:"), ContactComboBox));
     filters->addWidget(ContactComboBox, 1);
     filters->addWidget(FailedOnlyCheckBox);
+    filters->addWidget(NotDeliveredCheckBox);
     filters->addSpacing(8);
     filters->addWidget(PeriodCheckBox);
     filters->addWidget(FromDateEdit);
@@ -189,7 +208,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     filters->addWidget(label(QStringLiteral("по"), ToDateEdit));
     filters->addWidget(ToDateEdit);
 
-    FRows = new THistoryRowsModel(FIndex, this);
+    FRows = new THistoryRowsModel(FIndex, FStates, this);
     HistoryListView = Named(new QTreeView(this), "HistoryListView");
     HistoryListView->setModel(FRows);
     HistoryListView->setRootIsDecorated(false);
@@ -204,6 +223,7 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     const int widths[] = {metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00:00")) + 16, 140, 110, 220};
     for (int c = 0; c < 4; ++c)
         HistoryListView->setColumnWidth(c, widths[c]);
+    HistoryListView->setColumnWidth(THistoryRowsModel::TextColumn, 320);
 
     // The selected record as the file has it: a two-line error on two lines.
     SmsHistoryMemo = Named(new QPlainTextEdit(this), "SmsHistoryMemo");
@@ -231,6 +251,19 @@ TSmsHistoryForm::TSmsHistoryForm(TSmsHistory& history, QWidget* parent)
     connect(SearchEdit, &QLineEdit::textChanged, this, apply);
     connect(ContactComboBox, &QComboBox::currentIndexChanged, this, apply);
     connect(FailedOnlyCheckBox, &QCheckBox::toggled, this, apply);
+    connect(NotDeliveredCheckBox, &QCheckBox::toggled, this, apply);
+    // The states change while the window is open: the program follows them on.
+    auto* statesTimer = new QTimer(this);
+    connect(statesTimer, &QTimer::timeout, this, [this] {
+        Guard([this] {
+            if (!isVisible())
+                return;
+            ReadDeliveryStates();
+            if (NotDeliveredCheckBox->isChecked())
+                ApplyFilter();
+        });
+    });
+    statesTimer->start(5000);
     connect(PeriodCheckBox, &QCheckBox::toggled, this, [this, apply](bool on) {
         FromDateEdit->setEnabled(on);
         ToDateEdit->setEnabled(on);
@@ -249,7 +282,8 @@ TSmsHistoryForm::~TSmsHistoryForm()
     // The closing that ~QWidget does moves the focus and the selection: no
     // handler may run on the half-destroyed window.
     for (QObject* sender : std::initializer_list<QObject*> {HistoryListView->selectionModel(), SearchEdit, ContactComboBox,
-                                                            FailedOnlyCheckBox, PeriodCheckBox, FromDateEdit, ToDateEdit})
+                                                            FailedOnlyCheckBox, NotDeliveredCheckBox, PeriodCheckBox,
+                                                            FromDateEdit, ToDateEdit})
         disconnect(sender, nullptr, this, nullptr);
     FHistory.OnAdded = nullptr;
     FRows->SetRows({}); // the rows point into the index, which goes first
@@ -264,6 +298,7 @@ void TSmsHistoryForm::Fill()
     FRows->SetRows({});
     FLines = std::move(lines);
     FNextLine = 0;
+    ReadDeliveryStates();
     ApplyFilter();
     AddNextLines();
 }
@@ -286,6 +321,7 @@ void TSmsHistoryForm::AddNextLines()
     for (size_t i = before; i < FIndex.Complete(); ++i)
         if (FFilter.Matches(FIndex.Records()[i], upper))
             added.push_back(static_cast<int>(i));
+    KeepNotDelivered(added);
     FRows->AppendRows(added);
     if (Filling()) {
         QTimer::singleShot(0, this, [this] { Guard([this] { AddNextLines(); }); });
@@ -345,10 +381,13 @@ void TSmsHistoryForm::ApplyFilter()
     filter.From = PeriodCheckBox->isChecked() ? DateKeyOf(FromDateEdit->date(), false) : 0;
     filter.To = PeriodCheckBox->isChecked() ? DateKeyOf(ToDateEdit->date(), true) : 0;
     // The rows shown cover every record read so far, so a narrower filter looks at them alone.
-    const bool narrows = filter.Narrows(FFilter);
+    const bool notDelivered = NotDeliveredCheckBox->isChecked();
+    const bool narrows = filter.Narrows(FFilter) && !FNotDeliveredApplied; // the states may have changed
     FFilter = std::move(filter);
+    FNotDeliveredApplied = notDelivered;
     std::vector<int> matches = narrows ? FFilter.ApplyTo(FIndex.Records(), FRows->Rows)
                                        : FFilter.Apply(FIndex.Records(), FIndex.Complete());
+    KeepNotDelivered(matches);
     if (matches != FRows->Rows) // the same rows: the list stays as it is, scrolled where it was
         FRows->SetRows(std::move(matches));
     // The record selected before stays selected when it is still shown.
@@ -389,6 +428,31 @@ void TSmsHistoryForm::ShowSelected()
         for (const std::string& line : r->Lines())
             lines << ToQt(line);
     SmsHistoryMemo->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TSmsHistoryForm::ReadDeliveryStates()
+{
+    TDeliveryBook states;
+    try {
+        if (DeliveryTracker().IsOpen())
+            states = DeliveryTracker().Book();
+        else if (auto* file = dynamic_cast<TSmsHistoryFile*>(&FHistory))
+            LoadDeliveryBook(states, DeliveryStatusFileName(file->FileName()));
+    } catch (const TError&) {
+        return; // a state file that does not read: the column stays as it was
+    }
+    FStates = std::move(states);
+    FRows->StatesChanged();
+}
+
+void TSmsHistoryForm::KeepNotDelivered(std::vector<int>& rows) const
+{
+    if (!NotDeliveredCheckBox->isChecked())
+        return;
+    std::erase_if(rows, [this](int row) {
+        const TDeliveryEntry* state = FRows->StateOf(FIndex.Records()[static_cast<size_t>(row)]);
+        return !state || state->State != TDeliveryState::NotDelivered;
+    });
 }
 
 void TSmsHistoryForm::UpdateStatus()

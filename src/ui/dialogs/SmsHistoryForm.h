@@ -5,6 +5,7 @@
 // of the shown records to CSV and a command that empties the file. One
 // window per run, modeless (the program keeps working while it is open);
 // closing only hides it.
+#include "model/DeliveryStatus.h"
 #include "model/SmsHistoryIndex.h"
 
 #include <QWidget>
@@ -73,6 +74,11 @@ private:
     void ShowSelected();
     void UpdateStatus();
     const TSmsHistoryRecord* SelectedRecord() const;
+    // The delivery states beside the history, read again (the program's own
+    // while it follows them); the "Доставка" column shows them.
+    void ReadDeliveryStates();
+    // Leaves out of `rows` those the "Не доставленные" box does not let through.
+    void KeepNotDelivered(std::vector<int>& rows) const;
 
     TSmsHistory& FHistory;
     TSmsHistoryIndex FIndex;
@@ -80,11 +86,14 @@ private:
     std::vector<std::string> FLines; // the history read, while it is being indexed
     size_t FNextLine = 0;
     std::optional<TSmsHistoryRecord> FSelectWhenRead;
+    TDeliveryBook FStates;
+    bool FNotDeliveredApplied = false;
 
     QAction* RetryTB = nullptr;
     QLineEdit* SearchEdit = nullptr;
     QComboBox* ContactComboBox = nullptr;
     QCheckBox* FailedOnlyCheckBox = nullptr;
+    QCheckBox* NotDeliveredCheckBox = nullptr;
     QCheckBox* PeriodCheckBox = nullptr;
     QDateEdit* FromDateEdit = nullptr;
     QDateEdit* ToDateEdit = nullptr;

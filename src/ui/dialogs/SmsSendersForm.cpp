@@ -243,6 +243,21 @@ void TSmsSendersForm::BuildEditor(QWidget* panel)
     ReplyPermFailPatternEdit = patternEdit("ReplyPermFailPatternEdit", QStringLiteral("Окончательный отказ шлюза:"));
     form->addRow(Separator(panel));
 
+    // "Статус доставки" (web gate): empty fields and no reports keep the operator as it was.
+    form->addRow(new QLabel(QStringLiteral("<b>Статус доставки</b>"), panel));
+    StatusIdPatternEdit = patternEdit("StatusIdPatternEdit", QStringLiteral("Номер сообщения в ответе:"));
+    StatusUrlEdit = gateEdit("StatusUrlEdit", QStringLiteral("Запрос статуса ({id}):"), &TStdSmsSender::StatusUrl);
+    StatusDeliveredPatternEdit = patternEdit("StatusDeliveredPatternEdit", QStringLiteral("Ответ \"доставлено\":"));
+    StatusFailedPatternEdit = patternEdit("StatusFailedPatternEdit", QStringLiteral("Ответ \"не доставлено\":"));
+    StatusPendingPatternEdit = patternEdit("StatusPendingPatternEdit", QStringLiteral("Ответ \"ожидает\":"));
+    DlrReportsCheckBox = Named(new QCheckBox(QStringLiteral("Отчёты о доставке от Kannel (dlr-mask, dlr-url)"), panel),
+                               "DlrReportsCheckBox");
+    form->addRow(DlrReportsCheckBox);
+    connect(DlrReportsCheckBox, &QCheckBox::clicked, this, [this](bool checked) {
+        WriteBack([&](TStdSmsSender& s) { s.DlrMask = checked ? (s.DlrMask != 0 ? s.DlrMask : 31) : 0; });
+    });
+    form->addRow(Separator(panel));
+
     GateTypeComboBox = Named(new QComboBox(panel), "GateTypeComboBox");
     GateTypeComboBox->addItems({QStringLiteral("WEB-gate"), QStringLiteral("EMAIL-gate")});
     addRow(QStringLiteral("Использовать:"), GateTypeComboBox);
@@ -433,10 +448,13 @@ void TSmsSendersForm::RefreshEditor()
                        MaxSmsLenLimit);
         CharsetComboBox->setEditText(ToQt(Trim(FSender->Charset)));
         TranslitCheckBox->setChecked(FSender->TranslitFlag);
+        SetLimitedText(StatusUrlEdit, ToQt(FSender->StatusUrl), GateLimit);
+        DlrReportsCheckBox->setChecked(FSender->DlrMask != 0);
         NotesMemo->setPlainText(NotesForDisplay(FSender->Notes));
     }
     for (QLineEdit* edit : {NameEdit, WebGateEdit, EmailGateEdit, EmailSubjEdit, EmailBodyEdit, ReplyOkPatternEdit,
-                            ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
+                            ReplyTempFailPatternEdit, ReplyPermFailPatternEdit, StatusIdPatternEdit, StatusUrlEdit,
+                            StatusDeliveredPatternEdit, StatusFailedPatternEdit, StatusPendingPatternEdit})
         SetEditActive(edit, shown);
     // The name stands out in the tooltip colour.
     QPalette palette = NameEdit->palette();
@@ -473,7 +491,9 @@ bool TSmsSendersForm::eventFilter(QObject* watched, QEvent* event)
 
 void TSmsSendersForm::CommitFocusedField()
 {
-    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
+    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit,
+                            StatusIdPatternEdit, StatusDeliveredPatternEdit, StatusFailedPatternEdit,
+                            StatusPendingPatternEdit})
         if (edit->hasFocus())
             CommitField(edit);
 }
@@ -516,7 +536,11 @@ std::vector<std::pair<QLineEdit*, std::string TStdSmsSender::*>> TSmsSendersForm
 {
     return {{ReplyOkPatternEdit, &TStdSmsSender::ReplyOkPattern},
             {ReplyTempFailPatternEdit, &TStdSmsSender::ReplyTempFailPattern},
-            {ReplyPermFailPatternEdit, &TStdSmsSender::ReplyPermFailPattern}};
+            {ReplyPermFailPatternEdit, &TStdSmsSender::ReplyPermFailPattern},
+            {StatusIdPatternEdit, &TStdSmsSender::StatusIdPattern},
+            {StatusDeliveredPatternEdit, &TStdSmsSender::StatusDeliveredPattern},
+            {StatusFailedPatternEdit, &TStdSmsSender::StatusFailedPattern},
+            {StatusPendingPatternEdit, &TStdSmsSender::StatusPendingPattern}};
 }
 
 bool TSmsSendersForm::PatternEditExit(QLineEdit* edit, std::string TStdSmsSender::*member, bool quiet)
@@ -612,7 +636,9 @@ void TSmsSendersForm::CheckActionExecute()
         return;
     // The check sees the operator as the fields show it: a field still being
     // edited is written back first, and a refused value stops the check.
-    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit})
+    for (QLineEdit* edit : {NameEdit, ReplyOkPatternEdit, ReplyTempFailPatternEdit, ReplyPermFailPatternEdit,
+                            StatusIdPatternEdit, StatusDeliveredPatternEdit, StatusFailedPatternEdit,
+                            StatusPendingPatternEdit})
         if (edit->hasFocus() && !CommitField(edit))
             return;
     TGateCheckDlg::Execute(*FSender, this);

@@ -100,6 +100,14 @@ private:
     QLineEdit* ReplyOkPatternEdit = nullptr;
     QLineEdit* ReplyTempFailPatternEdit = nullptr;
     QLineEdit* ReplyPermFailPatternEdit = nullptr;
+    // "Статус доставки": by query (the id pattern, the status URL, the three
+    // verdict patterns) or by Kannel's reports.
+    QLineEdit* StatusIdPatternEdit = nullptr;
+    QLineEdit* StatusUrlEdit = nullptr;
+    QLineEdit* StatusDeliveredPatternEdit = nullptr;
+    QLineEdit* StatusFailedPatternEdit = nullptr;
+    QLineEdit* StatusPendingPatternEdit = nullptr;
+    QCheckBox* DlrReportsCheckBox = nullptr;
     QComboBox* GateTypeComboBox = nullptr;
     QLineEdit* MaxSmsLenEdit = nullptr;
     QLineEdit* MinSendIntervalEdit = nullptr;

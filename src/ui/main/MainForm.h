@@ -227,6 +227,9 @@ public:
     // send errors, a failure is notified; the end of a batch is notified when
     // this window is hidden or minimised.
     void SmsFinished();
+    // Gateways said these messages were not delivered ("name (phone): ..."):
+    // they count with the failures, in the same grouped notification.
+    void CountNotDelivered(const QStringList& lines);
     TNotifier* Notifier() const { return FNotifier; }
 
     // Another start on the same data folder: the window comes to the front

@@ -536,6 +536,23 @@ void TMainForm::ShowHistory(bool failedOnly, const TSmsHistoryRecord* at)
     UpdateStatus();
 }
 
+void TMainForm::CountNotDelivered(const QStringList& lines)
+{
+    if (lines.isEmpty())
+        return;
+    SmsManager().Queue.FailedCount += static_cast<int>(lines.size());
+    UpdateStatus();
+    if (!SmsOptions().AlertOnErrorsFlag || !FNotifier)
+        return;
+    const QString failures = QStringLiteral("failures");
+    FFailuresNotified = (FNotifier->Showing(failures) ? FFailuresNotified : 0) + static_cast<int>(lines.size());
+    if (FFailuresNotified == 1)
+        FNotifier->Notify(QStringLiteral("SMS не доставлено"), lines.last(), [this] { ShowHistory(); }, failures);
+    else
+        FNotifier->Notify(QStringLiteral("Не удалось отправить %1 SMS").arg(FFailuresNotified),
+                          QStringLiteral("Последнее: ") + lines.last(), [this] { ShowHistory(true); }, failures);
+}
+
 void TMainForm::SmsFinished()
 {
     TSmsManager& manager = SmsManager();
