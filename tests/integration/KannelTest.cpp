@@ -123,7 +123,7 @@ TEST_F(KannelGate, AFormattedNumberGetsEachPieceOnceAtItsDigits)
     Operator.WebGate = Template("windows-1251");
     Operator.MaxSmsLen = 70;
     const std::string log = Peer->value("log");
-    const size_t before = KannelArrivedPhones(log).size();
+    const size_t before = KannelSettledCount(log);
     const std::string text = "Первая часть длинного сообщения, и вторая часть его же, и ещё немного слов.";
     ASSERT_EQ(SmsPieces(U(text), Operator.MaxSmsLen).size(), 2u);
     Operator.Send("8 (903) 555-00-01", U(text), nullptr);

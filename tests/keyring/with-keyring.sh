@@ -13,6 +13,12 @@ if [ -n "$VELOTEXT_UNCREATED_KEYRING" ]; then
 else
   printf %s velotext-test | gnome-keyring-daemon --unlock --components=secrets >/dev/null
 fi
+# The daemon answers before it has taken its name on the bus: wait for the name (5 s at most).
+for i in $(seq 50); do
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q 'boolean true' && break
+  sleep 0.1
+done
 status=0
 "$@" || status=$?
 rm -rf "$home"

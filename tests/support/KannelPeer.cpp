@@ -102,6 +102,18 @@ std::vector<std::string> KannelArrivedPhones(const std::string& logPath)
     return phones;
 }
 
+size_t KannelSettledCount(const std::string& logPath)
+{
+    size_t count = KannelArrivedPhones(logPath).size();
+    for (int quiet = 0, i = 0; quiet < 5 && i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const size_t now = KannelArrivedPhones(logPath).size();
+        quiet = now == count ? quiet + 1 : 0;
+        count = now;
+    }
+    return count;
+}
+
 std::vector<std::string> KannelPhonesAfter(const std::string& logPath, size_t before, size_t expected)
 {
     std::vector<std::string> phones;

@@ -23,4 +23,7 @@ std::string KannelArrivedText(const std::string& logPath, const std::string& pho
 std::vector<std::string> KannelArrivedPhones(const std::string& logPath);
 // The phones of the messages logged after the first `before`, once `expected`
 // of them are in and a further second brought no more (or a generous while ran out).
+// How many messages the fake SMSC has logged once nothing more arrives (a message of
+// an earlier test may still be on its way): the `before` of KannelPhonesAfter.
+size_t KannelSettledCount(const std::string& logPath);
 std::vector<std::string> KannelPhonesAfter(const std::string& logPath, size_t before, size_t expected);
