@@ -14,10 +14,7 @@
 #include "model/DataPaths.h"
 #include "model/Error.h"
 #include "model/SmsLink.h"
-#include "model/StartupTrace.h"
 #include "model/Translit.h"
-#include "storage/ProgramOptions.h"
-#include "storage/SmsOptions.h"
 #include "ui/KeyringStore.h"
 #include "ui/dialogs/UiHelpers.h"
 #include "ui/QuitOnClose.h"
@@ -34,16 +31,11 @@
 #include <QSessionManager>
 #include <QTimer>
 #include <QTranslator>
-#include <QWindow>
 
 #include <cstdio>
-#include <cstdlib>
-#include <dlfcn.h>
 #include <exception>
 #include <functional>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -187,61 +179,10 @@ TInstanceChannel::TAnswer AnswerHandedOver(TMainForm& form, const TCommandLine& 
     }
 }
 
-// The system's font configuration (dozens of XML files) is the largest
-// single cost of a start: it is read on a thread of its own while Qt starts
-// and the program's files are read, where the main window's first text would
-// otherwise wait for it. Qt's own fontconfig, already loaded with Qt, then
-// finds it read. Without fontconfig nothing happens.
-class TFontConfigReader {
-public:
-    TFontConfigReader()
-    {
-        using TFcInit = int (*)();
-        if (auto* init = reinterpret_cast<TFcInit>(dlsym(RTLD_DEFAULT, "FcInit")))
-            try {
-                FThread = std::thread(init);
-            } catch (const std::system_error&) {
-                // Qt reads it itself, when it first needs it.
-            }
-    }
-    TFontConfigReader(const TFontConfigReader&) = delete;
-    TFontConfigReader& operator=(const TFontConfigReader&) = delete;
-    ~TFontConfigReader() { Wait(); }
-
-    // Before Qt first lays out text: two readings at once would both do the work.
-    void Wait()
-    {
-        if (FThread.joinable())
-            FThread.join();
-    }
-
-private:
-    std::thread FThread;
-};
-
-// VELOTEXT_STARTUP_TRACE: the main window's first expose, and the paint that
-// follows it, are marked.
-class TFirstPaintMark : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Expose && watched->isWindowType() && static_cast<QWindow*>(watched)->isExposed()) {
-            QCoreApplication::instance()->removeEventFilter(this);
-            StartupMark("exposed");
-            QTimer::singleShot(0, [] { StartupMark("painted"); });
-        }
-        return false;
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    StartupMark("main");
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -258,7 +199,6 @@ int main(int argc, char** argv)
         return ExitBadUsage;
     }
     UseDataDir(command);
-    TFontConfigReader fontConfig; // while Qt starts, until the main window lays out its first text
     // With the data folder known, its operators and address book are read
     // while Qt starts and the main window is built. (Qt's own options may
     // still name another folder: then the reading waits for them.)
@@ -272,9 +212,7 @@ int main(int argc, char** argv)
             // Reported below, once there is a window to say it in.
         }
     }
-    StartupMark("settings read, data files being read");
     QApplication app(argc, argv);
-    StartupMark("QApplication");
     if (command.Kind == TCommandLine::TKind::Error) { // again without Qt's options
         command = ParseCommandLine(QApplication::arguments().mid(1));
         if (command.Kind != TCommandLine::TKind::Window) {
@@ -291,7 +229,6 @@ int main(int argc, char** argv)
     if (qtTexts.load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTexts);
-    StartupMark("Qt translations");
 
     try {
         RegisterIoClasses();
@@ -301,15 +238,12 @@ int main(int argc, char** argv)
         if (const std::optional<int> code =
                 HandOver(channel, command, [](const QString& text) { ShowTopLevelError(FromQt(text)); }))
             return *code;
-        StartupMark("lock and instance channel");
         if (!startup.Begun())
             startup.Begin();
         TShutdownSignals shutdownSignals;
-        TKeyringStore keyring; // the passwords in the desktop keyring when there is one (see below)
-        fontConfig.Wait();
-        StartupMark("font configuration waited for");
+        TKeyringStore keyring; // the passwords in the desktop keyring when there is one
+        SetSecretStore(&keyring);
         TMainForm form;
-        StartupMark("main window built (widgets, fonts)");
         form.SetStartUpOnShow(true); // options, window placement and data files as it first shows
         form.SetStartupLoad(&startup);
         TQuitOnClose quitOnClose;
@@ -329,34 +263,7 @@ int main(int argc, char** argv)
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
                          [&form](QSessionManager&) { form.SaveAllNow(); });
         QObject::connect(&app, &QCoreApplication::aboutToQuit, &form, [&form] { form.CloseWithoutAsking(); });
-        // The keyring is asked for the passwords once the window is up, not on
-        // the way to it (a keyring answers in tens of milliseconds): the sending
-        // options load from their file as the window first shows, and again with
-        // the keyring at the first turn of the event loop, before anything can
-        // send or open the options. A start that failed never asks it, and its
-        // exit writes no password there.
-        QTimer::singleShot(0, &form, [&form, &keyring] {
-            if (!form.StartupState().Complete())
-                return;
-            Guard([&] {
-                SetSecretStore(&keyring);
-                try {
-                    SmsOptions().Load(ProgramOptions().OptionsFileName);
-                } catch (...) {
-                    SetSecretStore(nullptr); // what it holds was not read: nothing is written over
-                    throw;
-                }
-                StartupMark("keyring asked");
-                if (const std::string note = TakeSecretStoreMessage(); !note.empty())
-                    ShowErrorBox(ToQt(note), QStringLiteral("Связка ключей"));
-            });
-        });
         form.show();
-        StartupMark("main window shown");
-        if (StartupTraceExitAtShow())
-            std::_Exit(0);
-        if (StartupTraceOn())
-            app.installEventFilter(new TFirstPaintMark(&app));
         if (const QString problem = channel.ListenProblem(); !problem.isEmpty())
             QTimer::singleShot(0, &form, [problem] { ShowErrorBox(problem, QStringLiteral("Канал для команд")); });
         for (const QString& text : command.Links) {

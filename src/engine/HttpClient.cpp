@@ -7,16 +7,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <dlfcn.h>
 #include <memory>
 #include <mutex>
-#include <string>
-#include <type_traits>
 
 namespace {
 
 std::mutex SettingsMutex;
 THttpSettings Settings;
+
+void GlobalInit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 const std::string& NetworkLeadIn()
 {
@@ -28,49 +31,6 @@ const std::string& NetworkLeadIn()
 [[noreturn]] void Fail(const char* cause, const std::string& detail)
 {
     throw TError(NetworkLeadIn() + Cp1251(cause) + " (" + detail + ")");
-}
-
-// libcurl is loaded at the first request, not with the program: it brings two
-// dozen libraries (TLS, Kerberos, LDAP, SSH, ...) whose loading every start
-// would pay before the window appears.
-struct TCurl {
-    decltype(&curl_global_init) GlobalInit = nullptr;
-    decltype(&curl_easy_init) EasyInit = nullptr;
-    CURLcode (*EasySetopt)(CURL*, CURLoption, ...) = nullptr;
-    decltype(&curl_easy_perform) EasyPerform = nullptr;
-    CURLcode (*EasyGetinfo)(CURL*, CURLINFO, ...) = nullptr;
-    decltype(&curl_easy_cleanup) EasyCleanup = nullptr;
-    decltype(&curl_easy_strerror) EasyStrerror = nullptr;
-    decltype(&curl_slist_append) SlistAppend = nullptr;
-    decltype(&curl_slist_free_all) SlistFreeAll = nullptr;
-    std::string Error; // why it could not be loaded
-};
-
-const TCurl& Curl()
-{
-    static const TCurl curl = [] {
-        TCurl c;
-        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL); // kept to the end
-        auto find = [&](auto& function, const char* name) {
-            if (library && !function)
-                function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
-            return function != nullptr;
-        };
-        if (!library || !find(c.GlobalInit, "curl_global_init") || !find(c.EasyInit, "curl_easy_init") ||
-            !find(c.EasySetopt, "curl_easy_setopt") || !find(c.EasyPerform, "curl_easy_perform") ||
-            !find(c.EasyGetinfo, "curl_easy_getinfo") || !find(c.EasyCleanup, "curl_easy_cleanup") ||
-            !find(c.EasyStrerror, "curl_easy_strerror") || !find(c.SlistAppend, "curl_slist_append") ||
-            !find(c.SlistFreeAll, "curl_slist_free_all")) {
-            const char* error = dlerror();
-            c.Error = error ? error : "libcurl.so.4";
-            return c;
-        }
-        c.GlobalInit(CURL_GLOBAL_DEFAULT);
-        return c;
-    }();
-    if (!curl.Error.empty())
-        Fail("не удалось загрузить библиотеку libcurl", curl.Error);
-    return curl;
 }
 
 // The common network failures in words; the rest as a failed exchange.
@@ -120,7 +80,7 @@ const char* FailureCause(CURLcode rc, bool viaProxy)
 
 [[noreturn]] void Fail(CURLcode rc, bool viaProxy, const char* errorBuffer)
 {
-    Fail(FailureCause(rc, viaProxy), errorBuffer && errorBuffer[0] ? errorBuffer : Curl().EasyStrerror(rc));
+    Fail(FailureCause(rc, viaProxy), errorBuffer && errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc));
 }
 
 // True when the URL starts with a scheme followed by "://": libcurl would
@@ -200,10 +160,10 @@ void ReportExchange(const TExchange& exchange)
 }
 
 struct TCurlDeleter {
-    void operator()(CURL* h) const { Curl().EasyCleanup(h); }
+    void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
 struct TSlistDeleter {
-    void operator()(curl_slist* l) const { Curl().SlistFreeAll(l); }
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
 } // namespace
@@ -226,17 +186,17 @@ THttpResponse HttpGet(const THttpRequest& request)
         throw TError(DeliveriesCancelledMessage());
     if (!HasScheme(request.Url))
         Fail(CURLE_URL_MALFORMAT, false, nullptr);
-    const TCurl& curl = Curl();
+    GlobalInit();
     const THttpSettings settings = HttpSettings();
 
-    std::unique_ptr<CURL, TCurlDeleter> handle(curl.EasyInit());
+    std::unique_ptr<CURL, TCurlDeleter> handle(curl_easy_init());
     if (!handle)
         Fail(CURLE_FAILED_INIT, false, nullptr);
     CURL* h = handle.get();
 
     std::unique_ptr<curl_slist, TSlistDeleter> headers;
     for (const auto& line : request.Headers) {
-        curl_slist* next = curl.SlistAppend(headers.get(), line.c_str());
+        curl_slist* next = curl_slist_append(headers.get(), line.c_str());
         if (!next)
             Fail(CURLE_OUT_OF_MEMORY, false, nullptr);
         headers.release();
@@ -250,7 +210,7 @@ THttpResponse HttpGet(const THttpRequest& request)
     CURLcode rc = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
         if (rc == CURLE_OK)
-            rc = curl.EasySetopt(h, option, value);
+            rc = curl_easy_setopt(h, option, value);
     };
     set(CURLOPT_ERRORBUFFER, errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
@@ -309,7 +269,7 @@ THttpResponse HttpGet(const THttpRequest& request)
     if (rc != CURLE_OK)
         Fail(rc, viaProxy, errorBuffer);
 
-    rc = curl.EasyPerform(h);
+    rc = curl_easy_perform(h);
     if (exchange.Traced && !exchange.LastStatusLine.empty())
         ReportExchange(exchange);
     if (rc == CURLE_ABORTED_BY_CALLBACK)
@@ -319,12 +279,12 @@ THttpResponse HttpGet(const THttpRequest& request)
     if (rc != CURLE_OK) {
         // A proxy that refused the tunnel answered with a status line of its own.
         long connectCode = 0;
-        curl.EasyGetinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+        curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connectCode);
         if (connectCode != 0 && (connectCode < 200 || connectCode > 299) && !exchange.LastStatusLine.empty())
             throw TError(exchange.LastStatusLine);
         if (rc == CURLE_OPERATION_TIMEDOUT) // the limit in the words, so the user knows what to change
             Fail(FailureCause(rc, viaProxy), Cp1251("за " + std::to_string((limit + 999) / 1000) + " с; ") +
-                                                 (errorBuffer[0] ? errorBuffer : curl.EasyStrerror(rc)));
+                                                 (errorBuffer[0] ? errorBuffer : curl_easy_strerror(rc)));
         Fail(rc, viaProxy, errorBuffer);
     }
     // libcurl takes a connection closed inside the header as the end of the
@@ -332,7 +292,7 @@ THttpResponse HttpGet(const THttpRequest& request)
     if (!exchange.HeaderComplete)
         Fail("сервер прислал неполный ответ", "incomplete response header");
     long code = 0;
-    curl.EasyGetinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
     if (code >= 200 && code <= 299)
         return THttpResponse {exchange.LastStatusLine, std::move(exchange.Body), exchange.BodyCut};
     if (!exchange.LastStatusLine.empty())

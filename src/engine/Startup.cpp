@@ -4,7 +4,6 @@
 #include "engine/StdSmsSenderIo.h"
 #include "model/DataPaths.h"
 #include "model/Error.h"
-#include "model/StartupTrace.h"
 #include "model/Text.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
@@ -79,10 +78,8 @@ void TStartupLoad::Begin()
         try {
             manager.LoadSmsSenders(gates);
             FDone[SmsSendersStep] = true;
-            StartupMark("reader: operators read");
             manager.LoadAddressBook(book);
             FDone[AddressBookStep] = true;
-            StartupMark("reader: address book read");
         } catch (...) {
             Fail(FDone[SmsSendersStep] ? AddressBookStep : SmsSendersStep, std::current_exception());
         }
@@ -100,14 +97,12 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
         Begin();
     if (FReader.joinable())
         FReader.join();
-    StartupMark("operators and address book waited for");
     TStartupState state;
     try {
         if (FDone[ProgramOptionsStep]) {
             state.ProgramOptionsLoaded = true;
             if (afterProgramOptions)
                 afterProgramOptions();
-            StartupMark("windows placed");
             SmsOptions().Load(ProgramOptions().OptionsFileName);
             FDone[SmsOptionsStep] = true;
         }
@@ -140,7 +135,6 @@ TStartupState TStartupLoad::Finish(const std::function<void()>& afterProgramOpti
             state.Restore = SmsManager().RestoreQueue(journal, true);
         }
         state.QueueRestored = true;
-        StartupMark("options, transliteration, queue read");
     } catch (...) {
         state.ErrorText = StepErrorText(std::current_exception());
     }

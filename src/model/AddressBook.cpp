@@ -27,14 +27,10 @@ const std::string& TContact::UpperCaption() const
     return FUpperCaption;
 }
 
-// Every group holds a contact list: its messages are converted once, not at
-// each group a book of thousands reads.
-TContactList::TContactList(bool ownsItems) : TItemList<TContact>(ownsItems, [] {
-    static const TListMessages messages {Cp1251("Не указано имя абонента."),
-                                         Cp1251("Уже существует абонент с таким именем."),
-                                         Cp1251("Уже существует абонент с таким ID.")};
-    return messages;
-}())
+TContactList::TContactList(bool ownsItems)
+    : TItemList<TContact>(ownsItems, {Cp1251("Не указано имя абонента."),
+                                      Cp1251("Уже существует абонент с таким именем."),
+                                      Cp1251("Уже существует абонент с таким ID.")})
 {
 }
 

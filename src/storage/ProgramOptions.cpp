@@ -116,12 +116,10 @@ const TFileKey FileKeys[] = {
 
 QString DirectoriesKey(const char* name) { return QStringLiteral("Directories/") + QLatin1String(name); }
 
-QString WindowKey(const std::string& windowName, const char* value)
+QString WindowKey(const TPlacedWindow& window, const char* value)
 {
-    return QStringLiteral("Windows/") + ToQString(windowName) + QLatin1Char('/') + QLatin1String(value);
+    return QStringLiteral("Windows/") + ToQString(window.WindowName()) + QLatin1Char('/') + QLatin1String(value);
 }
-
-QString WindowKey(const TPlacedWindow& window, const char* value) { return WindowKey(window.WindowName(), value); }
 
 } // namespace
 
@@ -164,12 +162,6 @@ void TProgramOptions::RestoreWindow(TPlacedWindow& window) const
         window.SetHeight(store.ReadInt(WindowKey(window, "Height"), window.Height()));
     }
     window.SetVisible(store.ReadInt(WindowKey(window, "Visible"), window.Visible() ? 1 : 0) != 0);
-}
-
-bool TProgramOptions::StoredVisible(const std::string& windowName) const
-{
-    TStore store;
-    return store.ReadInt(WindowKey(windowName, "Visible"), 0) != 0;
 }
 
 void TProgramOptions::SaveWindow(const TPlacedWindow& window) const

@@ -51,8 +51,6 @@ public:
     // Centres the window on the screen, then applies its stored position, its
     // stored size (sizeable border only) and its stored visibility.
     void RestoreWindow(TPlacedWindow& window) const;
-    // Whether RestoreWindow would show the window of that name.
-    bool StoredVisible(const std::string& windowName) const;
     // Stores Top, Left, Width, Height and Visible of the window.
     void SaveWindow(const TPlacedWindow& window) const;
 };

@@ -20,8 +20,12 @@ const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 
 TNotifier::TNotifier(QSystemTrayIcon* tray, QObject* parent) : QObject(parent), FTray(tray)
 {
-    // The session bus is first asked at the first notification: connecting
-    // to it (or, without one, trying to start one) would hold up the start.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        bus.connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
+        bus.connect(Service, Path, Service, QStringLiteral("NotificationClosed"), this,
+                    SLOT(NotificationClosed(uint, uint)));
+    }
     if (FTray)
         connect(FTray, &QSystemTrayIcon::messageClicked, this, [this] {
             if (FTrayShownHere) {
@@ -53,16 +57,6 @@ bool TNotifier::Showing(const QString& group) const
     return it != FGroups.end() && (it->second.Asking || it->second.Id != 0);
 }
 
-// The service's clicks and closings are listened to from the first
-// notification on, before it is sent.
-void TNotifier::Listen(QDBusConnection& bus)
-{
-    if (std::exchange(FListening, true))
-        return;
-    bus.connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this, SLOT(ActionInvoked(uint, QString)));
-    bus.connect(Service, Path, Service, QStringLiteral("NotificationClosed"), this, SLOT(NotificationClosed(uint, uint)));
-}
-
 void TNotifier::Send(TRequest request, const QString& group)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
@@ -71,7 +65,6 @@ void TNotifier::Send(TRequest request, const QString& group)
         ShowBalloon(request.Title, request.Body, std::move(request.Activated));
         return;
     }
-    Listen(bus);
     uint replaces = 0;
     if (!group.isEmpty()) {
         TGroup& g = FGroups[group];

@@ -10,7 +10,6 @@
 #include <map>
 #include <optional>
 
-class QDBusConnection;
 class QSystemTrayIcon;
 
 class TNotifier : public QObject {
@@ -45,13 +44,11 @@ private:
         bool Asking = false;         // a Notify call waits for its answer
         std::optional<TRequest> Next; // to replace it once that answer came
     };
-    void Listen(QDBusConnection& bus);
     void Send(TRequest request, const QString& group);
     void Forget(uint id);
     void ShowBalloon(const QString& title, const QString& body, std::function<void()> activated);
 
     QSystemTrayIcon* FTray;
-    bool FListening = false; // connected to the service's signals
     bool FTrayShownHere = false;                    // the icon is shown only for the balloon
     std::function<void()> FBalloonActivated;        // the last balloon's handler
     std::map<uint, std::function<void()>> FPending; // the service's notification ids

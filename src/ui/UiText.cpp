@@ -2,15 +2,10 @@
 
 #include "model/Text.h"
 
-// Straight into the string: one CP1251 byte is one UTF-16 unit (the lists
-// convert tens of thousands of captions as they fill).
 QString ToQt(const std::string& cp1251)
 {
-    QString text(static_cast<qsizetype>(cp1251.size()), Qt::Uninitialized);
-    QChar* out = text.data();
-    for (char c : cp1251)
-        *out++ = QChar(static_cast<char16_t>(Cp1251CodePoint(static_cast<unsigned char>(c))));
-    return text;
+    std::u16string u = Cp1251ToUtf16(cp1251);
+    return QString::fromUtf16(u.data(), static_cast<qsizetype>(u.size()));
 }
 
 std::string FromQt(const QString& text)

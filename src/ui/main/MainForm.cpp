@@ -3,7 +3,6 @@
 #include "ui/main/MainForm.h"
 
 #include "engine/SmsManager.h"
-#include "model/StartupTrace.h"
 #include "model/Translit.h"
 #include "storage/ProgramOptions.h"
 #include "ui/dialogs/AboutDialog.h"
@@ -70,7 +69,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Velotext"));
     setWindowIcon(AppIcon(TIcon::Application));
-    StartupMark("window icon (the icon theme read)");
     CreateActions();
     CreateComposerActions();
     CreatePanels();

@@ -7,7 +7,6 @@
 #include "model/MessageText.h"
 #include "model/SmsDraft.h"
 #include "model/SmsLink.h"
-#include "model/StartupTrace.h"
 #include "model/Text.h"
 #include "storage/ProgramOptions.h"
 #include "storage/SmsOptions.h"
@@ -40,28 +39,6 @@ public:
     bool Visible() const override { return true; }
     void SetVisible(bool) override {}
 };
-
-// Restores the placement of a lasting window: at once when it comes back
-// shown, else once the main window is up (at the first turn of the event
-// loop), so that a hidden window costs nothing on the way to the main
-// window's first appearance. One the user opened meanwhile keeps its place.
-template <class TForm>
-void RestoreLastingWindow(QWidget* main, const char* name)
-{
-    auto restore = [main] {
-        if (!TForm::Existing())
-            ProgramOptions().RestoreWindow(*TForm::Instance(main));
-    };
-    if (ProgramOptions().StoredVisible(name))
-        restore();
-    else
-        QTimer::singleShot(0, main, [main, restore] {
-            // A start that failed makes no more windows: their files would be read (and refused) again.
-            if (auto* form = dynamic_cast<TMainForm*>(main); form && !form->StartupState().Complete())
-                return;
-            Guard(restore);
-        });
-}
 
 QString CriticalErrorText(const std::string& message)
 {
@@ -117,7 +94,6 @@ void TMainForm::FormShow()
             const TQueueHold hold = SmsManager().HoldRestored(LocalSeconds(Now()));
             FSmsQueueForm->RefreshQueue(); // a queue window reopened before the queue was read
             FillGroups();
-            StartupMark("lists filled (collation keys)");
             UpdateStatus();
             ApplyOptions();
             if (const std::string note = QueueRestoreNote(FStartup.Restore); !note.empty())
@@ -127,7 +103,6 @@ void TMainForm::FormShow()
             NewMessage();
             RestoreDraft();
             UpdateQueueActions();
-            StartupMark("composer, draft and options applied");
             // Asked once the boxes of the start (queue file, keyring, draft) are closed:
             // one question at a time.
             if (hold.Overdue > 0)
@@ -212,7 +187,7 @@ void TMainForm::PlaceWindows(bool save)
     // The main window, the templates window, the operators window and the queue
     // window, in this order. Restoring a secondary window creates it (creating
     // the queue window starts its send timer); saving skips one that a failed
-    // start never created, or a hidden one not made yet.
+    // start never created.
     TMainPlacement main(this);
     if (save) {
         for (TPlacedWindow* window : {static_cast<TPlacedWindow*>(&main),
@@ -224,8 +199,8 @@ void TMainForm::PlaceWindows(bool save)
         return;
     }
     ProgramOptions().RestoreWindow(main);
-    RestoreLastingWindow<TSmsTemplatesForm>(this, "SmsTemplatesForm");
-    RestoreLastingWindow<TSmsSendersForm>(this, "SmsSendersForm");
+    ProgramOptions().RestoreWindow(*TSmsTemplatesForm::Instance(this));
+    ProgramOptions().RestoreWindow(*TSmsSendersForm::Instance(this));
     if (!FSmsQueueForm)
         FSmsQueueForm = new TSmsQueueForm(this);
     ProgramOptions().RestoreWindow(*FSmsQueueForm);

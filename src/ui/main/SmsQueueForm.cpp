@@ -35,7 +35,7 @@ int LineCount(const QString& text) { return static_cast<int>(text.count(QLatin1C
 // image and the indented message line, and a line along its bottom.
 class TSmsRowDelegate : public QStyledItemDelegate {
 public:
-    TSmsRowDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+    TSmsRowDelegate(QObject* parent) : QStyledItemDelegate(parent), FMarker(AppIcon(TIcon::Send).pixmap(16, 16)) {}
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
@@ -75,8 +75,6 @@ public:
         painter->setFont(normal);
         for (int i = 1; i < lines.size(); ++i)
             painter->drawText(r.left() + 22, r.top() + i * RowHeight + 2 + ascent, lines[i]);
-        if (FMarker.isNull()) // drawn when first needed: the window is made hidden at start-up
-            FMarker = AppIcon(TIcon::Send).pixmap(16, 16);
         painter->drawPixmap(r.left() + 2, r.top() + RowHeight + 2, FMarker);
         painter->setPen(pal.color(QPalette::Mid));
         painter->drawLine(r.bottomLeft(), r.bottomRight());
@@ -84,7 +82,7 @@ public:
     }
 
 private:
-    mutable QPixmap FMarker;
+    QPixmap FMarker;
 };
 
 // The busy cursor for the length of a scope.
