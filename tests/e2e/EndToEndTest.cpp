@@ -437,7 +437,10 @@ TEST(EndToEndProgram, FiveRestartsUnderAWindowManagerKeepEveryWindowInPlace)
         // Looked up once settled: a helper window of Qt's may carry the same title for a moment.
         "wid=$(xdotool search --onlyvisible --name '^Velotext$' | head -n 1); "
         "eval $(xdotool getwindowgeometry --shell $wid); "
-        "xdotool windowactivate --sync $wid; sleep 0.3; xdotool key alt+F4; wait $pid; "
+        // A key pressed while the window manager is still settling the new window can be
+        // lost: pressed again until the program has ended (as a user would).
+        "for i in $(seq 20); do xdotool windowactivate --sync $wid; sleep 0.3; xdotool key alt+F4; "
+        "for j in $(seq 10); do kill -0 $pid 2>/dev/null || break 2; sleep 0.2; done; done; wait $pid; "
         "echo READY x=$X y=$Y w=$WIDTH h=$HEIGHT";
     std::string firstClient;
     std::map<std::string, std::string> firstQueueSize;
